@@ -1,0 +1,79 @@
+#pragma once
+// The one container of the program: a 2-byte password check, a 16-byte random IV, then
+// the payload, whose whole 16-byte blocks are AES-256 encrypted in the chosen chaining
+// mode (one chain over the whole payload) and whose last L mod 16 bytes are XORed with
+// the IV. No length, padding or trailer: the file is 18 + L bytes.
+//
+// Calling order: construct; Open; SetPassword or SetKeyDigest (writes or reads the
+// header); optionally SetBufferSize; Write... or Read...; Close (or destruction).
+// Results: -1 I/O, allocation or wrong state; -2 missing key or key failing the check.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/block_cipher.h"
+
+enum StreamKind : int32_t { STREAM_CLOSED = 0, STREAM_READ = 1, STREAM_WRITE = 2 };
+
+class CEncryptedStream {
+ public:
+  CEncryptedStream();                           // buffer for 4096 bytes (4112)
+  explicit CEncryptedStream(uint32_t bufferSize);  // the codec passes 0 (16 bytes)
+  virtual ~CEncryptedStream();                  // Close, then free the buffer
+  CEncryptedStream(const CEncryptedStream&) = delete;
+  CEncryptedStream& operator=(const CEncryptedStream&) = delete;
+
+  // 1 on success; 0 when already open, kind is not 1 or 2, or the file cannot be opened.
+  // Writing creates or truncates the file (mode 0600 for a new file).
+  int Open(const std::string& path, int kind, int chainMode);
+  // 0 for an empty text; else SetKeyDigest(SHA-256 of the UTF-16LE code units).
+  int SetPassword(std::string_view passwordUtf8);
+  // -2 for null; else copies the key and reads or writes the header when open (1 on
+  // success), or returns 1 when not open (the header then comes with the first Read or
+  // Write).
+  int SetKeyDigest(const uint8_t* key32);
+  // New size = (n / 16 + 1) * 16, or -1 when the allocation fails.
+  int64_t SetBufferSize(uint64_t n);
+  int64_t BufferSize() const { return static_cast<int64_t>(m_bufferSize); }
+  // n, or -1 on failure.
+  int64_t Write(const void* src, uint64_t n);
+  // Bytes delivered (fewer than n only at the end of the data), 0 for null dst, -1 on
+  // failure.
+  int64_t Read(void* dst, uint64_t n);
+  // 1 if the stream was open (after flushing and closing), 0 if it was not. Whether the
+  // final flush, sync or close failed is told by CloseError().
+  int Close();
+
+  // When set before Close, Close syncs the file to disk (fsync) after the final flush.
+  void SetSyncOnClose(bool sync) { m_syncOnClose = sync; }
+  // errno of the first failed write, flush, sync or close of this stream while open for
+  // writing (0 when none failed). Reset by Open.
+  int CloseError() const { return m_writeError; }
+
+  const uint8_t* Iv() const { return m_iv; }
+
+ private:
+  int WriteHeader();
+  int ReadHeader();
+  bool WriteAll(const uint8_t* p, size_t n);
+  void MaskWithIv(uint8_t* p, size_t n) const;
+
+  int32_t m_chainMode = CHAIN_ECB;
+  int32_t m_kind = STREAM_CLOSED;
+  size_t m_bufferSize = 0;
+  bool m_keySet = false;
+  bool m_headerDone = false;
+  uint8_t m_key[32];
+  uint8_t m_iv[16];
+  size_t m_position = 0;
+  size_t m_valid = 0;
+  uint8_t* m_buffer = nullptr;
+  uint8_t* m_scratch = nullptr;  // one block of the buffer size, reused for every buffer
+  CBlockCipher m_cipher;
+  int m_fd = -1;
+  std::string m_path;
+  bool m_atEnd = false;
+  bool m_syncOnClose = false;
+  int m_writeError = 0;
+};

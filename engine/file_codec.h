@@ -1,0 +1,46 @@
+#pragma once
+// Turns one plain file into its protected form and back. The protected file is an
+// encrypted stream whose payload is the magic "AES" 0x01 followed by a zlib stream
+// (RFC 1950) of the whole plain file.
+#include <cstdint>
+#include <string>
+
+// Progress callback: total and done in bytes (see Encode/Decode), chunk the bytes of this
+// step, user passed through unchanged. Return non-zero to go on, zero to stop.
+using ProgressProc = int (*)(uint64_t total, uint64_t done, uint64_t chunk, void* user);
+
+enum CodecResult : int32_t {
+  CODEC_OK = 0,
+  CODEC_IO_ERROR = -1,
+  CODEC_ZLIB_ERROR = -3,
+  CODEC_NO_MEMORY = -5,
+  CODEC_CANCELLED = -6,
+  CODEC_BAD_KEY = -7,
+};
+
+inline constexpr uint8_t kCodecMagic[4] = {0x41, 0x45, 0x53, 0x01};
+
+class CFileCodec {
+ public:
+  CFileCodec() = default;
+  virtual ~CFileCodec();  // zeroes the key digest and the password
+
+  // Reads m_source, writes m_destination (created or truncated). CODEC_OK only when the
+  // whole file was compressed and the destination's final flush, fsync and close all
+  // succeeded; a late write failure (disk full) is CODEC_IO_ERROR. The destination is
+  // left to the caller on failure. total = source length, done = plain bytes read.
+  int Encode(ProgressProc progress = nullptr, void* user = nullptr);
+  // Reads m_source (protected), writes m_destination, synced to disk before CODEC_OK.
+  // CODEC_BAD_KEY before any output exists when the key fails the header check or the
+  // magic; on any other failure the partial destination is deleted. done and chunk count
+  // payload bytes read; total is the protected file's length.
+  int Decode(ProgressProc progress = nullptr, void* user = nullptr);
+
+  uint32_t m_bufferSize = 4096;
+  std::string m_source;
+  std::string m_destination;
+  int32_t m_level = 6;
+  std::string m_password;  // UTF-8
+  uint8_t m_keyDigest[32] = {};
+  int32_t m_usePasswordText = 1;
+};
