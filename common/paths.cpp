@@ -142,9 +142,13 @@ std::string PlainPathOf(std::string_view protectedPath) {
   return std::string(protectedPath.substr(0, protectedPath.size() - kProtectedSuffix.size()));
 }
 
-bool IsProtectedPath(std::string_view path) { return EndsWith(path, kProtectedSuffix); }
+bool IsProtectedPath(std::string_view path) {
+  return EndsWith(path, kProtectedSuffix);
+}
 
-static char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+static char Fold(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Iterative glob with one backtracking point: linear in practice, no recursion depth.
 static bool Glob(std::string_view name, std::string_view pat) {

@@ -35,9 +35,9 @@ std::string TempPathFor(std::string_view target) {
   const std::string name = LastPathComponent(target);
   // The pid lets a later run tell a live writer's file from an abandoned one.
   char tag[64];
-  std::snprintf(tag, sizeof tag, ".%d-%llx", static_cast<int>(::getpid()),
-                static_cast<unsigned long long>((salt ^ (counter++ * 0x9E3779B97F4A7C15ull)) &
-                                                0xFFFFFFull));
+  std::snprintf(
+      tag, sizeof tag, ".%d-%llx", static_cast<int>(::getpid()),
+      static_cast<unsigned long long>((salt ^ (counter++ * 0x9E3779B97F4A7C15ull)) & 0xFFFFFFull));
   // Keep the whole name within NAME_MAX.
   std::string shortName = name.substr(0, 180);
   return folder + std::string(kTempPrefix) + shortName + tag;

@@ -27,14 +27,21 @@ int main(int argc, char** argv) {
       const int edits = 1 + static_cast<int>(rng() % 4);
       for (int e = 0; e < edits && !buf.empty(); ++e) {
         switch (rng() % 4) {
-          case 0: buf[rng() % buf.size()] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
-          case 1: buf.resize(rng() % buf.size()); break;
-          case 2: buf[rng() % buf.size()] = static_cast<uint8_t>(rng()); break;
+          case 0:
+            buf[rng() % buf.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            break;
+          case 1:
+            buf.resize(rng() % buf.size());
+            break;
+          case 2:
+            buf[rng() % buf.size()] = static_cast<uint8_t>(rng());
+            break;
           default: {
             // Plant a large little-endian count somewhere: the classic hostile length.
             const size_t at = rng() % buf.size();
             const uint32_t v = (rng() % 2) ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());
-            for (size_t k = 0; k < 4 && at + k < buf.size(); ++k) buf[at + k] = uint8_t(v >> (8 * k));
+            for (size_t k = 0; k < 4 && at + k < buf.size(); ++k)
+              buf[at + k] = uint8_t(v >> (8 * k));
           }
         }
       }
