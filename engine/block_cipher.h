@@ -18,8 +18,7 @@ class CBlockCipher {
 
   // Validates, stores the lengths, copies blockLength bytes of chain (the IV), expands the
   // key. A later call re-keys and resets the chain block.
-  void MakeKey(const uint8_t* key, const uint8_t* chain, int keyLength = 16,
-               int blockLength = 16);
+  void MakeKey(const uint8_t* key, const uint8_t* chain, int keyLength = 16, int blockLength = 16);
   void EncryptBlock(const uint8_t* in, uint8_t* out);
   void DecryptBlock(const uint8_t* in, uint8_t* out);
   // n bytes, a whole number of blocks (n > 0). The chain block carries over between

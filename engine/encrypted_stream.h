@@ -18,9 +18,9 @@ enum StreamKind : int32_t { STREAM_CLOSED = 0, STREAM_READ = 1, STREAM_WRITE = 2
 
 class CEncryptedStream {
  public:
-  CEncryptedStream();                           // buffer for 4096 bytes (4112)
+  CEncryptedStream();                              // buffer for 4096 bytes (4112)
   explicit CEncryptedStream(uint32_t bufferSize);  // the codec passes 0 (16 bytes)
-  virtual ~CEncryptedStream();                  // Close, then free the buffer
+  virtual ~CEncryptedStream();                     // Close, then free the buffer
   CEncryptedStream(const CEncryptedStream&) = delete;
   CEncryptedStream& operator=(const CEncryptedStream&) = delete;
 
@@ -57,6 +57,9 @@ class CEncryptedStream {
   int WriteHeader();
   int ReadHeader();
   bool WriteAll(const uint8_t* p, size_t n);
+  bool FlushStaged();  // writes the ciphertext gathered in the scratch block
+  bool EmitBuffer();   // encrypts the full buffer into the scratch block
+  int Refill();        // 1 when bytes were decrypted into the buffer, 0 at the end, -1
   void MaskWithIv(uint8_t* p, size_t n) const;
 
   int32_t m_chainMode = CHAIN_ECB;
@@ -69,7 +72,16 @@ class CEncryptedStream {
   size_t m_position = 0;
   size_t m_valid = 0;
   uint8_t* m_buffer = nullptr;
-  uint8_t* m_scratch = nullptr;  // one block of the buffer size, reused for every buffer
+  // One scratch block, reused for every buffer: a whole number of buffers (about 64 KiB)
+  // of ciphertext on its way to or from the file, so that small buffers do not cost one
+  // system call each. Writing: m_staged bytes wait in it. Reading: bytes m_ioPos to
+  // m_ioFill are read ahead and not yet decrypted.
+  uint8_t* m_scratch = nullptr;
+  size_t m_scratchSize = 0;
+  size_t m_staged = 0;
+  size_t m_ioPos = 0;
+  size_t m_ioFill = 0;
+  bool m_fileEnded = false;
   CBlockCipher m_cipher;
   int m_fd = -1;
   std::string m_path;

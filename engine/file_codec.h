@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+class CEncryptedStream;
+
 // Progress callback: total and done in bytes (see Encode/Decode), chunk the bytes of this
 // step, user passed through unchanged. Return non-zero to go on, zero to stop.
 using ProgressProc = int (*)(uint64_t total, uint64_t done, uint64_t chunk, void* user);
@@ -36,6 +38,13 @@ class CFileCodec {
   // payload bytes read; total is the protected file's length.
   int Decode(ProgressProc progress = nullptr, void* user = nullptr);
 
+  // After CODEC_IO_ERROR: the errno of the failed system call (0 when none failed, for
+  // instance a payload shorter than the magic) and the file it concerned, the source or
+  // the destination, for messages that name the file and the reason. 0 and empty after
+  // any other result.
+  int LastErrno() const { return m_errno; }
+  const std::string& LastErrorPath() const { return m_errorPath; }
+
   uint32_t m_bufferSize = 4096;
   std::string m_source;
   std::string m_destination;
@@ -43,4 +52,13 @@ class CFileCodec {
   std::string m_password;  // UTF-8
   uint8_t m_keyDigest[32] = {};
   int32_t m_usePasswordText = 1;
+
+ private:
+  int EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user);
+  int DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void* user);
+  // Records err and path; returns CODEC_IO_ERROR.
+  int IoError(const std::string& path, int err);
+
+  int m_errno = 0;
+  std::string m_errorPath;
 };

@@ -1,0 +1,396 @@
+#include "engine/file_codec.h"
+
+#include "common/paths.h"
+#include "common/safe_file.h"
+#include "engine/digest.h"
+#include "engine/encrypted_stream.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Plain-file reads and writes are gathered into pieces of this size: the codec's own
+// buffers stay at the callers' 1040 bytes without one system call per buffer.
+constexpr size_t kIoChunk = 64 * 1024;
+
+// A work buffer that is wiped before it is freed (it holds plain text).
+class SecretBuffer {
+ public:
+  explicit SecretBuffer(size_t n) : m_data(new (std::nothrow) uint8_t[n]), m_size(n) {}
+  ~SecretBuffer() {
+    if (m_data) SecureZero(m_data, m_size);
+    delete[] m_data;
+  }
+  SecretBuffer(const SecretBuffer&) = delete;
+  SecretBuffer& operator=(const SecretBuffer&) = delete;
+  uint8_t* get() const { return m_data; }
+  explicit operator bool() const { return m_data != nullptr; }
+
+ private:
+  uint8_t* m_data;
+  size_t m_size;
+};
+
+// Takes an advisory lock without ever waiting. Only a lock held by someone else fails;
+// a file system without flock support is accepted as it is.
+bool LockNoWait(int fd, int kind) {
+  for (;;) {
+    if (::flock(fd, kind | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return true;
+    errno = EBUSY;  // reads better in a message than "try again"
+    return false;
+  }
+}
+
+// The plain file that Encode reads, with read-ahead.
+class SourceFile {
+ public:
+  ~SourceFile() {
+    if (m_fd >= 0) ::close(m_fd);  // read-only: nothing can be lost on close
+  }
+  // Regular files only (a FIFO would block forever), locked against other writers.
+  bool Open(const std::string& path) {
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0) return false;
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+      errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+      return false;
+    }
+    if (::fcntl(m_fd, F_SETFL, O_RDONLY) != 0) return false;
+    if (!LockNoWait(m_fd, LOCK_EX)) return false;
+    m_length = static_cast<uint64_t>(st.st_size);
+    m_ahead = std::make_unique<SecretBuffer>(kIoChunk);
+    if (!*m_ahead) errno = ENOMEM;
+    return static_cast<bool>(*m_ahead);
+  }
+  uint64_t Length() const { return m_length; }
+  // Fills n bytes unless the file ends first; -1 on a read error.
+  int64_t Read(uint8_t* dst, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+      if (m_pos == m_fill) {
+        if (m_ended) break;
+        ssize_t r;
+        do {
+          r = ::read(m_fd, m_ahead->get(), kIoChunk);
+        } while (r < 0 && errno == EINTR);
+        if (r < 0) return -1;
+        if (r == 0) {
+          m_ended = true;
+          break;
+        }
+        m_pos = 0;
+        m_fill = static_cast<size_t>(r);
+      }
+      size_t take = m_fill - m_pos;
+      if (take > n - got) take = n - got;
+      std::memcpy(dst + got, m_ahead->get() + m_pos, take);
+      m_pos += take;
+      got += take;
+    }
+    return static_cast<int64_t>(got);
+  }
+
+ private:
+  int m_fd = -1;
+  uint64_t m_length = 0;
+  std::unique_ptr<SecretBuffer> m_ahead;
+  size_t m_pos = 0;
+  size_t m_fill = 0;
+  bool m_ended = false;
+};
+
+// The plain file that Decode writes: a temporary dot-name beside the destination,
+// renamed over it only when complete and synced; removed on every other path.
+class RestoredFile {
+ public:
+  explicit RestoredFile(std::string target) : m_target(std::move(target)) {}
+  ~RestoredFile() {
+    if (m_fd >= 0) ::close(m_fd);  // failure path: the file is removed below anyway
+    if (!m_temp.empty() && !m_committed) ::unlink(m_temp.c_str());
+  }
+  bool Create() {
+    m_buffer = std::make_unique<SecretBuffer>(kIoChunk);
+    if (!*m_buffer) {
+      errno = ENOMEM;
+      return false;
+    }
+    m_temp = TempPathFor(m_target);
+    m_fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+      m_temp.clear();
+      return false;
+    }
+    return LockNoWait(m_fd, LOCK_EX);
+  }
+  bool Write(const uint8_t* p, size_t n) {
+    while (n > 0) {
+      size_t take = kIoChunk - m_used;
+      if (take > n) take = n;
+      std::memcpy(m_buffer->get() + m_used, p, take);
+      m_used += take;
+      p += take;
+      n -= take;
+      if (m_used == kIoChunk && !Flush()) return false;
+    }
+    return true;
+  }
+  // Flush, fsync, close, rename over the target, sync the folder. 0 or the errno.
+  int Commit() {
+    if (!Flush() || ::fsync(m_fd) != 0) return errno;
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) return errno;
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) return errno;
+    m_committed = true;
+    const SysError synced = SyncParentFolder(m_target);
+    if (!synced.ok()) {
+      // Without the folder synced the new name may not survive a crash: report the
+      // failure and take the output back, so the caller keeps its protected file.
+      ::unlink(m_target.c_str());
+      return synced.err;
+    }
+    return 0;
+  }
+
+ private:
+  bool Flush() {
+    const uint8_t* p = m_buffer->get();
+    size_t n = m_used;
+    m_used = 0;
+    while (n > 0) {
+      const ssize_t w = ::write(m_fd, p, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w == 0) errno = EIO;
+      if (w <= 0) return false;
+      p += w;
+      n -= static_cast<size_t>(w);
+    }
+    return true;
+  }
+
+  std::string m_target;
+  std::string m_temp;
+  int m_fd = -1;
+  bool m_committed = false;
+  std::unique_ptr<SecretBuffer> m_buffer;
+  size_t m_used = 0;
+};
+
+// True when both paths name the same existing file (the same inode): writing one would
+// destroy the other.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+class DeflateState {
+ public:
+  ~DeflateState() {
+    if (m_live) deflateEnd(&m_z);
+  }
+  int Init(int level) {
+    std::memset(&m_z, 0, sizeof m_z);
+    const int r = deflateInit(&m_z, level);
+    m_live = r == Z_OK;
+    return r;
+  }
+  z_stream& z() { return m_z; }
+
+ private:
+  z_stream m_z;
+  bool m_live = false;
+};
+
+class InflateState {
+ public:
+  ~InflateState() {
+    if (m_live) inflateEnd(&m_z);
+  }
+  int Init() {
+    std::memset(&m_z, 0, sizeof m_z);
+    const int r = inflateInit(&m_z);
+    m_live = r == Z_OK;
+    return r;
+  }
+  z_stream& z() { return m_z; }
+
+ private:
+  z_stream m_z;
+  bool m_live = false;
+};
+
+}  // namespace
+
+CFileCodec::~CFileCodec() {
+  SecureZero(m_keyDigest, sizeof m_keyDigest);
+  if (!m_password.empty()) SecureZero(m_password.data(), m_password.size());
+}
+
+int CFileCodec::IoError(const std::string& path, int err) {
+  m_errno = err;
+  m_errorPath = path;
+  return CODEC_IO_ERROR;
+}
+
+int CFileCodec::Encode(ProgressProc progress, void* user) {
+  m_errno = 0;
+  m_errorPath.clear();
+  try {
+    if (SameFile(m_source, m_destination)) return IoError(m_destination, EEXIST);
+    CEncryptedStream stream(0);
+    if (stream.Open(m_destination, STREAM_WRITE, CHAIN_CBC) != 1) {
+      return IoError(m_destination, errno);
+    }
+    int result = EncodeInto(stream, progress, user);
+    // The last whole blocks and the tail reach the file only now; the result holds
+    // only when they, the sync and the close all succeeded.
+    stream.SetSyncOnClose(result == CODEC_OK);
+    stream.Close();
+    if (result == CODEC_OK && stream.CloseError() != 0) {
+      result = IoError(m_destination, stream.CloseError());
+    }
+    return result;
+  } catch (const std::bad_alloc&) {
+    return CODEC_NO_MEMORY;
+  } catch (...) {
+    return IoError(m_destination, 0);
+  }
+}
+
+int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user) {
+  const int keyed =
+      m_usePasswordText ? stream.SetPassword(m_password) : stream.SetKeyDigest(m_keyDigest);
+  if (keyed < 0) return CODEC_BAD_KEY;
+  const int64_t size = stream.SetBufferSize(m_bufferSize);
+  if (size < 0) return CODEC_NO_MEMORY;
+  m_bufferSize = static_cast<uint32_t>(size);
+  if (stream.Write(kCodecMagic, sizeof kCodecMagic) != 4) {
+    return IoError(m_destination, stream.CloseError());
+  }
+
+  SourceFile source;
+  if (!source.Open(m_source)) return IoError(m_source, errno);
+  const uint64_t total = source.Length();
+  uint64_t done = 0;
+
+  const size_t bufferSize = m_bufferSize;
+  SecretBuffer in(bufferSize);
+  SecretBuffer out(bufferSize);
+  if (!in || !out) return CODEC_NO_MEMORY;
+
+  DeflateState deflater;
+  if (deflater.Init(m_level) != Z_OK) return CODEC_ZLIB_ERROR;
+  z_stream& z = deflater.z();
+
+  for (;;) {
+    const int64_t n = source.Read(in.get(), bufferSize);
+    if (n < 0) return IoError(m_source, errno);
+    done += static_cast<uint64_t>(n);
+    const int flush = static_cast<size_t>(n) < bufferSize ? Z_FINISH : Z_NO_FLUSH;
+    z.next_in = in.get();
+    z.avail_in = static_cast<uInt>(n);
+    int r;
+    do {
+      z.next_out = out.get();
+      z.avail_out = static_cast<uInt>(bufferSize);
+      r = deflate(&z, flush);
+      if (r == Z_STREAM_ERROR) return CODEC_ZLIB_ERROR;
+      const size_t produced = bufferSize - z.avail_out;
+      if (produced > 0 && stream.Write(out.get(), produced) != static_cast<int64_t>(produced)) {
+        return IoError(m_destination, stream.CloseError());
+      }
+    } while (z.avail_out == 0 && r != Z_STREAM_END);
+    if (progress && progress(total, done, static_cast<uint64_t>(n), user) == 0) {
+      return CODEC_CANCELLED;
+    }
+    if (flush == Z_FINISH) return r == Z_STREAM_END ? CODEC_OK : CODEC_ZLIB_ERROR;
+  }
+}
+
+int CFileCodec::Decode(ProgressProc progress, void* user) {
+  m_errno = 0;
+  m_errorPath.clear();
+  try {
+    if (SameFile(m_source, m_destination)) return IoError(m_destination, EEXIST);
+    CEncryptedStream stream(0);
+    if (stream.Open(m_source, STREAM_READ, CHAIN_CBC) != 1) return IoError(m_source, errno);
+    return DecodeFrom(stream, progress, user);
+  } catch (const std::bad_alloc&) {
+    return CODEC_NO_MEMORY;
+  } catch (...) {
+    return IoError(m_destination, 0);
+  }
+}
+
+int CFileCodec::DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void* user) {
+  const int keyed =
+      m_usePasswordText ? stream.SetPassword(m_password) : stream.SetKeyDigest(m_keyDigest);
+  if (keyed < 0) return CODEC_BAD_KEY;
+  const int64_t size = stream.SetBufferSize(m_bufferSize);
+  if (size < 0) return CODEC_NO_MEMORY;
+  m_bufferSize = static_cast<uint32_t>(size);
+
+  uint8_t magic[4];
+  const int64_t got = stream.Read(magic, sizeof magic);
+  if (got != 4) return IoError(m_source, got < 0 ? errno : 0);
+  if (std::memcmp(magic, kCodecMagic, sizeof magic) != 0) return CODEC_BAD_KEY;
+
+  const size_t bufferSize = m_bufferSize;
+  SecretBuffer in(bufferSize);
+  SecretBuffer out(bufferSize);
+  if (!in || !out) return CODEC_NO_MEMORY;
+
+  InflateState inflater;
+  if (inflater.Init() != Z_OK) return CODEC_ZLIB_ERROR;
+  z_stream& z = inflater.z();
+
+  RestoredFile destination(m_destination);
+  if (!destination.Create()) return IoError(m_destination, errno);
+
+  const uint64_t total = FileLength(m_source);
+  uint64_t done = 0;
+  for (;;) {
+    const int64_t c = stream.Read(in.get(), bufferSize);
+    if (c < 0) return IoError(m_source, errno);
+    if (c == 0) return CODEC_ZLIB_ERROR;  // the payload ended inside the zlib stream
+    done += static_cast<uint64_t>(c);
+    z.next_in = in.get();
+    z.avail_in = static_cast<uInt>(c);
+    int r;
+    do {
+      z.next_out = out.get();
+      z.avail_out = static_cast<uInt>(bufferSize);
+      r = inflate(&z, Z_NO_FLUSH);
+      if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR || r == Z_STREAM_ERROR) {
+        return CODEC_ZLIB_ERROR;
+      }
+      const size_t produced = bufferSize - z.avail_out;
+      if (produced > 0 && !destination.Write(out.get(), produced)) {
+        return IoError(m_destination, errno);
+      }
+    } while (z.avail_out == 0 && r != Z_STREAM_END);
+    if (progress && progress(total, done, static_cast<uint64_t>(c), user) == 0) {
+      return CODEC_CANCELLED;
+    }
+    if (r == Z_STREAM_END) {
+      const int err = destination.Commit();
+      return err == 0 ? CODEC_OK : IoError(m_destination, err);
+    }
+  }
+}

@@ -1,0 +1,391 @@
+#include "engine/file_codec.h"
+#include "child_process.h"
+#include "engine/digest.h"
+#include "engine/encrypted_stream.h"
+#include "engine_test_util.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct Call {
+  uint64_t total, done, chunk;
+};
+
+struct Recorder {
+  std::vector<Call> calls;
+  int stopAt = -1;  // call index at which to return zero
+};
+
+int Record(uint64_t total, uint64_t done, uint64_t chunk, void* user) {
+  auto* r = static_cast<Recorder*>(user);
+  r->calls.push_back({total, done, chunk});
+  return static_cast<int>(r->calls.size()) - 1 == r->stopAt ? 0 : 1;
+}
+
+class FileCodec : public ::testing::Test {
+ protected:
+  std::string Plain() const { return m_dir.File("report.doc"); }
+  std::string Protected() const { return m_dir.File("report.doc.~de"); }
+  std::string Restored() const { return m_dir.File("restored.doc"); }
+
+  // A codec set up the way the guard operations use it.
+  CFileCodec MakeCodec(const std::string& password = "secret", uint32_t buffer = 1024) {
+    CFileCodec c;
+    c.m_bufferSize = buffer;
+    c.m_usePasswordText = 0;
+    GuardKeyDigest(c.m_keyDigest, password);
+    return c;
+  }
+  int Encode(const Bytes& plain, int level = 6, Recorder* rec = nullptr,
+             const std::string& password = "secret") {
+    WriteFileBytes(Plain(), plain);
+    CFileCodec c = MakeCodec(password);
+    c.m_level = level;
+    c.m_source = Plain();
+    c.m_destination = Protected();
+    return c.Encode(rec ? &Record : nullptr, rec);
+  }
+  int Decode(Recorder* rec = nullptr, const std::string& password = "secret") {
+    CFileCodec c = MakeCodec(password);
+    c.m_source = Protected();
+    c.m_destination = Restored();
+    return c.Decode(rec ? &Record : nullptr, rec);
+  }
+  // A protected file whose payload is given directly.
+  void WritePayload(const Bytes& payload, const std::string& password = "secret") {
+    uint8_t key[32];
+    GuardKeyDigest(key, password);
+    CEncryptedStream s;
+    ASSERT_EQ(1, s.Open(Protected(), STREAM_WRITE, CHAIN_CBC));
+    ASSERT_EQ(1, s.SetKeyDigest(key));
+    ASSERT_EQ(static_cast<int64_t>(payload.size()), s.Write(payload.data(), payload.size()));
+  }
+  // Only the files the test made itself are left in the folder.
+  void ExpectNoStrayFiles(const std::vector<std::string>& allowed) {
+    for (const auto& name : m_dir.Entries()) {
+      EXPECT_NE(allowed.end(), std::find(allowed.begin(), allowed.end(), name)) << name;
+    }
+  }
+
+  TempFolder m_dir;
+};
+
+Bytes Deflated(const Bytes& plain) {
+  uLongf n = compressBound(plain.size());
+  Bytes out(n);
+  EXPECT_EQ(Z_OK, compress(out.data(), &n, plain.data(), plain.size()));
+  out.resize(n);
+  return out;
+}
+
+Bytes WithMagic(const Bytes& zlibData, uint8_t last = 1) {
+  Bytes p(4 + zlibData.size());
+  p[0] = 0x41;
+  p[1] = 0x45;
+  p[2] = 0x53;
+  p[3] = last;
+  std::copy(zlibData.begin(), zlibData.end(), p.begin() + 4);
+  return p;
+}
+
+}  // namespace
+
+TEST_F(FileCodec, RoundTripsAtEveryLevelAndAroundBufferSizes) {
+  std::mt19937_64 rng(2);
+  for (size_t n : {0, 1, 1039, 1040, 1041, 2080, 65536, 300001}) {
+    for (int level : {0, 1, 6, 9}) {
+      const Bytes plain = (n % 2) ? RandomBytes(rng, n) : TextLikeBytes(rng, n);
+      ASSERT_EQ(CODEC_OK, Encode(plain, level)) << n << " level " << level;
+      ASSERT_EQ(CODEC_OK, Decode()) << n << " level " << level;
+      ASSERT_EQ(plain, ReadFileBytes(Restored()));
+    }
+  }
+  ExpectNoStrayFiles({"report.doc", "report.doc.~de", "restored.doc"});
+}
+
+TEST_F(FileCodec, EmptyFileHoldsHeaderMagicAndEmptyZlibStream) {
+  ASSERT_EQ(CODEC_OK, Encode({}));
+  // 18 header bytes, 4 magic bytes, and zlib's 8-byte stream of empty input.
+  EXPECT_EQ(18u + 4 + Deflated({}).size(), ReadFileBytes(Protected()).size());
+  ASSERT_EQ(CODEC_OK, Decode());
+  EXPECT_TRUE(ReadFileBytes(Restored()).empty());
+}
+
+TEST_F(FileCodec, ProgressOfA1040ByteFile) {
+  std::mt19937_64 rng(3);
+  Recorder enc;
+  ASSERT_EQ(CODEC_OK, Encode(RandomBytes(rng, 1040), 6, &enc));
+  // A full read without flushing, then an empty read that finishes the stream.
+  ASSERT_EQ(2u, enc.calls.size());
+  EXPECT_EQ(1040u, enc.calls[0].total);
+  EXPECT_EQ(1040u, enc.calls[0].done);
+  EXPECT_EQ(1040u, enc.calls[0].chunk);
+  EXPECT_EQ(1040u, enc.calls[1].done);
+  EXPECT_EQ(0u, enc.calls[1].chunk);
+
+  Recorder dec;
+  ASSERT_EQ(CODEC_OK, Decode(&dec));
+  const uint64_t payload = ReadFileBytes(Protected()).size() - 18;
+  uint64_t sum = 0;
+  for (const auto& c : dec.calls) {
+    sum += c.chunk;
+    EXPECT_EQ(payload + 18, c.total);
+    EXPECT_EQ(sum, c.done);
+  }
+  EXPECT_EQ(payload - 4, sum);  // compressed bytes after the magic
+}
+
+TEST_F(FileCodec, CallerBufferSizeIsRoundedAndStoredBack) {
+  WriteFileBytes(Plain(), Bytes(5000, 'x'));
+  CFileCodec c = MakeCodec();
+  c.m_source = Plain();
+  c.m_destination = Protected();
+  ASSERT_EQ(CODEC_OK, c.Encode());
+  EXPECT_EQ(1040u, c.m_bufferSize);
+  ASSERT_EQ(CODEC_OK, c.Encode());  // a second run works with the stored size
+  EXPECT_EQ(1056u, c.m_bufferSize);
+  CFileCodec fresh;
+  EXPECT_EQ(4096u, fresh.m_bufferSize);
+  EXPECT_EQ(6, fresh.m_level);
+  EXPECT_EQ(1, fresh.m_usePasswordText);
+}
+
+TEST_F(FileCodec, PasswordTextMode) {
+  WriteFileBytes(Plain(), Bytes(3000, 'q'));
+  CFileCodec c;
+  c.m_password = "Vellumguard";
+  c.m_source = Plain();
+  c.m_destination = Protected();
+  ASSERT_EQ(CODEC_OK, c.Encode());
+  CFileCodec d;
+  d.m_password = "Vellumguard";
+  d.m_source = Protected();
+  d.m_destination = Restored();
+  ASSERT_EQ(CODEC_OK, d.Decode());
+  EXPECT_EQ(Bytes(3000, 'q'), ReadFileBytes(Restored()));
+  // An empty password text sets no key: nothing can be written or read.
+  CFileCodec e;
+  e.m_source = Plain();
+  e.m_destination = m_dir.File("other.~de");
+  EXPECT_EQ(CODEC_IO_ERROR, e.Encode());
+}
+
+TEST_F(FileCodec, WrongKeyCreatesNoOutputAndTheObjectCanRetry) {
+  std::mt19937_64 rng(4);
+  const Bytes plain = TextLikeBytes(rng, 10000);
+  ASSERT_EQ(CODEC_OK, Encode(plain));
+  CFileCodec c = MakeCodec("wrong");
+  c.m_source = Protected();
+  c.m_destination = Restored();
+  EXPECT_EQ(CODEC_BAD_KEY, c.Decode());
+  EXPECT_FALSE(PathExists(Restored()));
+  ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+  GuardKeyDigest(c.m_keyDigest, "secret");
+  EXPECT_EQ(CODEC_OK, c.Decode());
+  EXPECT_EQ(plain, ReadFileBytes(Restored()));
+}
+
+// About one wrong key in 65,536 passes the 16-bit header check; the encrypted magic
+// catches those. Search a wrong password that passes the check and expect -7 from it.
+TEST_F(FileCodec, MagicCatchesAWrongKeyThatPassesTheHeaderCheck) {
+  ASSERT_EQ(CODEC_OK, Encode(Bytes(100, 'z')));
+  const Bytes file = ReadFileBytes(Protected());
+  std::string found;
+  for (int i = 0; i < 2000000 && found.empty(); ++i) {
+    const std::string candidate = "try" + std::to_string(i);
+    uint8_t key[32], md5[16];
+    GuardKeyDigest(key, candidate);
+    ComputeDigest(md5, key, 32, 16);
+    if ((md5[0] ^ file[2]) == file[0] && (md5[1] ^ file[3]) == file[1]) found = candidate;
+  }
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(CODEC_BAD_KEY, Decode(nullptr, found));
+  EXPECT_FALSE(PathExists(Restored()));
+}
+
+TEST_F(FileCodec, BadPayloads) {
+  std::mt19937_64 rng(5);
+  const Bytes plain = TextLikeBytes(rng, 50000);
+  const Bytes good = WithMagic(Deflated(plain));
+  struct Case {
+    const char* name;
+    Bytes payload;
+    int expected;
+  } const cases[] = {
+      {"another magic byte", WithMagic(Deflated(plain), 2), CODEC_BAD_KEY},
+      {"another magic", Bytes{'Z', 'I', 'P', 1, 0x78, 0x9c}, CODEC_BAD_KEY},
+      {"magic only", WithMagic({}), CODEC_ZLIB_ERROR},
+      {"three bytes", Bytes{0x41, 0x45, 0x53}, CODEC_IO_ERROR},
+      {"no payload", Bytes{}, CODEC_IO_ERROR},
+      {"truncated", Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 2)),
+       CODEC_ZLIB_ERROR},
+      {"last byte missing", Bytes(good.begin(), good.end() - 1), CODEC_ZLIB_ERROR},
+      {"damaged header",
+       [&] {
+         Bytes b = good;
+         b[4] ^= 0xFF;
+         return b;
+       }(),
+       CODEC_ZLIB_ERROR},
+      {"damaged data",
+       [&] {
+         Bytes b = good;
+         b[good.size() / 2] ^= 0x55;
+         return b;
+       }(),
+       CODEC_ZLIB_ERROR},
+      {"random bytes", WithMagic(RandomBytes(rng, 3000)), CODEC_ZLIB_ERROR},
+      {"preset dictionary", WithMagic(Bytes{0x78, 0xBB, 0, 0, 0, 1, 1, 2, 3}), CODEC_ZLIB_ERROR},
+  };
+  for (const auto& c : cases) {
+    WriteFileBytes(Restored(), Bytes{'o', 'l', 'd'});
+    WritePayload(c.payload);
+    EXPECT_EQ(c.expected, Decode()) << c.name;
+    // The file that was there before is untouched, and nothing else is left behind.
+    EXPECT_EQ((Bytes{'o', 'l', 'd'}), ReadFileBytes(Restored())) << c.name;
+    ExpectNoStrayFiles({"report.doc.~de", "restored.doc"});
+  }
+  // Bytes after the end of the zlib stream are ignored.
+  Bytes trailing = good;
+  trailing.insert(trailing.end(), 100, 0xEE);
+  WritePayload(trailing);
+  EXPECT_EQ(CODEC_OK, Decode());
+  EXPECT_EQ(plain, ReadFileBytes(Restored()));
+}
+
+TEST_F(FileCodec, FilesShorterThanTheHeader) {
+  for (size_t size : {0, 5, 17}) {
+    WriteFileBytes(Protected(), Bytes(size, 0x11));
+    EXPECT_EQ(CODEC_BAD_KEY, Decode()) << size;
+    EXPECT_FALSE(PathExists(Restored()));
+  }
+  CFileCodec c = MakeCodec();
+  c.m_source = m_dir.File("missing.~de");
+  c.m_destination = Restored();
+  EXPECT_EQ(CODEC_IO_ERROR, c.Decode());
+}
+
+TEST_F(FileCodec, CancelStopsBothDirections) {
+  std::mt19937_64 rng(6);
+  const Bytes plain = TextLikeBytes(rng, 200000);
+  Recorder stopFirst{{}, 0};
+  EXPECT_EQ(CODEC_CANCELLED, Encode(plain, 6, &stopFirst));
+  EXPECT_EQ(1u, stopFirst.calls.size());
+
+  ASSERT_EQ(CODEC_OK, Encode(plain));
+  Recorder stopDecode{{}, 0};
+  EXPECT_EQ(CODEC_CANCELLED, Decode(&stopDecode));
+  EXPECT_FALSE(PathExists(Restored()));
+  Recorder stopLater{{}, 5};
+  EXPECT_EQ(CODEC_CANCELLED, Decode(&stopLater));
+  EXPECT_EQ(6u, stopLater.calls.size());
+  EXPECT_FALSE(PathExists(Restored()));
+  ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+}
+
+TEST_F(FileCodec, SourceProblems) {
+  CFileCodec c = MakeCodec();
+  c.m_source = m_dir.File("missing");
+  c.m_destination = Protected();
+  EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
+  EXPECT_EQ(ENOENT, c.LastErrno());
+  EXPECT_EQ(m_dir.File("missing"), c.LastErrorPath());
+
+  // A FIFO would block a plain open forever.
+  ASSERT_EQ(0, ::mkfifo(m_dir.File("fifo").c_str(), 0600));
+  c.m_source = m_dir.File("fifo");
+  EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
+
+  // A file someone else holds locked is not read (flock locks belong to an open file,
+  // so a second open in this process counts as someone else).
+  WriteFileBytes(Plain(), Bytes(100, 'a'));
+  const int fd = ::open(Plain().c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, ::flock(fd, LOCK_SH));
+  c.m_source = Plain();
+  EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
+  EXPECT_EQ(EBUSY, c.LastErrno());
+  ::close(fd);
+  EXPECT_EQ(CODEC_OK, c.Encode());
+  EXPECT_EQ(0, c.LastErrno());
+  EXPECT_EQ("", c.LastErrorPath());
+
+  // Source and destination naming the same file would destroy the source.
+  c.m_source = Plain();
+  c.m_destination = Plain();
+  EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
+  EXPECT_EQ(Bytes(100, 'a'), ReadFileBytes(Plain()));
+  ASSERT_EQ(0, ::link(Plain().c_str(), m_dir.File("hardlink").c_str()));
+  c.m_destination = m_dir.File("hardlink");
+  EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
+  EXPECT_EQ(Bytes(100, 'a'), ReadFileBytes(Plain()));
+
+  // Level out of range.
+  c.m_destination = Protected();
+  c.m_level = 10;
+  EXPECT_EQ(CODEC_ZLIB_ERROR, c.Encode());
+}
+
+// The protected file's final flush happens when the stream closes; a failure there (disk
+// full) must make Encode fail, or the caller would wipe a plain file whose protected
+// copy is incomplete.
+TEST_F(FileCodec, LateWriteFailureIsAnIoError) {
+  std::mt19937_64 rng(7);
+  WriteFileBytes(Plain(), RandomBytes(rng, 20000));
+  auto encode = [&] {
+    CFileCodec c = MakeCodec();
+    c.m_source = Plain();
+    c.m_destination = Protected();
+    const int r = c.Encode();
+    // The reason and the file come with the failure, for the user's message.
+    if (r == CODEC_IO_ERROR && (c.LastErrno() != EFBIG || c.LastErrorPath() != Protected())) {
+      return 99;
+    }
+    return -r;
+  };
+  // Room for the header only: every payload byte is written by the final flush.
+  EXPECT_EQ(-CODEC_IO_ERROR, RunWithFileSizeLimit(100, encode));
+  // Room for all but the last bytes.
+  EXPECT_EQ(-CODEC_IO_ERROR, RunWithFileSizeLimit(20000, encode));
+  // A large file fails during the run.
+  WriteFileBytes(Plain(), RandomBytes(rng, 500000));
+  EXPECT_EQ(-CODEC_IO_ERROR, RunWithFileSizeLimit(200000, encode));
+  EXPECT_EQ(CODEC_OK, RunWithFileSizeLimit(10000000, encode));
+}
+
+TEST_F(FileCodec, DecodeWriteFailureRemovesPartialOutput) {
+  std::mt19937_64 rng(8);
+  const Bytes plain = TextLikeBytes(rng, 400000);
+  ASSERT_EQ(CODEC_OK, Encode(plain));
+  const int r = RunWithFileSizeLimit(100000, [&] {
+    CFileCodec c = MakeCodec();
+    c.m_source = Protected();
+    c.m_destination = Restored();
+    const int result = c.Decode();
+    return c.LastErrno() == EFBIG && c.LastErrorPath() == Restored() ? -result : 99;
+  });
+  EXPECT_EQ(-CODEC_IO_ERROR, r);
+  ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+}
+
+// Restored files replace an existing file of the same name only once complete.
+TEST_F(FileCodec, DecodeReplacesAnExistingFile) {
+  ASSERT_EQ(CODEC_OK, Encode(Bytes(3000, 'n')));
+  WriteFileBytes(Restored(), Bytes(10, 'o'));
+  ASSERT_EQ(CODEC_OK, Decode());
+  EXPECT_EQ(Bytes(3000, 'n'), ReadFileBytes(Restored()));
+  ExpectNoStrayFiles({"report.doc", "report.doc.~de", "restored.doc"});
+}
