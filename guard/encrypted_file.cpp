@@ -1,0 +1,91 @@
+#include "guard/encrypted_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "engine/encrypted_stream.h"
+
+int ReadEncryptedFile(const std::string& path, std::string_view password, uint64_t maxBytes,
+                      std::vector<uint8_t>& payload, SysError* error) {
+  payload.clear();
+  SysError local;
+  SysError& err = error ? *error : local;
+  err = {};
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    err = {errno, path};
+    return ENCFILE_IO_ERROR;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    err = {S_ISDIR(st.st_mode) ? EISDIR : EINVAL, path};
+    return ENCFILE_IO_ERROR;
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxBytes + 18) {
+    err = {EFBIG, path};
+    return ENCFILE_TOO_LARGE;
+  }
+  CEncryptedStream stream;
+  errno = 0;
+  if (stream.Open(path, STREAM_READ, CHAIN_CBC) != 1) {
+    err = {errno ? errno : EIO, path};
+    return ENCFILE_IO_ERROR;
+  }
+  const int keyed = stream.SetPassword(password);
+  if (keyed == -2 || keyed == 0) return ENCFILE_NOT_ACCEPTED;
+  if (keyed < 0) {
+    // A file shorter than the header is not one of ours either.
+    return ENCFILE_NOT_ACCEPTED;
+  }
+  uint8_t chunk[16384];
+  for (;;) {
+    const int64_t n = stream.Read(chunk, sizeof chunk);
+    if (n < 0) {
+      err = {EIO, path};
+      payload.clear();
+      return ENCFILE_IO_ERROR;
+    }
+    if (n == 0) break;
+    if (payload.size() + static_cast<uint64_t>(n) > maxBytes) {
+      err = {EFBIG, path};
+      payload.clear();
+      return ENCFILE_TOO_LARGE;
+    }
+    payload.insert(payload.end(), chunk, chunk + n);
+  }
+  stream.Close();
+  return ENCFILE_OK;
+}
+
+SysError WriteEncryptedFile(const std::string& path, std::string_view password,
+                            const std::vector<uint8_t>& payload, mode_t mode) {
+  const std::string temp = TempPathFor(path);
+  SysError err;
+  {
+    CEncryptedStream stream;
+    errno = 0;
+    if (stream.Open(temp, STREAM_WRITE, CHAIN_CBC) != 1) {
+      err = {errno ? errno : EIO, path};
+      ::unlink(temp.c_str());
+      return err;
+    }
+    stream.SetSyncOnClose(true);
+    if (stream.SetPassword(password) != 1) {
+      err = {stream.CloseError() ? stream.CloseError() : EIO, path};
+    } else if (!payload.empty() && stream.Write(payload.data(), payload.size()) !=
+                                       static_cast<int64_t>(payload.size())) {
+      err = {stream.CloseError() ? stream.CloseError() : EIO, path};
+    }
+    stream.Close();
+    if (err.ok() && stream.CloseError() != 0) err = {stream.CloseError(), path};
+  }
+  if (err.ok() && ::chmod(temp.c_str(), mode) != 0) err = {errno, path};
+  if (!err.ok()) {
+    ::unlink(temp.c_str());
+    return err;
+  }
+  err = CommitTempFile(temp, path);
+  if (!err.ok()) err.path = path;
+  return err;
+}

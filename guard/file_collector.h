@@ -1,0 +1,68 @@
+#pragma once
+// Expands guard items into flat lists of file paths.
+//
+// Folder scans never follow a symbolic link to a folder (no loops, no escape from the
+// tree) and take only regular files: symbolic links to files, FIFOs, sockets and devices
+// are not listed, nor the temporary files of crash-safe writes. Within a folder the
+// entries come in byte order of their names, so runs are repeatable.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "guard/guard_item.h"
+
+struct FileEntry {
+  std::string path;
+  uint32_t attributes = 0;   // st_mode
+  int64_t creationTime = 0;  // status change time (seconds), the nearest Linux has
+  int64_t accessTime = 0;
+  int64_t writeTime = 0;
+  uint64_t size = 0;
+};
+
+class CFileCollector {
+ public:
+  CFileCollector() = default;
+  virtual ~CFileCollector();
+
+  void SetRecursive(bool recursive) { m_recursive = recursive; }
+  // Stores the root (without trailing "/", "/" itself kept), then appends its folder tree
+  // to the folder list in post-order: every folder after all of its subfolders, the root
+  // last (only the root when not recursive). Hidden folders are included.
+  void SetRoot(const std::string& path);
+  // For every folder of the folder list, in order, appends the regular files whose names
+  // match pattern by the file system's wildcard rules (WildcardMatch).
+  void AddFilesMatching(std::string_view pattern);
+  // Appends one entry with the file's current status (size 0 when it cannot be read).
+  void AddFile(const std::string& path);
+  // Removes the entries whose path matches pattern by MatchMask, keeping the order.
+  void RemoveMatching(std::string_view pattern);
+  void Clear();
+
+  bool Recursive() const { return m_recursive; }
+  const std::string& Root() const { return m_root; }
+  const std::vector<std::string>& Folders() const { return m_folders; }
+  const std::vector<FileEntry>& Entries() const { return m_entries; }
+  std::vector<FileEntry>& Entries() { return m_entries; }
+
+ private:
+  bool m_recursive = false;
+  std::string m_root;
+  std::vector<std::string> m_folders;
+  std::vector<FileEntry> m_entries;
+};
+
+// True when folder holds at least one subfolder (symbolic links to folders not counted).
+bool HasSubfolder(const std::string& folder);
+
+// Expands an item for protecting. A folder item: its tree (recursive by the item's
+// "Encrypt subfolders" flag), each include pattern in turn, less the exclude patterns,
+// less "*.~de" and "zde.tmp" files; a file matched by two include patterns is listed
+// twice. A file item: its path less a trailing ".~de", when that is an existing regular
+// file. Appends to target; returns the number of paths appended.
+int CollectFilesToEncrypt(std::vector<std::string>& target, const CGuardItem& item);
+// Expands an item for restoring: a folder item's "*.~de" files (masks play no part), or
+// a file item's path with ".~de" added unless it ends in it, when that file exists.
+// Appends to target; returns the number of paths appended.
+int CollectFilesToDecrypt(std::vector<std::string>& target, const CGuardItem& item);

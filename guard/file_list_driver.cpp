@@ -1,0 +1,154 @@
+#include "guard/file_list_driver.h"
+
+#include <set>
+
+#include "common/paths.h"
+#include "common/safe_file.h"
+#include "common/text.h"
+#include "engine/digest.h"
+#include "guard/encryption_settings.h"
+#include "guard/single_file.h"
+
+namespace {
+
+constexpr const char* kOverwritePrompt =
+    "The file %s is already existed, Do you want to overwrite?";
+
+// Advances the bar by a skipped file's share; false when the run was cancelled.
+bool SkipShare(IProgressWindow* progress, uint64_t share) {
+  return ProgressStep(1, 1, share, progress) != 0;
+}
+
+}  // namespace
+
+std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths) {
+  CFileCollector collector;
+  for (const std::string& path : paths) collector.AddFile(path);
+  collector.RemoveMatching(kProtectedPattern);
+  collector.RemoveMatching(kSettingsPattern);
+  std::vector<FileEntry> entries = std::move(collector.Entries());
+  std::erase_if(entries, [](const FileEntry& e) { return IsTempName(e.path); });
+  return entries;
+}
+
+std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths) {
+  CFileCollector collector;
+  for (const std::string& path : paths) {
+    if (IsProtectedPath(path) && !IsTempName(path)) collector.AddFile(path);
+  }
+  return std::move(collector.Entries());
+}
+
+uint64_t TotalSize(const std::vector<FileEntry>& entries) {
+  uint64_t total = 0;
+  for (const FileEntry& e : entries) total += e.size;
+  return total;
+}
+
+void NormalizeProtectParameters(int& level, std::string& noZipMask) {
+  if (static_cast<unsigned>(level) > 9) level = kDefaultZipLevel;
+  if (noZipMask.empty()) noZipMask = kDefaultNoZipMask;
+}
+
+bool IsUsableDigest(const uint8_t* digest) {
+  return digest && (digest[0] != 0 || digest[1] != 0 || digest[2] != 0);
+}
+
+void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries) {
+  std::set<std::string> folders;
+  for (const FileEntry& e : entries) {
+    std::string folder = ParentFolder(e.path);
+    if (folder.empty()) folder = "./";
+    if (folders.insert(folder).second) RemoveStaleTempFiles(folder);
+  }
+}
+
+ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
+                          const uint8_t digest[32], int level, const std::string& noZipMask) {
+  if (progress) progress->SetStatusText(entry.path);
+  const uint64_t share = 2 * entry.size;
+  if (!FileExists(entry.path))
+    return SkipShare(progress, share) ? ListStep::NotDone : ListStep::Stop;
+  const std::string protectedPath = ProtectedPathOf(entry.path);
+  if (FileExists(protectedPath)) {
+    if (progress && !progress->IsCancelled()) progress->Hide();
+    const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {protectedPath}),
+                                      MsgIcon::Question, MsgButtons::YesNo);
+    if (answer != MSG_YES) return SkipShare(progress, share) ? ListStep::NotDone : ListStep::Stop;
+  }
+  if (progress && !progress->IsCancelled()) progress->Show();
+  const int useLevel = MatchMaskList(entry.path, noZipMask) ? 0 : level;
+  return EncryptOneFile(ui, entry.path, digest, useLevel, progress) == ENCRYPT_DONE
+             ? ListStep::Done
+             : ListStep::NotDone;
+}
+
+ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
+                          uint8_t digest[32]) {
+  const std::string target = PlainPathOf(entry.path);
+  if (progress) progress->SetStatusText(entry.path);
+  if (!FileExists(entry.path)) {
+    return SkipShare(progress, entry.size) ? ListStep::NotDone : ListStep::Stop;
+  }
+  if (FileExists(target)) {
+    if (progress && !progress->IsCancelled()) progress->Hide();
+    const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {LastPathComponent(target)}),
+                                      MsgIcon::Question, MsgButtons::YesNo);
+    if (answer != MSG_YES) {
+      return SkipShare(progress, entry.size) ? ListStep::NotDone : ListStep::Stop;
+    }
+  }
+  if (progress && !progress->IsCancelled()) progress->Show();
+  switch (DecryptOneFile(ui, entry.path, digest, progress)) {
+    case DECRYPT_DONE:
+      return ListStep::Done;
+    case DECRYPT_PROMPT_CANCELLED:
+      return ListStep::Stop;
+    default:
+      return ListStep::NotDone;
+  }
+}
+
+int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const uint8_t* digest,
+                    int level, const std::string& noZipMask) {
+  if (paths.empty() || !IsUsableDigest(digest)) return 0;
+  std::string noZip = noZipMask;
+  NormalizeProtectParameters(level, noZip);
+  const std::vector<FileEntry> entries = PrepareEncryptEntries(paths);
+  if (entries.empty()) return 0;
+  RemoveStaleTempFilesBeside(entries);
+  std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Encrypting");
+  if (progress) progress->SetBarRange(0, (2 * TotalSize(entries)) / 10, 1);
+  int count = 0;
+  for (const FileEntry& entry : entries) {
+    if (progress && progress->IsCancelled()) break;
+    const ListStep step = EncryptListEntry(ui, progress.get(), entry, digest, level, noZip);
+    if (step == ListStep::Done) ++count;
+    if (step == ListStep::Stop) break;
+  }
+  if (progress) progress->CloseProgress();
+  ui.RestoreFocus();
+  return count;
+}
+
+int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths) {
+  if (paths.empty()) return 0;
+  const std::vector<FileEntry> entries = PrepareDecryptEntries(paths);
+  if (entries.empty()) return 0;
+  RemoveStaleTempFilesBeside(entries);
+  std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Decrypting");
+  if (progress) progress->SetBarRange(0, TotalSize(entries) / 10, 1);
+  // All zero: the first file the codec can read leads to the password prompt.
+  uint8_t digest[32] = {};
+  int count = 0;
+  for (const FileEntry& entry : entries) {
+    if (progress && progress->IsCancelled()) break;
+    const ListStep step = DecryptListEntry(ui, progress.get(), entry, digest);
+    if (step == ListStep::Done) ++count;
+    if (step == ListStep::Stop) break;
+  }
+  SecureZero(digest, sizeof digest);
+  if (progress) progress->CloseProgress();
+  ui.RestoreFocus();
+  return count;
+}

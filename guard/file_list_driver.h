@@ -1,0 +1,54 @@
+#pragma once
+// Runs the single-file routines over a list of paths under one progress window, with the
+// overwrite questions, cancel and a count of the files done.
+//
+// Each run is split into a preparation (the entries to process), a per-entry step, and
+// the loop in EncryptFileList / DecryptFileList. A parallel runner reuses the
+// preparation and the steps; it must serialise the calls into IGuardUi and the progress
+// window, and share one digest buffer between restore steps under a lock.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "guard/file_collector.h"
+#include "guard/guard_ui.h"
+
+enum class ListStep {
+  Done,     // the file was protected or restored
+  NotDone,  // skipped (vanished, answered No) or failed; the run goes on
+  Stop,     // cancelled, or the password prompt was cancelled: the run ends
+};
+
+// The entries a protect run processes: every path with its current size, less "*.~de",
+// "zde.tmp" and temporary files. Empty when there is nothing to do.
+std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths);
+// The entries a restore run processes: the paths that end in ".~de" (exact).
+std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths);
+// Sum of the entries' sizes.
+uint64_t TotalSize(const std::vector<FileEntry>& entries);
+// A level above 9 becomes 6; an empty no-zip mask becomes the default one.
+void NormalizeProtectParameters(int& level, std::string& noZipMask);
+// True when digest can key a run: not null and its first three bytes not all zero.
+bool IsUsableDigest(const uint8_t* digest);
+// Removes the temporary files that dead runs left in the entries' folders.
+void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries);
+
+// One file of a protect run, after the run's cancel check: shows the path, skips a
+// vanished file (advancing the bar by its share), asks before replacing an existing
+// protected file, and protects it (level 0 when the no-zip mask matches).
+ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
+                          const uint8_t digest[32], int level, const std::string& noZipMask);
+// One file of a restore run, after the run's cancel check; digest is the run's key
+// buffer (see DecryptOneFile).
+ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
+                          uint8_t digest[32]);
+
+// Protects the files of paths with the key digest, level and no-zip mask; returns how
+// many were protected. Returns 0 without any window when paths is empty, the digest is
+// null or its first three bytes are zero, or nothing is left after dropping protected
+// and settings files.
+int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const uint8_t* digest,
+                    int level, const std::string& noZipMask);
+// Restores the "*.~de" files of paths; the first file that needs a key asks for the
+// password. Returns how many were restored. A cancelled password prompt ends the run.
+int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths);

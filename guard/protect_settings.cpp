@@ -1,0 +1,129 @@
+#include "guard/protect_settings.h"
+
+#include <cstring>
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "engine/digest.h"
+#include "guard/encryption_settings.h"
+#include "guard/file_collector.h"
+
+ProtectSettings::~ProtectSettings() {
+  SecureZero(digest, sizeof digest);
+}
+
+namespace {
+
+bool IsFolderEntry(const std::string& path) {
+  return !path.empty() && path.back() == '/';
+}
+
+bool IsFileToProtect(const std::string& path) {
+  return !IsFolderEntry(path) && LastPathComponent(path) != kFolderSettingsName &&
+         !IsProtectedPath(path);
+}
+
+}  // namespace
+
+bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std::string>& paths,
+                           ProtectSettings& result) {
+  if (paths.empty()) return false;
+  // 1. Built-in values.
+  CEncryptionSettings settings;
+  settings.m_zipLevel = kDefaultZipLevel;
+  settings.m_includeMask = std::string(kDefaultIncludeMask);
+  settings.m_excludeMask = std::string(kOwnFilesMask);
+  settings.m_noZipMask = std::string(kDefaultNoZipMask);
+  uint8_t defaultDigest[32] = {};
+  uint8_t lastDigest[32] = {};
+  bool haveDefault = false;
+  bool haveLast = false;
+
+  // 2. The default settings file.
+  const std::string defaultPath = ProgramFolder() + std::string(kDefaultSettingsName);
+  if (FileExists(defaultPath) && settings.Load(defaultPath)) {
+    settings.GetDigest(defaultDigest);
+    haveDefault = true;
+  }
+
+  // 3. The folder settings file.
+  std::vector<std::string> folders;
+  size_t files = 0;
+  if (kind == ProtectKind::WholeFolder) {
+    folders.push_back(WithTrailingSlash(paths.front()));
+  } else {
+    for (const std::string& p : paths) {
+      if (IsFolderEntry(p))
+        folders.push_back(p);
+      else if (IsFileToProtect(p))
+        ++files;
+    }
+  }
+  std::string settingsPath;
+  bool readIt = true;
+  if (kind == ProtectKind::WholeFolder) {
+    settingsPath = folders.front() + std::string(kFolderSettingsName);
+  } else if (files > 0 || folders.empty()) {
+    settingsPath = ParentFolder(paths.front()) + std::string(kFolderSettingsName);
+  } else if (folders.size() == 1) {
+    settingsPath = WithTrailingSlash(paths.front()) + std::string(kFolderSettingsName);
+  } else {
+    settingsPath = ParentFolder(paths.front()) + std::string(kFolderSettingsName);
+    readIt = false;
+  }
+  if (readIt && settings.Load(settingsPath)) {
+    settings.GetDigest(lastDigest);
+    haveLast = true;
+  }
+
+  // 4. Whether any selected folder has subfolders.
+  bool subfolders = false;
+  for (const std::string& folder : folders) {
+    if (HasSubfolder(WithoutTrailingSlash(folder))) {
+      subfolders = true;
+      break;
+    }
+  }
+
+  // 5. The dialog.
+  SettingsDialogData data;
+  if (kind == ProtectKind::WholeFolder || paths.size() == 1) {
+    data.title = FormatText("Encryption setting of \"%s\"", {LastPathComponent(paths.front())});
+  }
+  data.flags = (haveDefault ? 0 : SETTINGS_NO_DEFAULT) | (haveLast ? 0 : SETTINGS_NO_LAST) |
+               (subfolders ? 0 : SETTINGS_NO_SUBFOLDERS);
+  data.zipLevel =
+      static_cast<unsigned>(settings.m_zipLevel) > 9 ? kDefaultZipLevel : settings.m_zipLevel;
+  data.includeMask = settings.m_includeMask;
+  data.excludeMask = settings.m_excludeMask;
+  data.noZipMask = settings.m_noZipMask;
+  const bool ok = ui.EditSettings(data);
+  if (ok) {
+    // 6. The choice, saved for the next command in this folder.
+    if (data.useLastPassword && haveLast) {
+      std::memcpy(result.digest, lastDigest, 32);
+    } else if (data.useDefaultPassword && haveDefault) {
+      std::memcpy(result.digest, defaultDigest, 32);
+    } else {
+      GuardKeyDigest(result.digest, data.password);
+    }
+    result.level = static_cast<unsigned>(data.zipLevel) > 9 ? kDefaultZipLevel : data.zipLevel;
+    result.includeMask = data.includeMask;
+    result.excludeMask = data.excludeMask;
+    result.noZipMask = data.noZipMask;
+    result.encryptSubfolders = data.encryptSubfolders;
+    result.settingsPath = settingsPath;
+    CEncryptionSettings chosen;
+    chosen.SetDigest(result.digest);
+    chosen.m_zipLevel = result.level;
+    chosen.m_includeMask = result.includeMask;
+    chosen.m_excludeMask = result.excludeMask;
+    chosen.m_noZipMask = result.noZipMask;
+    result.settingsSaved = chosen.Save(settingsPath);
+  }
+  SecureZero(data.password.data(), data.password.size());
+  SecureZero(data.confirm.data(), data.confirm.size());
+  SecureZero(defaultDigest, sizeof defaultDigest);
+  SecureZero(lastDigest, sizeof lastDigest);
+  return ok;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Settles the key digest, zip level and masks of a protect command of the file list
+// pane: built-in values, then the default settings file (ProgramFolder() +
+// "VellumDef.dat"), then the folder settings file ("zde.tmp"), then the settings dialog;
+// what was chosen is written back to the folder settings file so that the next protect
+// command there can offer "Use last password".
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "guard/guard_ui.h"
+
+enum class ProtectKind {
+  Selection,    // the selected entries; folders carry a trailing "/"
+  WholeFolder,  // one folder: everything in it
+};
+
+struct ProtectSettings {
+  uint8_t digest[32] = {};
+  int level = 6;
+  std::string includeMask;
+  std::string excludeMask;
+  std::string noZipMask;
+  bool encryptSubfolders = false;
+  // The folder settings file the choice was saved to, and whether that worked (a failed
+  // save does not stop the command).
+  std::string settingsPath;
+  bool settingsSaved = false;
+
+  ProtectSettings() = default;
+  ProtectSettings(const ProtectSettings&) = default;
+  ProtectSettings& operator=(const ProtectSettings&) = default;
+  ~ProtectSettings();  // zeroes the digest
+};
+
+// paths: the selected entries in selection order (kind Selection; a folder entry ends in
+// "/"), or the one folder (kind WholeFolder). True on OK with result filled; false on
+// Cancel (nothing is written) or when paths is empty.
+//
+// The folder settings file: the whole folder's own; for a selection holding files
+// (other than "zde.tmp" and "*.~de" entries), or holding neither files nor folders,
+// the parent folder's of the first entry; for one selected folder, that folder's; for
+// several folders, the parent folder's of the first, which is then written but not read.
+// A stored level above 9 is offered as 6.
+bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std::string>& paths,
+                           ProtectSettings& result);
