@@ -1,0 +1,268 @@
+#include "cli/cli_ui.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/terminal.h"
+#include "common/text.h"
+
+std::atomic<bool> g_interrupted{false};
+
+namespace {
+void OnInterrupt(int) {
+  g_interrupted.store(true);
+}
+
+// Passwords longer than the window's password fields could never be typed there, so a
+// file protected with one could not be restored from the window.
+constexpr size_t kMaxPasswordUnits = 32;
+
+std::string HumanBytes(double bytes) {
+  const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  int u = 0;
+  while (bytes >= 1024.0 && u < 4) bytes /= 1024.0, ++u;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, u == 0 ? "%.0f %s" : "%.1f %s", bytes, units[u]);
+  return buf;
+}
+
+class CTerminalProgress : public IProgressWindow {
+ public:
+  CTerminalProgress(std::string title, bool visible)
+      : m_title(std::move(title)), m_visible(visible), m_start(Clock::now()) {}
+  ~CTerminalProgress() override { CloseProgress(); }
+
+  bool IsCancelled() const override { return g_interrupted.load(); }
+  void Hide() override {
+    if (m_drawn) Erase();
+    m_hidden = true;
+  }
+  void Show() override { m_hidden = false; }
+  void SetBarRange(uint64_t lower, uint64_t upper, uint64_t step) override {
+    m_lower = lower, m_upper = upper, m_step = step;
+  }
+  uint64_t SetBarStep(uint64_t step) override {
+    const uint64_t old = m_step;
+    m_step = step;
+    return old;
+  }
+  uint64_t StepBar() override {
+    const uint64_t old = m_position;
+    m_position += m_step;
+    Draw(false);
+    return old;
+  }
+  void SetStatusText(const std::string& text) override {
+    m_status = text;
+    Draw(true);
+  }
+  void PumpMessages(bool) override {}
+  void CloseProgress() override {
+    if (m_drawn) Erase();
+    m_closed = true;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void Erase() {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    m_drawn = false;
+  }
+
+  void Draw(bool force) {
+    if (!m_visible || m_hidden || m_closed) return;
+    const auto now = Clock::now();
+    if (!force && now - m_lastDraw < std::chrono::milliseconds(100)) return;
+    m_lastDraw = now;
+    const uint64_t span = m_upper > m_lower ? m_upper - m_lower : 0;
+    const uint64_t pos = std::min(m_position, span);
+    const int percent = span ? static_cast<int>(pos * 100 / span) : 0;
+    // The bar counts tenths of bytes; show bytes.
+    const double doneBytes = static_cast<double>(pos) * 10.0;
+    const double totalBytes = static_cast<double>(span) * 10.0;
+    const double secs = std::chrono::duration<double>(now - m_start).count();
+    const double rate = secs > 0.2 ? doneBytes / secs : 0.0;
+    char eta[32] = "--:--";
+    if (rate > 0 && totalBytes >= doneBytes) {
+      const auto left = static_cast<long>((totalBytes - doneBytes) / rate);
+      std::snprintf(eta, sizeof eta, "%ld:%02ld", left / 60, left % 60);
+    }
+    const int width = 20;
+    const int filled = percent * width / 100;
+    std::string line = m_title + " [" + std::string(filled, '#') +
+                       std::string(width - filled, ' ') + "] " + std::to_string(percent) + "% " +
+                       HumanBytes(doneBytes) + " / " + HumanBytes(totalBytes) + " " +
+                       HumanBytes(rate) + "/s ETA " + eta + " ";
+    const int cols = TerminalColumns() - 1;
+    std::string status = m_status;
+    const int room = cols - static_cast<int>(line.size());
+    if (room <= 3) {
+      status.clear();
+    } else if (static_cast<int>(status.size()) > room) {
+      status = "..." + status.substr(status.size() - (room - 3));
+    }
+    line += status;
+    if (static_cast<int>(line.size()) > cols) line.resize(cols);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    m_drawn = true;
+  }
+
+  std::string m_title;
+  bool m_visible;
+  bool m_hidden = false;
+  bool m_closed = false;
+  bool m_drawn = false;
+  uint64_t m_lower = 0, m_upper = 0, m_step = 1, m_position = 0;
+  std::string m_status;
+  Clock::time_point m_start;
+  Clock::time_point m_lastDraw{};
+};
+}  // namespace
+
+void InstallInterruptHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: a terminal read ends at Ctrl-C
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGHUP, &sa, nullptr);
+}
+
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "vellumguard-cli: %s\n", text.c_str());
+}
+
+int CCliUi::ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) {
+  if (buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel) {
+    if (m_options.overwrite == OverwriteAnswer::Yes) return MSG_YES;
+    if (m_options.overwrite == OverwriteAnswer::No || g_interrupted) {
+      ++m_skipped;
+      return MSG_NO;
+    }
+    const std::optional<bool> yes = AskYesNo(text);
+    if (!yes) {
+      // Nobody to ask: the safe answer keeps the existing file.
+      m_neededTerminal = true;
+      ++m_skipped;
+      if (!m_options.quiet) PrintError(text + " No terminal to ask: skipped.");
+      return MSG_NO;
+    }
+    if (!*yes) ++m_skipped;
+    return *yes ? MSG_YES : MSG_NO;
+  }
+  if (icon == MsgIcon::Error || icon == MsgIcon::Warning) {
+    ++m_errors;
+    PrintError(text);
+  } else if (!m_options.quiet) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+  return MSG_OK;
+}
+
+bool CCliUi::AskPassword(const std::string& prompt, std::string& password) {
+  const int attempt = ++m_asked[prompt];
+  if (m_options.password) {
+    password = *m_options.password;
+    return true;
+  }
+  if (g_interrupted) return false;
+  const std::string question = attempt == 1 ? "Password for " + prompt + ": "
+                                            : "Wrong password. Password for " + prompt + ": ";
+  const std::optional<std::string> line = ReadSecretLine(question);
+  if (!line) {
+    if (!HaveTerminal()) m_neededTerminal = true;
+    return false;
+  }
+  password = *line;
+  return true;
+}
+
+std::vector<std::string> CCliUi::WrongPasswordPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& [path, count] : m_asked) {
+    // Three prompts and the protected file still there: every attempt was wrong.
+    if (count >= 3 && ::access(path.c_str(), F_OK) == 0) paths.push_back(path);
+  }
+  return paths;
+}
+
+std::optional<std::string> CCliUi::NewPassword() {
+  if (m_options.password) {
+    if (m_options.password->empty()) {
+      PrintError("the password is empty");
+      return std::nullopt;
+    }
+    if (FromUtf8(*m_options.password).size() > kMaxPasswordUnits) {
+      PrintError("the password is longer than 32 characters");
+      return std::nullopt;
+    }
+    return m_options.password;
+  }
+  if (!HaveTerminal()) {
+    m_neededTerminal = true;
+    PrintError(
+        "no password given and no terminal to ask for one "
+        "(use --password-file or --password-fd)");
+    return std::nullopt;
+  }
+  for (int attempt = 0; attempt < 3 && !g_interrupted; ++attempt) {
+    const std::optional<std::string> first = ReadSecretLine("Password: ");
+    if (!first) return std::nullopt;
+    if (first->empty()) {
+      std::fprintf(stderr, "Please enter password!\n");
+      continue;
+    }
+    if (FromUtf8(*first).size() > kMaxPasswordUnits) {
+      std::fprintf(stderr, "The password may have at most 32 characters.\n");
+      continue;
+    }
+    const std::optional<std::string> second = ReadSecretLine("Confirm: ");
+    if (!second) return std::nullopt;
+    if (*first == *second) return first;
+    std::fprintf(stderr, "Password does not match\n");
+  }
+  PrintError("no password was set");
+  return std::nullopt;
+}
+
+bool CCliUi::EditSettings(SettingsDialogData& data) {
+  if (m_choice.level) data.zipLevel = *m_choice.level;
+  if (m_choice.include) data.includeMask = *m_choice.include;
+  if (m_choice.exclude) data.excludeMask = *m_choice.exclude;
+  if (m_choice.noZip) data.noZipMask = *m_choice.noZip;
+  data.encryptSubfolders = m_choice.recursive;
+  data.useLastPassword = data.useDefaultPassword = false;
+  if (m_choice.useLast) {
+    if (data.flags & SETTINGS_NO_LAST) {
+      PrintError("there is no last password: the folder has no readable " + std::string("zde.tmp"));
+      return false;
+    }
+    data.useLastPassword = true;
+    data.password = data.confirm = "0123456789";
+    return true;
+  }
+  if (m_choice.useDefault) {
+    if (data.flags & SETTINGS_NO_DEFAULT) {
+      PrintError("there is no default password: VellumDef.dat is missing or unreadable");
+      return false;
+    }
+    data.useDefaultPassword = true;
+    data.password = data.confirm = "0123456789";
+    return true;
+  }
+  const std::optional<std::string> pw = NewPassword();
+  if (!pw) return false;
+  data.password = data.confirm = *pw;
+  return true;
+}
+
+std::unique_ptr<IProgressWindow> CCliUi::OpenProgress(const std::string& title) {
+  return std::make_unique<CTerminalProgress>(title, !m_options.quiet && StderrIsTerminal());
+}

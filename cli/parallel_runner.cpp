@@ -1,0 +1,228 @@
+#include "cli/parallel_runner.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "engine/digest.h"
+#include "guard/file_list_driver.h"
+
+namespace {
+// Every call into the user interface and the progress window goes through one lock, so
+// the terminal sees one question or one bar update at a time.
+class CLockedProgress : public IProgressWindow {
+ public:
+  CLockedProgress(IProgressWindow& inner, std::mutex& lock) : m_inner(inner), m_lock(lock) {}
+  bool IsCancelled() const override {
+    std::lock_guard g(m_lock);
+    return m_inner.IsCancelled();
+  }
+  void Hide() override {
+    std::lock_guard g(m_lock);
+    m_inner.Hide();
+  }
+  void Show() override {
+    std::lock_guard g(m_lock);
+    m_inner.Show();
+  }
+  void SetBarRange(uint64_t lower, uint64_t upper, uint64_t step) override {
+    std::lock_guard g(m_lock);
+    m_inner.SetBarRange(lower, upper, step);
+  }
+  // Each worker has its own proxy and step size: SetBarStep and StepBar come in pairs
+  // from one progress callback, and another thread's step must not slip in between.
+  uint64_t SetBarStep(uint64_t step) override {
+    const uint64_t old = m_step;
+    m_step = step;
+    return old;
+  }
+  uint64_t StepBar() override {
+    std::lock_guard g(m_lock);
+    m_inner.SetBarStep(m_step);
+    return m_inner.StepBar();
+  }
+  void SetStatusText(const std::string& text) override {
+    std::lock_guard g(m_lock);
+    m_inner.SetStatusText(text);
+  }
+  void PumpMessages(bool cancelOnEsc) override {
+    std::lock_guard g(m_lock);
+    m_inner.PumpMessages(cancelOnEsc);
+  }
+  void CloseProgress() override {}  // the runner closes the shared window once
+
+ private:
+  IProgressWindow& m_inner;
+  std::mutex& m_lock;
+  uint64_t m_step = 1;
+};
+
+class CLockedUi : public IGuardUi {
+ public:
+  CLockedUi(IGuardUi& inner, std::mutex& lock) : m_inner(inner), m_lock(lock) {}
+  int ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) override {
+    std::lock_guard g(m_lock);
+    return m_inner.ShowMessage(text, icon, buttons);
+  }
+  bool AskPassword(const std::string& prompt, std::string& password) override {
+    std::lock_guard g(m_lock);
+    return m_inner.AskPassword(prompt, password);
+  }
+  bool EditSettings(SettingsDialogData& data) override {
+    std::lock_guard g(m_lock);
+    return m_inner.EditSettings(data);
+  }
+  std::unique_ptr<IProgressWindow> OpenProgress(const std::string& title) override {
+    std::lock_guard g(m_lock);
+    return m_inner.OpenProgress(title);
+  }
+
+ private:
+  IGuardUi& m_inner;
+  std::mutex& m_lock;
+};
+
+// Hands out entries in list order and makes the entries of one path wait for the ones
+// before them.
+class CEntryQueue {
+ public:
+  explicit CEntryQueue(const std::vector<FileEntry>& entries) : m_entries(entries) {
+    for (size_t i = 0; i < entries.size(); ++i) m_byPath[entries[i].path].push_back(i);
+  }
+  // The next entry to work on, or false when the list is done or the run stops.
+  bool Claim(size_t& index) {
+    std::unique_lock g(m_lock);
+    if (m_stop || m_next >= m_entries.size()) return false;
+    index = m_next++;
+    // An earlier entry of the same path is still running: wait until it is done.
+    auto& queue = m_byPath[m_entries[index].path];
+    m_changed.wait(g, [&] { return queue.front() == index; });
+    return true;
+  }
+  void Finish(size_t index) {
+    std::lock_guard g(m_lock);
+    m_byPath[m_entries[index].path].pop_front();
+    m_changed.notify_all();
+  }
+  void Stop() {
+    std::lock_guard g(m_lock);
+    m_stop = true;
+  }
+  bool Stopped() {
+    std::lock_guard g(m_lock);
+    return m_stop;
+  }
+
+ private:
+  const std::vector<FileEntry>& m_entries;
+  std::map<std::string, std::deque<size_t>> m_byPath;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  size_t m_next = 0;
+  bool m_stop = false;
+};
+
+template <typename Step>
+int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::string& title,
+                uint64_t upper, int jobs, Step step) {
+  std::mutex uiLock;
+  std::unique_ptr<IProgressWindow> window = ui.OpenProgress(title);
+  window->SetBarRange(0, upper, 1);
+  CLockedUi lockedUi(ui, uiLock);
+  CEntryQueue queue(entries);
+  std::atomic<int> count{0};
+  auto worker = [&] {
+    CLockedProgress progress(*window, uiLock);
+    size_t index = 0;
+    while (queue.Claim(index)) {
+      // Cancelled (Ctrl-C): the entries not started are left as they are.
+      if (progress.IsCancelled() || queue.Stopped()) {
+        queue.Finish(index);
+        queue.Stop();
+        break;
+      }
+      const ListStep result = step(lockedUi, progress, entries[index]);
+      if (result == ListStep::Done) ++count;
+      if (result == ListStep::Stop) queue.Stop();
+      queue.Finish(index);
+    }
+  };
+  const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(entries.size())));
+  std::vector<std::thread> pool;
+  for (int i = 1; i < threads; ++i) pool.emplace_back(worker);
+  worker();
+  for (auto& t : pool) t.join();
+  window->CloseProgress();
+  ui.RestoreFocus();
+  return count.load();
+}
+}  // namespace
+
+int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
+                            const uint8_t* digest, int level, const std::string& noZipMask,
+                            int jobs) {
+  if (paths.empty() || !IsUsableDigest(digest)) return 0;
+  std::string noZip = noZipMask;
+  NormalizeProtectParameters(level, noZip);
+  const std::vector<FileEntry> entries = PrepareEncryptEntries(paths);
+  if (entries.empty()) return 0;
+  RemoveStaleTempFilesBeside(entries);
+  uint8_t key[32];
+  std::memcpy(key, digest, 32);
+  const int n = RunParallel(ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs,
+                            [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
+                              return EncryptListEntry(u, &p, e, key, level, noZip);
+                            });
+  SecureZero(key, sizeof key);
+  return n;
+}
+
+int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs) {
+  if (paths.empty()) return 0;
+  const std::vector<FileEntry> entries = PrepareDecryptEntries(paths);
+  if (entries.empty()) return 0;
+  RemoveStaleTempFilesBeside(entries);
+  // The run's key: all zero until a password worked. While it is unset one file at a
+  // time may run, so the user is asked once, as in a run of one file at a time; later
+  // prompts (a file under another password) update it for the files that follow.
+  std::mutex keyLock;
+  std::mutex firstKeyGate;
+  uint8_t shared[32] = {};
+  auto unset = [](const uint8_t* k) {
+    for (int i = 0; i < 32; ++i)
+      if (k[i]) return false;
+    return true;
+  };
+  const int n = RunParallel(ui, entries, "Decrypting", TotalSize(entries) / 10, jobs,
+                            [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
+                              uint8_t key[32];
+                              uint8_t before[32];
+                              std::unique_lock gate(firstKeyGate, std::defer_lock);
+                              {
+                                std::lock_guard g(keyLock);
+                                std::memcpy(key, shared, 32);
+                              }
+                              if (unset(key)) {
+                                gate.lock();
+                                std::lock_guard g(keyLock);
+                                std::memcpy(key, shared, 32);
+                                if (!unset(key)) gate.unlock();
+                              }
+                              std::memcpy(before, key, 32);
+                              const ListStep result = DecryptListEntry(u, &p, e, key);
+                              if (std::memcmp(before, key, 32) != 0) {
+                                std::lock_guard g(keyLock);
+                                std::memcpy(shared, key, 32);
+                              }
+                              SecureZero(key, sizeof key);
+                              SecureZero(before, sizeof before);
+                              return result;
+                            });
+  SecureZero(shared, sizeof shared);
+  return n;
+}

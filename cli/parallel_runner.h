@@ -1,0 +1,16 @@
+#pragma once
+// Runs a protect or restore list with up to N files at once, on the core's own
+// preparation and per-file steps, so that results, messages and counts are those of a
+// run one file at a time. Questions, prompts and the progress bar are served one caller
+// at a time; the same path is never worked on by two threads at once, and its entries
+// run in list order.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "guard/guard_ui.h"
+
+int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
+                            const uint8_t* digest, int level, const std::string& noZipMask,
+                            int jobs);
+int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs);

@@ -1,0 +1,136 @@
+#include "cli/terminal.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace {
+// Restores the terminal's echo even when a signal ends the read.
+class TtyFile {
+ public:
+  TtyFile() : m_fd(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY)) {}
+  ~TtyFile() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  int fd() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+bool WriteAll(int fd, const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Reads up to a line feed; nothing at the end of input before any byte or on error.
+std::optional<std::string> ReadLine(int fd, size_t limit = 4096) {
+  std::string line;
+  char c = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) return std::nullopt;  // Ctrl-C while typing
+    if (n < 0) return std::nullopt;
+    if (n == 0) {
+      if (line.empty()) return std::nullopt;
+      break;
+    }
+    if (c == '\n') break;
+    if (line.size() < limit) line += c;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+}  // namespace
+
+bool HaveTerminal() {
+  TtyFile tty;
+  return tty.fd() >= 0 && ::isatty(tty.fd());
+}
+
+bool StderrIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
+
+int TerminalColumns() {
+  winsize ws{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
+  return 80;
+}
+
+std::optional<std::string> ReadSecretLine(const std::string& prompt) {
+  TtyFile tty;
+  if (tty.fd() < 0) return std::nullopt;
+  // Echo goes off before the prompt appears, so nothing typed after it is shown.
+  termios old{};
+  const bool haveAttr = ::tcgetattr(tty.fd(), &old) == 0;
+  if (haveAttr) {
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    ::tcsetattr(tty.fd(), TCSAFLUSH, &quiet);
+  }
+  if (!WriteAll(tty.fd(), prompt)) {
+    if (haveAttr) ::tcsetattr(tty.fd(), TCSAFLUSH, &old);
+    return std::nullopt;
+  }
+  std::optional<std::string> line = ReadLine(tty.fd());
+  if (haveAttr) ::tcsetattr(tty.fd(), TCSANOW, &old);
+  if (!line) WriteAll(tty.fd(), "\n");
+  return line;
+}
+
+std::optional<bool> AskYesNo(const std::string& question) {
+  TtyFile tty;
+  if (tty.fd() < 0) return std::nullopt;
+  for (;;) {
+    if (!WriteAll(tty.fd(), question + " [y/n] ")) return std::nullopt;
+    const std::optional<std::string> line = ReadLine(tty.fd());
+    if (!line) return std::nullopt;
+    if (!line->empty() && (line->front() == 'y' || line->front() == 'Y')) return true;
+    if (!line->empty() && (line->front() == 'n' || line->front() == 'N')) return false;
+  }
+}
+
+std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return std::nullopt;
+  }
+  std::optional<std::string> pw = ReadPasswordFd(fd, error);
+  ::close(fd);
+  return pw;
+}
+
+std::optional<std::string> ReadPasswordFd(int fd, std::string& error) {
+  std::string line;
+  char c = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      return std::nullopt;
+    }
+    if (n == 0 || c == '\n') break;
+    if (line.size() >= 4096) {
+      error = "password too long";
+      return std::nullopt;
+    }
+    line += c;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
