@@ -10,7 +10,7 @@ enum CommandId : int {
   ID_GUARD_DECRYPT = 32772,      // "&Decrypt Files and Folders"
   ID_LIST_INSERT_FILES = 32773,  // "Insert Files"
   ID_LIST_INSERT_FOLDERS = 32774,
-  ID_LIST_REMOVE = 32775,        // "Remove folders and files from the list" (status text only)
+  ID_LIST_REMOVE = 32775,  // "Remove folders and files from the list" (status text only)
   ID_GUARD_ENCRYPT_ALL = 32776,
   ID_GUARD_DECRYPT_ALL = 32777,
   ID_LIST_REMOVE_SELECTED = 32778,
@@ -42,4 +42,8 @@ enum CommandId : int {
   ID_VIEW_DETAILS = 59411,
   ID_VIEW_BYNAME = 59412,
   ID_VIEW_AUTOARRANGE = 59413,
+
+  // Accelerators F6 and Shift+F6
+  ID_NEXT_PANE = 57680,
+  ID_PREV_PANE = 57681,
 };

@@ -20,7 +20,7 @@ struct CommandUpdate {
   bool checked = false;
   bool setChecked = false;  // the handler decided the check mark (or radio mark)
   bool radio = false;
-  QString text;             // a new menu text when setText is true
+  QString text;  // a new menu text when setText is true
   bool setText = false;
   void Enable(bool on) { enabled = on; }
   void SetCheck(bool on) { checked = on, setChecked = true; }
