@@ -1,0 +1,459 @@
+#include "explorer/shell_tree_ctrl.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+const QString ShellTreeCtrl::kComputerPath = QStringLiteral("computer:///");
+
+namespace {
+
+const QString kHomeId = QStringLiteral("home");
+const QString kDesktopId = QStringLiteral("desktop");
+const QString kFileSystemId = QStringLiteral("/");
+
+// One folder (or volume, or top-level entry) of the tree. Its icon is looked up by kind
+// from the tree's shared set when drawn, so large folders store no icons.
+class CShellTreeItem : public QTreeWidgetItem {
+ public:
+  static constexpr int kType = QTreeWidgetItem::UserType + 0x5354;
+
+  explicit CShellTreeItem(TreeChildRecord&& record)
+      : QTreeWidgetItem(kType),
+        m_id(std::move(record.id)),
+        m_name(std::move(record.name)),
+        m_path(std::move(record.path)),
+        m_kind(record.kind),
+        m_loop(record.loop) {
+    setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    CLazyTreeCtrl::SetChildrenFlag(this, record.hasChildren && !record.loop);
+  }
+
+  QVariant data(int column, int role) const override {
+    if (column == 0) {
+      switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+          return m_name;
+        case Qt::ToolTipRole:
+          return m_path.isEmpty() ? m_name : m_path;
+        case Qt::DecorationRole:
+          if (const auto* tree = qobject_cast<const ShellTreeCtrl*>(treeWidget())) {
+            return tree->IconFor(m_kind);
+          }
+          return {};
+        default:
+          break;
+      }
+    }
+    return QTreeWidgetItem::data(column, role);
+  }
+
+  const QString& Id() const { return m_id; }
+  const QString& Path() const { return m_path; }
+  TreeItemKind Kind() const { return m_kind; }
+  bool IsLoop() const { return m_loop; }
+
+ private:
+  QString m_id;
+  QString m_name;
+  QString m_path;
+  TreeItemKind m_kind;
+  bool m_loop;
+};
+
+const CShellTreeItem* AsShellItem(const QTreeWidgetItem* item) {
+  return item && item->type() == CShellTreeItem::kType ? static_cast<const CShellTreeItem*>(item)
+                                                       : nullptr;
+}
+
+// Reads one item's children on the worker and turns them into items on the
+// user-interface thread, a slice at a time.
+class CShellChildReader : public CChildReader {
+ public:
+  enum class Mode { kNothing, kFolder, kTopLevel, kComputer };
+
+  Mode mode = Mode::kNothing;
+  FolderReadRequest request;
+  std::vector<TreeChildRecord> topLevel;  // kTopLevel, and the fallback of a folder root
+  bool fallBackToTopLevel = false;
+
+  FolderReadResult result;  // status kNotBound until read
+  bool readTopLevel = false;
+
+  ~CShellChildReader() override { qDeleteAll(m_items); }
+
+  void Read(CLoadProgress& progress) override {
+    result.status = FolderReadStatus::kNotBound;
+    switch (mode) {
+      case Mode::kNothing:
+        break;
+      case Mode::kFolder:
+        result = ReadFolderChildren(request, progress);
+        if (fallBackToTopLevel && result.status == FolderReadStatus::kNotBound) {
+          ReadTopLevel(progress);
+        }
+        break;
+      case Mode::kTopLevel:
+        ReadTopLevel(progress);
+        break;
+      case Mode::kComputer:
+        result.children = ReadComputerVolumes(progress);
+        result.status = FolderReadStatus::kRead;
+        break;
+    }
+  }
+
+  bool BuildChildren(const QElapsedTimer& clock, int64_t budgetMs) override {
+    m_items.reserve(static_cast<qsizetype>(result.children.size()));
+    while (m_next < result.children.size()) {
+      m_items.append(new CShellTreeItem(std::move(result.children[m_next])));
+      ++m_next;
+      if ((m_next & 511) == 0 && clock.elapsed() >= budgetMs) break;
+    }
+    if (m_next < result.children.size()) return false;
+    result.children.clear();
+    return true;
+  }
+
+  QList<QTreeWidgetItem*> TakeItems() { return std::exchange(m_items, {}); }
+
+ private:
+  void ReadTopLevel(CLoadProgress& progress) {
+    progress.SetLoadProgress(0, 0);
+    for (TreeChildRecord& record : topLevel) {
+      // The computer is never probed: its volumes may be slow.
+      if (record.kind != TreeItemKind::kComputer) {
+        record.hasChildren = FolderHasSubfolders(QFile::encodeName(record.path).toStdString());
+      }
+      progress.AddLoadProgress(1);
+    }
+    result = FolderReadResult{};
+    result.status = FolderReadStatus::kRead;
+    result.children = std::move(topLevel);
+    readTopLevel = true;
+    progress.SetLoadProgress(1, 1);
+  }
+
+  size_t m_next = 0;
+  QList<QTreeWidgetItem*> m_items;
+};
+
+QString PathOfIdList(const TreeIdList& ids) {
+  if (ids.isEmpty() || ids.front() != kFileSystemId) return {};
+  QString path;
+  for (qsizetype i = 1; i < ids.size(); ++i) path += u'/' + ids[i];
+  return path.isEmpty() ? kFileSystemId : path;
+}
+
+bool StartsWithList(const TreeIdList& list, const TreeIdList& prefix) {
+  if (prefix.size() > list.size()) return false;
+  return std::equal(prefix.begin(), prefix.end(), list.begin());
+}
+
+}  // namespace
+
+ShellTreeCtrl::ShellTreeCtrl(QWidget* parent) : CLazyTreeCtrl(parent) {
+  setIconSize(QSize(16, 16));
+  connect(this, &CLazyTreeCtrl::ChildrenLoaded, this, [this] {
+    if (m_selection) ContinueSelection();
+  });
+}
+
+ShellTreeCtrl::~ShellTreeCtrl() = default;
+
+void ShellTreeCtrl::SetRoot(const TreeIdList& root, bool showFiles) {
+  m_showFiles = showFiles;
+  m_root = root;
+  RefreshItem(invisibleRootItem());
+}
+
+bool ShellTreeCtrl::NeedsReload(QTreeWidgetItem*) {
+  return false;
+}
+
+std::vector<TreeChildRecord> ShellTreeCtrl::TopLevelRecords() const {
+  std::vector<TreeChildRecord> records;
+  const QString home = QDir::homePath();
+  TreeChildRecord homeRecord;
+  homeRecord.id = kHomeId;
+  homeRecord.name = QStandardPaths::displayName(QStandardPaths::HomeLocation);
+  homeRecord.path = home;
+  homeRecord.kind = TreeItemKind::kHome;
+  records.push_back(homeRecord);
+
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  if (!desktop.isEmpty() && QDir::cleanPath(desktop) != QDir::cleanPath(home) &&
+      QFileInfo(desktop).isDir()) {
+    TreeChildRecord desktopRecord;
+    desktopRecord.id = kDesktopId;
+    desktopRecord.name = QStandardPaths::displayName(QStandardPaths::DesktopLocation);
+    desktopRecord.path = desktop;
+    desktopRecord.kind = TreeItemKind::kDesktop;
+    records.push_back(desktopRecord);
+  }
+
+  TreeChildRecord fileSystem;
+  fileSystem.id = kFileSystemId;
+  fileSystem.name = tr("File System");
+  fileSystem.path = kFileSystemId;
+  fileSystem.kind = TreeItemKind::kFileSystem;
+  records.push_back(fileSystem);
+
+  TreeChildRecord computer;
+  computer.id = kComputerPath;
+  computer.name = tr("Computer");
+  computer.kind = TreeItemKind::kComputer;
+  computer.hasChildren = true;
+  records.push_back(computer);
+  return records;
+}
+
+std::shared_ptr<CChildReader> ShellTreeCtrl::CreateReader(QTreeWidgetItem* item) {
+  auto reader = std::make_shared<CShellChildReader>();
+  reader->request.showFiles = m_showFiles;
+  reader->request.openHook = m_openHook;
+  if (item == invisibleRootItem()) {
+    reader->topLevel = TopLevelRecords();
+    const QString rootPath = PathOfIdList(m_root);
+    if (rootPath.isEmpty()) {
+      reader->mode = CShellChildReader::Mode::kTopLevel;
+    } else {
+      reader->mode = CShellChildReader::Mode::kFolder;
+      reader->request.path = rootPath;
+      reader->fallBackToTopLevel = true;
+    }
+    return reader;
+  }
+  const CShellTreeItem* shellItem = AsShellItem(item);
+  if (!shellItem || shellItem->IsLoop()) return reader;  // reads nothing
+  if (shellItem->Kind() == TreeItemKind::kComputer) {
+    reader->mode = CShellChildReader::Mode::kComputer;
+  } else if (!shellItem->Path().isEmpty()) {
+    reader->mode = CShellChildReader::Mode::kFolder;
+    reader->request.path = shellItem->Path();
+  }
+  return reader;
+}
+
+bool ShellTreeCtrl::PopulateChildren(QTreeWidgetItem* item, CChildReader* baseReader) {
+  auto* reader = dynamic_cast<CShellChildReader*>(baseReader);
+  const bool root = item == invisibleRootItem();
+  if (root) m_topBase = (reader && !reader->readTopLevel) ? m_root : TreeIdList{};
+  // A folder that is gone gets no children, and loses its button.
+  if (!reader || reader->result.status == FolderReadStatus::kNotBound) return true;
+
+  const QList<QTreeWidgetItem*> children = reader->TakeItems();
+  if (!children.isEmpty()) item->addChildren(children);  // already in the tree's order
+
+  // Whether the children flag follows what was inserted: not when nothing was (the user may
+  // try again), not when the last child is a slow volume, and not for a folder that is not
+  // the root of a fixed volume.
+  if (children.isEmpty()) return false;
+  const CShellTreeItem* last = AsShellItem(children.back());
+  if (last && IsSlowKind(last->Kind())) return false;
+  if (!root && !PathOf(item).isEmpty() && !reader->result.parentIsFixedRoot) return false;
+  return true;
+}
+
+TreeIdList ShellTreeCtrl::ParsePath(const QString& path) {
+  if (path == kComputerPath || path == QStringLiteral("computer:") ||
+      path == QStringLiteral("computer://")) {
+    return {kComputerPath};
+  }
+  if (!path.startsWith(u'/')) return {};
+  TreeIdList ids{kFileSystemId};
+  ids += QDir::cleanPath(path).split(u'/', Qt::SkipEmptyParts);
+  return ids;
+}
+
+TreeIdList ShellTreeCtrl::IdListOf(const QTreeWidgetItem* item) const {
+  TreeIdList ids;
+  for (const QTreeWidgetItem* at = item; at && at != invisibleRootItem(); at = at->parent()) {
+    const CShellTreeItem* shellItem = AsShellItem(at);
+    if (!shellItem) return {};
+    ids.prepend(shellItem->Id());
+  }
+  if (ids.isEmpty()) return {};
+  return m_topBase + ids;
+}
+
+QString ShellTreeCtrl::PathOf(const QTreeWidgetItem* item) const {
+  const CShellTreeItem* shellItem = AsShellItem(item);
+  return shellItem ? shellItem->Path() : QString();
+}
+
+bool ShellTreeCtrl::IsLoopItem(const QTreeWidgetItem* item) const {
+  const CShellTreeItem* shellItem = AsShellItem(item);
+  return shellItem && shellItem->IsLoop();
+}
+
+bool ShellTreeCtrl::SelectPath(const QString& path) {
+  const TreeIdList target = ParsePath(path);
+  if (target.isEmpty()) return false;
+  return StartSelection(target, false);
+}
+
+bool ShellTreeCtrl::SelectPathQuietly(const QString& path) {
+  const TreeIdList target = ParsePath(path);
+  if (target.isEmpty()) return false;
+  return StartSelection(target, true);
+}
+
+bool ShellTreeCtrl::SelectIdList(const TreeIdList& target) {
+  return StartSelection(target, false);
+}
+
+bool ShellTreeCtrl::StartSelection(const TreeIdList& target, bool quiet) {
+  m_selection = PendingSelection{target, quiet, -1, ++m_selectionSerial};
+  ContinueSelection();
+  return true;
+}
+
+void ShellTreeCtrl::ContinueSelection() {
+  // Expanding may complete a load at once and report back here; the walk below goes on.
+  if (!m_selection || m_continuing) return;
+  QTreeWidgetItem* level = invisibleRootItem();
+  if (IsLoading(level)) return;  // resumes when the top level is in
+  m_continuing = true;
+  const TreeIdList target = m_selection->target;
+  const uint64_t serial = m_selection->serial;
+  bool waiting = false;
+  qsizetype depth = m_topBase.size();  // index in target of the ids of level's children
+  if (StartsWithList(target, m_topBase) && depth < target.size()) {
+    for (;;) {
+      QTreeWidgetItem* match = nullptr;
+      const QString& id = target[depth];
+      for (int i = 0, n = level->childCount(); i < n; ++i) {
+        const CShellTreeItem* child = AsShellItem(level->child(i));
+        if (child && child->Id() == id) {
+          match = level->child(i);
+          break;
+        }
+      }
+      if (!match) break;  // not in the tree: stop where the match ended
+      if (depth + 1 == target.size()) {
+        m_quietSelection = m_selection->quiet;
+        setCurrentItem(match);  // raises the selection change like a click
+        m_quietSelection = false;
+        scrollToItem(match);
+        break;
+      }
+      if (!match->isExpanded() || match->childCount() == 0) {
+        if (match->childCount() == 0) {
+          if (m_selection->expandedDepth >= depth) break;  // read already: nothing there
+          m_selection->expandedDepth = static_cast<int>(depth);
+        }
+        expandItem(match);  // reads its children unless they are in
+        if (!m_selection || m_selection->serial != serial) break;
+        if (IsLoading(match)) {
+          waiting = true;  // resumes when its children are in
+          break;
+        }
+      }
+      level = match;
+      ++depth;
+    }
+  }
+  m_continuing = false;
+  if (!m_selection || waiting) return;
+  if (m_selection->serial == serial) {
+    m_selection.reset();
+  } else {
+    ContinueSelection();  // a new selection began while this one ran
+  }
+}
+
+void ShellTreeCtrl::mousePressEvent(QMouseEvent* event) {
+  m_selection.reset();
+  CLazyTreeCtrl::mousePressEvent(event);
+}
+
+void ShellTreeCtrl::keyPressEvent(QKeyEvent* event) {
+  m_selection.reset();
+  CLazyTreeCtrl::keyPressEvent(event);
+}
+
+QIcon ShellTreeCtrl::IconFor(TreeItemKind kind) const {
+  const int key = static_cast<int>(kind);
+  auto it = m_icons.find(key);
+  if (it == m_icons.end()) it = m_icons.insert(key, MakeIcon(kind));
+  return it.value();
+}
+
+QIcon ShellTreeCtrl::MakeIcon(TreeItemKind kind) const {
+  auto themed = [this](const char* name, QAbstractFileIconProvider::IconType fallback) {
+    const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
+    return icon.isNull() ? m_iconProvider.icon(fallback) : icon;
+  };
+  switch (kind) {
+    case TreeItemKind::kFolder: {
+      QIcon folder = m_iconProvider.icon(QAbstractFileIconProvider::Folder);
+      // The selected folder shows open, where the theme has an open folder.
+      const QIcon open = QIcon::fromTheme(QStringLiteral("folder-open"));
+      if (!open.isNull()) {
+        QIcon both;
+        for (int size : {16, 22, 24, 32}) {
+          both.addPixmap(folder.pixmap(size), QIcon::Normal);
+          both.addPixmap(open.pixmap(size), QIcon::Selected);
+        }
+        return both;
+      }
+      return folder;
+    }
+    case TreeItemKind::kFolderLink: {
+      // The folder with a small arrow in its lower left corner, as links are marked.
+      const QIcon folder = IconFor(TreeItemKind::kFolder);
+      const QIcon emblem = QIcon::fromTheme(QStringLiteral("emblem-symbolic-link"));
+      QIcon linked;
+      for (int size : {16, 22, 24, 32}) {
+        QPixmap pixmap = folder.pixmap(size);
+        if (pixmap.isNull()) continue;
+        QPainter painter(&pixmap);
+        const int e = std::max(7, size / 2);
+        const QRect box(0, pixmap.height() - e, e, e);
+        if (!emblem.isNull()) {
+          emblem.paint(&painter, box);
+        } else {
+          painter.fillRect(box, Qt::white);
+          painter.setPen(QPen(Qt::black, 1));
+          painter.drawRect(box.adjusted(0, 0, -1, -1));
+          const QPoint from(box.left() + 2, box.bottom() - 1);
+          const QPoint to(box.right() - 1, box.top() + 2);
+          painter.drawLine(from, to);
+          painter.drawLine(to, to + QPoint(-e / 3, 0));
+          painter.drawLine(to, to + QPoint(0, e / 3));
+        }
+        painter.end();
+        linked.addPixmap(pixmap);
+      }
+      return linked.isNull() ? folder : linked;
+    }
+    case TreeItemKind::kFile:
+      return m_iconProvider.icon(QAbstractFileIconProvider::File);
+    case TreeItemKind::kHome:
+      return themed("user-home", QAbstractFileIconProvider::Folder);
+    case TreeItemKind::kDesktop:
+      return themed("user-desktop", QAbstractFileIconProvider::Desktop);
+    case TreeItemKind::kFileSystem:
+      return themed("drive-harddisk", QAbstractFileIconProvider::Drive);
+    case TreeItemKind::kComputer:
+      return themed("computer", QAbstractFileIconProvider::Computer);
+    case TreeItemKind::kFixedVolume:
+      return themed("drive-harddisk", QAbstractFileIconProvider::Drive);
+    case TreeItemKind::kRemovableVolume:
+      return themed("drive-removable-media", QAbstractFileIconProvider::Drive);
+    case TreeItemKind::kNetworkVolume:
+      return themed("folder-remote", QAbstractFileIconProvider::Network);
+    case TreeItemKind::kOpticalVolume:
+      return themed("drive-optical", QAbstractFileIconProvider::Drive);
+  }
+  return {};
+}

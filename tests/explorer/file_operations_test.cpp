@@ -1,0 +1,288 @@
+// Paste, rename and trash with the desktop's semantics: nothing is replaced without a Yes,
+// copies keep contents, permissions and times, folders merge, a folder never goes into
+// itself, links stay links, and failures name the file.
+#include "explorer/file_operations.h"
+#include "explorer/file_clipboard.h"
+#include "explorer/shell_menu.h"
+#include "file_list_fake_ui.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Names in a folder, temporary files included (none may be left behind).
+QStringList AllNames(const QString& folder) {
+  QStringList names =
+      QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  names.sort();
+  return names;
+}
+
+struct Fixture {
+  QTemporaryDir dir;
+  QString src;
+  QString dst;
+  std::shared_ptr<ScriptedUiLog> log = std::make_shared<ScriptedUiLog>();
+  std::unique_ptr<IFileOpUi> ui = MakeFileOpUi(nullptr, ScriptedFactory(log));
+  Fixture() {
+    src = dir.path() + QStringLiteral("/src");
+    dst = dir.path() + QStringLiteral("/dst");
+    QDir().mkpath(src);
+    QDir().mkpath(dst);
+  }
+};
+
+}  // namespace
+
+class FileOperationsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void copyKeepsContentsModeAndTime() {
+    Fixture f;
+    const QString a = f.src + QStringLiteral("/a.txt");
+    QVERIFY(WriteFile(a, QByteArray(3 * 1024 * 1024 + 7, 'q')));
+    QVERIFY(::chmod(QFile::encodeName(a).constData(), 0640) == 0);
+    const QDateTime old = QDateTime::currentDateTime().addDays(-3);
+    {
+      QFile file(a);
+      QVERIFY(file.open(QIODevice::ReadWrite));
+      QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    const FileOpResult r = PasteFiles({a}, f.dst, PasteMode::Copy, *f.ui);
+    QCOMPARE(r.done, 1);
+    QCOMPARE(r.failed, 0);
+    const QString copy = f.dst + QStringLiteral("/a.txt");
+    QCOMPARE(ReadFile(copy), ReadFile(a));
+    QCOMPARE(QFileInfo(copy).permissions(), QFileInfo(a).permissions());
+    QCOMPARE(QFileInfo(copy).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
+    QCOMPARE(AllNames(f.dst), QStringList({"a.txt"}));
+    QVERIFY(f.log->messages.empty());
+  }
+
+  void replacingAsksFirst() {
+    Fixture f;
+    QVERIFY(WriteFile(f.src + QStringLiteral("/a.txt"), "new"));
+    QVERIFY(WriteFile(f.src + QStringLiteral("/b.txt"), "newb"));
+    QVERIFY(WriteFile(f.dst + QStringLiteral("/a.txt"), "old"));
+    QVERIFY(WriteFile(f.dst + QStringLiteral("/b.txt"), "oldb"));
+    // No keeps the existing file, Yes replaces the next one.
+    f.log->answers = {MSG_NO, MSG_YES};
+    FileOpResult r =
+        PasteFiles({f.src + "/a.txt", f.src + "/b.txt"}, f.dst, PasteMode::Copy, *f.ui);
+    QCOMPARE(r.done, 1);
+    QCOMPARE(r.skipped, 1);
+    QCOMPARE(ReadFile(f.dst + QStringLiteral("/a.txt")), QByteArray("old"));
+    QCOMPARE(ReadFile(f.dst + QStringLiteral("/b.txt")), QByteArray("newb"));
+    QCOMPARE(f.log->messages.size(), size_t(2));
+    QCOMPARE(f.log->messages[0].text, "The file " + (f.dst + "/a.txt").toStdString() +
+                                          " already exists. Do you want to replace it?");
+    QCOMPARE(f.log->messages[0].buttons, MsgButtons::YesNoCancel);
+
+    // Cancel ends the whole operation; a move leaves the source where it was.
+    QVERIFY(WriteFile(f.dst + QStringLiteral("/b.txt"), "oldb"));
+    f.log->answers = {MSG_CANCEL};
+    r = PasteFiles({f.src + "/a.txt", f.src + "/b.txt"}, f.dst, PasteMode::Move, *f.ui);
+    QVERIFY(r.cancelled);
+    QCOMPARE(r.done, 0);
+    QVERIFY(QFile::exists(f.src + QStringLiteral("/a.txt")));
+    QVERIFY(QFile::exists(f.src + QStringLiteral("/b.txt")));
+    QCOMPARE(ReadFile(f.dst + QStringLiteral("/b.txt")), QByteArray("oldb"));
+    QCOMPARE(AllNames(f.dst), QStringList({"a.txt", "b.txt"}));
+  }
+
+  void foldersMergeAndMove() {
+    Fixture f;
+    QVERIFY(QDir().mkpath(f.src + QStringLiteral("/tree/deep")));
+    QVERIFY(WriteFile(f.src + QStringLiteral("/tree/one.txt"), "1"));
+    QVERIFY(WriteFile(f.src + QStringLiteral("/tree/deep/two.txt"), "2"));
+    QVERIFY(::symlink("one.txt",
+                      QFile::encodeName(f.src + QStringLiteral("/tree/link")).constData()) == 0);
+    QVERIFY(QDir().mkpath(f.dst + QStringLiteral("/tree")));
+    QVERIFY(WriteFile(f.dst + QStringLiteral("/tree/mine.txt"), "m"));
+    FileOpResult r = PasteFiles({f.src + QStringLiteral("/tree/")}, f.dst, PasteMode::Copy, *f.ui);
+    QCOMPARE(r.done, 1);
+    QCOMPARE(AllNames(f.dst + QStringLiteral("/tree")),
+             QStringList({"deep", "link", "mine.txt", "one.txt"}));
+    QCOMPARE(ReadFile(f.dst + QStringLiteral("/tree/deep/two.txt")), QByteArray("2"));
+    QVERIFY(QFileInfo(f.dst + QStringLiteral("/tree/link")).isSymLink());
+    QCOMPARE(QFileInfo(f.dst + QStringLiteral("/tree/link")).symLinkTarget(),
+             f.dst + QStringLiteral("/tree/one.txt"));
+
+    // Moving a folder into a place without one renames it; the source is gone.
+    QVERIFY(QDir().mkpath(f.src + QStringLiteral("/moving/x")));
+    r = PasteFiles({f.src + QStringLiteral("/moving")}, f.dst, PasteMode::Move, *f.ui);
+    QCOMPARE(r.done, 1);
+    QVERIFY(!QFileInfo::exists(f.src + QStringLiteral("/moving")));
+    QVERIFY(QFileInfo(f.dst + QStringLiteral("/moving/x")).isDir());
+  }
+
+  void refusals() {
+    Fixture f;
+    QVERIFY(QDir().mkpath(f.src + QStringLiteral("/tree/inner")));
+    // Into itself, or into its own subfolder.
+    FileOpResult r = PasteFiles({f.src + QStringLiteral("/tree")},
+                                f.src + QStringLiteral("/tree/inner"), PasteMode::Copy, *f.ui);
+    QCOMPARE(r.failed, 1);
+    QVERIFY(f.log->messages.back().text.find("/tree") != std::string::npos);
+    QCOMPARE(f.log->messages.back().icon, MsgIcon::Error);
+    QCOMPARE(AllNames(f.src + QStringLiteral("/tree/inner")), QStringList());
+    // A FIFO is never opened.
+    QVERIFY(::mkfifo(QFile::encodeName(f.src + QStringLiteral("/pipe")).constData(), 0600) == 0);
+    r = PasteFiles({f.src + QStringLiteral("/pipe")}, f.dst, PasteMode::Copy, *f.ui);
+    QCOMPARE(r.failed, 1);
+    QVERIFY(f.log->messages.back().text.find("pipe") != std::string::npos);
+    // A file in the way of a folder.
+    QVERIFY(WriteFile(f.dst + QStringLiteral("/tree"), "file"));
+    r = PasteFiles({f.src + QStringLiteral("/tree")}, f.dst, PasteMode::Copy, *f.ui);
+    QCOMPARE(r.failed, 1);
+    QCOMPARE(ReadFile(f.dst + QStringLiteral("/tree")), QByteArray("file"));
+    // A target that is not a folder.
+    r = PasteFiles({f.src + QStringLiteral("/pipe")}, f.dst + QStringLiteral("/tree"),
+                   PasteMode::Copy, *f.ui);
+    QCOMPARE(r.failed, 1);
+    QVERIFY(f.log->messages.back().text.find("not a folder") != std::string::npos);
+  }
+
+  void copyIntoItsOwnFolderMakesCopies() {
+    Fixture f;
+    QVERIFY(WriteFile(f.src + QStringLiteral("/notes.txt"), "n"));
+    QVERIFY(PasteFiles({f.src + "/notes.txt"}, f.src, PasteMode::Copy, *f.ui).done == 1);
+    QVERIFY(PasteFiles({f.src + "/notes.txt"}, f.src, PasteMode::Copy, *f.ui).done == 1);
+    QCOMPARE(AllNames(f.src), QStringList({"notes (copy 2).txt", "notes (copy).txt", "notes.txt"}));
+    const FileOpResult r = PasteFiles({f.src + "/notes.txt"}, f.src, PasteMode::Move, *f.ui);
+    QCOMPARE(r.done, 0);
+    QCOMPARE(r.skipped, 1);
+    QCOMPARE(ReadFile(f.src + QStringLiteral("/notes.txt")), QByteArray("n"));
+  }
+
+  void renameRules() {
+    Fixture f;
+    const QString a = f.src + QStringLiteral("/a.txt");
+    QVERIFY(WriteFile(a, "a"));
+    QVERIFY(WriteFile(f.src + QStringLiteral("/b.txt"), "b"));
+    QString moved;
+    QVERIFY(!RenameEntry(a, QString(), *f.ui));
+    QVERIFY(!RenameEntry(a, QStringLiteral("a.txt"), *f.ui));
+    QVERIFY(f.log->messages.empty());
+    QVERIFY(!RenameEntry(a, QStringLiteral("b.txt"), *f.ui));
+    QVERIFY(!RenameEntry(a, QStringLiteral("x/y"), *f.ui));
+    QVERIFY(!RenameEntry(a, QStringLiteral(".."), *f.ui));
+    QCOMPARE(f.log->messages.size(), size_t(3));
+    for (const auto& m : f.log->messages)
+      QVERIFY(m.text.find(a.toStdString()) != std::string::npos);
+    QCOMPARE(ReadFile(f.src + QStringLiteral("/b.txt")), QByteArray("b"));
+    QVERIFY(RenameEntry(a, QStringLiteral("c.txt"), *f.ui, &moved));
+    QCOMPARE(moved, f.src + QStringLiteral("/c.txt"));
+    QVERIFY(RenameEntry(f.src + QStringLiteral("/"), QStringLiteral("source"), *f.ui, &moved));
+    QCOMPARE(moved, f.dir.path() + QStringLiteral("/source"));
+  }
+
+  void clipboardFormatsRoundTrip() {
+    const QStringList paths = {QStringLiteral("/tmp/a b/é.txt"), QStringLiteral("/tmp/dir/")};
+    std::unique_ptr<QMimeData> copy(MakeFileMimeData(paths, false));
+    ClipboardFiles back = FilesFromMimeData(copy.get());
+    QVERIFY(!back.cut);
+    QCOMPARE(back.paths,
+             QStringList({QStringLiteral("/tmp/a b/é.txt"), QStringLiteral("/tmp/dir")}));
+    std::unique_ptr<QMimeData> cut(MakeFileMimeData(paths, true));
+    back = FilesFromMimeData(cut.get());
+    QVERIFY(back.cut);
+    // GNOME's form alone, and a plain URI list with KDE's cut mark.
+    QMimeData gnome;
+    gnome.setData(QStringLiteral("x-special/gnome-copied-files"),
+                  "cut\nfile:///tmp/x%20y\nhttp://example.invalid/z");
+    back = FilesFromMimeData(&gnome);
+    QVERIFY(back.cut);
+    QCOMPARE(back.paths, QStringList({QStringLiteral("/tmp/x y")}));
+    QMimeData kde;
+    kde.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/k"))});
+    kde.setData(QStringLiteral("application/x-kde-cutselection"), "1");
+    QVERIFY(FilesFromMimeData(&kde).cut);
+    QMimeData text;
+    text.setText(QStringLiteral("/tmp/not-files"));
+    QVERIFY(FilesFromMimeData(&text).IsEmpty());
+  }
+
+  void shellMenuOffsets() {
+    Fixture f;
+    QVERIFY(WriteFile(f.src + QStringLiteral("/a.txt"), "a"));
+    {
+      CShellMenu menu;
+      menu.SetObjects({f.src + QStringLiteral("/a.txt")});
+      menu.InvokeOffset(CShellMenu::OFFSET_CUT);
+    }
+    QVERIFY(FilesOnClipboard().cut);
+    {
+      CShellMenu menu;
+      menu.SetObjects({f.dst + QLatin1Char('/')});
+      menu.SetUi(nullptr, ScriptedFactory(f.log));
+      menu.InvokeOffset(CShellMenu::OFFSET_PASTE);
+    }
+    QVERIFY(QFile::exists(f.dst + QStringLiteral("/a.txt")));
+    QVERIFY(!QFile::exists(f.src + QStringLiteral("/a.txt")));
+    QVERIFY(!ClipboardHasFiles());
+    {
+      CShellMenu menu;
+      menu.SetObjects({f.dst + QStringLiteral("/a.txt")});
+      menu.InvokeOffset(CShellMenu::OFFSET_COPY_PATH);
+    }
+    QCOMPARE(QGuiApplication::clipboard()->text(), f.dst + QStringLiteral("/a.txt"));
+
+    // Opening goes through the replaceable opener.
+    QStringList opened;
+    SetFileOpener([&opened](const QString& p) {
+      opened << p;
+      return true;
+    });
+    {
+      CShellMenu menu;
+      menu.SetObjects({f.dst + QStringLiteral("/a.txt")});
+      menu.InvokeOffset(CShellMenu::OFFSET_OPEN);
+    }
+    SetFileOpener({});
+    QCOMPARE(opened, QStringList({f.dst + QStringLiteral("/a.txt")}));
+  }
+
+  void moveToTrash() {
+    QTemporaryDir home;
+    // The trash lives below the test's own data folder, never the user's.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/data")));
+    qputenv("HOME", QFile::encodeName(home.path()));
+    QDir().mkpath(home.path() + QStringLiteral("/data"));
+    const QString victim = home.path() + QStringLiteral("/old.txt");
+    QVERIFY(WriteFile(victim, "old"));
+    auto log = std::make_shared<ScriptedUiLog>();
+    auto ui = MakeFileOpUi(nullptr, ScriptedFactory(log));
+    const FileOpResult r = MoveToTrash({victim, home.path() + QStringLiteral("/missing")}, *ui);
+    QCOMPARE(r.failed, 1);
+    QVERIFY(log->messages.back().text.find("missing") != std::string::npos);
+    if (r.done == 1) {
+      QVERIFY(!QFile::exists(victim));
+    } else {
+      QSKIP("no trash available on this file system");
+    }
+  }
+};
+
+QTEST_MAIN(FileOperationsTest)
+#include "file_operations_test.moc"
