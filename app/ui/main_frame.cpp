@@ -1,0 +1,579 @@
+#include "app/ui/main_frame.h"
+
+#include "app/framework/command_ids.h"
+#include "app/framework/command_router.h"
+#include "app/framework/doc_manager.h"
+#include "app/framework/prompts.h"
+#include "app/ui/address_bar.h"
+#include "app/ui/explorer_app.h"
+#include "app/ui/key_lock_indicators.h"
+#include "app/ui/progress_window.h"
+#include "app/ui/three_pane_splitter.h"
+#include "app/ui/window_guard_ui.h"
+#include "common/paths.h"
+#include "engine/digest.h"
+#include "explorer/bottom_list_view.h"
+#include "explorer/bottom_tree_view.h"
+#include "guard/encryption_settings.h"
+#include "guard/ui/encryption_settings_dlg.h"
+#include "guardlist/ui/explorer_document.h"
+#include "guardlist/ui/svg_icon.h"
+#include "guardlist/ui/top_view.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTimer>
+#include <QToolBar>
+
+#include <cstring>
+
+namespace {
+
+struct CommandDef {
+  int id;
+  const char* text;    // menu text; "\t" and the shortcut after it
+  const char* prompt;  // status text "\n" tooltip
+  const char* themeIcon;
+  const char* ownIcon;  // fallback picture under :/app/icons/
+};
+
+// Texts of the menus, the status line and the tooltips. The framework's own commands
+// carry the framework's customary prompts.
+const CommandDef kCommands[] = {
+    {ID_LIST_INSERT_FILES, "Insert Files", "Add files to the list\nAdd files to the list", nullptr,
+     "insert_files"},
+    {ID_LIST_INSERT_FOLDERS, "Insert Folders", "Add folder to the list\nAdd folder to the list",
+     nullptr, "insert_folder"},
+    {ID_LIST_REMOVE, "Remove",
+     "Remove folders and files from the list\nRemove folders and files from the list", nullptr,
+     nullptr},
+    {ID_LIST_REMOVE_SELECTED, "Remove Selected Items",
+     "Remove seletected item(s) from the list\nRemove seletected item(s) from the list", nullptr,
+     "remove_selected"},
+    {ID_LIST_REMOVE_ALL, "&Remove All",
+     "Remove All items of the list\nRemove All items of the list", nullptr, nullptr},
+    {ID_LIST_PROPERTIES, "Properties", "Properties of the list\nProperties of the list", nullptr,
+     nullptr},
+    {ID_FILE_NEW, "&New\tCtrl+N", "Create a new document\nNew", "document-new", "file_new"},
+    {ID_FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen", "document-open",
+     "file_open"},
+    {ID_FILE_SAVE, "&Save\tCtrl+S", "Save the active document\nSave", "document-save", "file_save"},
+    {ID_FILE_SAVE_AS, "Save &As...", "Save the active document with a new name\nSave As", nullptr,
+     nullptr},
+    {ID_FILE_PRINT, "&Print...", "Print the active document\nPrint", "document-print",
+     "file_print"},
+    {ID_APP_EXIT, "&Exit", "Quit the application; prompts to save documents\nExit", nullptr,
+     nullptr},
+    {ID_EDIT_UNDO, "&Undo\tCtrl+Z", "Undo the last action\nUndo", nullptr, nullptr},
+    {ID_EDIT_CUT, "C&ut\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut", "edit-cut",
+     "edit_cut"},
+    {ID_EDIT_COPY, "&Copy\tCtrl+C", "Copy the selection and put it on the Clipboard\nCopy",
+     "edit-copy", "edit_copy"},
+    {ID_EDIT_PASTE, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", "edit-paste",
+     "edit_paste"},
+    {ID_VIEW_TOOLBAR, "&Tool Bar", "Show or hide the toolbar\nToggle ToolBar", nullptr, nullptr},
+    {ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", nullptr,
+     nullptr},
+    {ID_VIEW_SMALLICON, "S&mall Icons", "Display items by using small icons\nSmall Icons",
+     "view-list-compact", "view_small"},
+    {ID_VIEW_LARGEICON, "Lar&ge Icons", "Display items by using large icons\nLarge Icons",
+     "view-list-icons", "view_large"},
+    {ID_VIEW_LIST, "&List", "Displays items in a list\nList", "view-list-text", "view_list"},
+    {ID_VIEW_DETAILS, "&Details",
+     "Displays detailed information about each item in the window\nDetails", "view-list-details",
+     "view_details"},
+    {ID_VIEW_BYNAME, "Arrange &Icons", "Arranges icons in a grid\nArrange Icons", nullptr, nullptr},
+    {ID_VIEW_AUTOARRANGE, "", "", nullptr, nullptr},
+    {ID_APP_ABOUT, "&About Vellumguard...",
+     "Display program information, version number and copyright\nAbout", "help-about", "app_about"},
+    {ID_GUARD_ENCRYPT, "&Encrypt Files and Folders",
+     "Encrypt selected file(s) and folder(s)\nEncrypt selected file(s) and folder(s)", nullptr,
+     "encrypt_selected"},
+    {ID_GUARD_DECRYPT, "&Decrypt Files and Folders",
+     "Decrypt selected file(s) and folder(s)\nDecrypt selected file(s) and folder(s)", nullptr,
+     "decrypt_selected"},
+    {ID_GUARD_OPEN, "Open File or Folder", "Open selected item\nOpen selected item", nullptr,
+     "guard_open"},
+    {ID_GUARD_ENCRYPT_ALL, "Encrypt &All Files and Folders",
+     "Encrypt all files and folders\nEncrypt all files and folders", nullptr, "encrypt_all"},
+    {ID_GUARD_DECRYPT_ALL, "Decrypt A&ll Files and Folders",
+     "Decrypt all files and folders\nDecrypt all files and folders", nullptr, "decrypt_all"},
+    {ID_DEFAULT_SETTING, "Default Setting", "Set default setting\nSet default setting", nullptr,
+     nullptr},
+    {ID_REFRESH, "Refresh", "Refresh\nRefresh", nullptr, nullptr},
+    {ID_NEXT_PANE, "Next Pane", "Switch to the next window pane\nNext Pane", nullptr, nullptr},
+    {ID_PREV_PANE, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
+     nullptr, nullptr},
+    {ID_ADDRESS_OK, "", "", nullptr, nullptr},
+};
+
+// Accelerators of the window.
+QList<QKeySequence> ShortcutsOf(int id) {
+  switch (id) {
+    case ID_FILE_NEW:
+      return {QKeySequence(Qt::CTRL | Qt::Key_N)};
+    case ID_FILE_OPEN:
+      return {QKeySequence(Qt::CTRL | Qt::Key_O)};
+    case ID_FILE_SAVE:
+      return {QKeySequence(Qt::CTRL | Qt::Key_S)};
+    case ID_EDIT_UNDO:
+      return {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)};
+    case ID_EDIT_CUT:
+      return {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)};
+    case ID_EDIT_COPY:
+      return {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)};
+    case ID_EDIT_PASTE:
+      return {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)};
+    case ID_NEXT_PANE:
+      return {QKeySequence(Qt::Key_F6)};
+    case ID_PREV_PANE:
+      return {QKeySequence(Qt::SHIFT | Qt::Key_F6)};
+    default:
+      return {};
+  }
+}
+
+// The desktop's standard icon where its theme has one, else the program's own picture.
+QIcon CommandIcon(const CommandDef& def) {
+  if (def.themeIcon && QIcon::hasThemeIcon(QLatin1String(def.themeIcon)))
+    return QIcon::fromTheme(QLatin1String(def.themeIcon));
+  if (def.ownIcon) return LoadSvgIcon(QStringLiteral(":/app/icons/%1.svg").arg(def.ownIcon));
+  return QIcon();
+}
+
+constexpr int kMinStoredSide = 50;
+constexpr int kMaxStoredSide = 32768;
+constexpr int kDefaultWidth = 750;
+constexpr int kDefaultHeight = 550;
+
+bool EndsWithDlt(const QString& text) {
+  // The list extension is compared exactly: "x.DLT" is not a list.
+  return text.endsWith(QStringLiteral(".dlt"), Qt::CaseSensitive);
+}
+
+}  // namespace
+
+// The pictures live in this static library; they must be registered by hand.
+static void InitAppResources() {
+  Q_INIT_RESOURCE(app_ui);
+}
+
+CMainFrame::CMainFrame(CExplorerApp* app, QWidget* parent) : QMainWindow(parent), m_app(app) {
+  InitAppResources();
+  setWindowIcon(LoadSvgIcon(QStringLiteral(":/app/icons/vellumguard.svg")));
+  setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+bool CMainFrame::Create() {
+  if (!CreateCommands() || !CreateMenus() || !CreateBars() || !CreateClient()) return false;
+  UpdateTitle();
+  if (CDocument* doc = m_app->Document()) {
+    connect(doc, &CDocument::TitleChanged, this, &CMainFrame::UpdateTitle);
+    doc->SetOwnerWindow(this);
+  }
+  m_router->UpdateCommands();
+  return true;
+}
+
+bool CMainFrame::CreateCommands() {
+  m_router = new CCommandRouter(this);
+  for (const CommandDef& def : kCommands) {
+    QAction* action = m_router->AddCommand(def.id, QString::fromUtf8(def.text),
+                                           QString::fromUtf8(def.prompt), ShortcutsOf(def.id));
+    if (def.themeIcon || def.ownIcon) {
+      action->setIcon(CommandIcon(def));
+      action->setIconVisibleInMenu(false);
+    }
+  }
+  // The recent files: one command per entry.
+  const int recentCount = m_app->DocManager()->RecentFiles().Size();
+  for (int i = 0; i < recentCount; ++i)
+    m_router->AddCommand(ID_FILE_MRU_FIRST + i, i == 0 ? tr("Recent Files") : QString(),
+                         tr("Open this document"));
+  m_router->Action(ID_VIEW_TOOLBAR)->setCheckable(true);
+  m_router->Action(ID_VIEW_STATUS_BAR)->setCheckable(true);
+  auto* viewModes = new QActionGroup(this);
+  for (int id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS}) {
+    m_router->Action(id)->setCheckable(true);
+    viewModes->addAction(m_router->Action(id));
+  }
+  m_router->SetFrameTarget(this);
+  m_router->SetAppTarget(m_app);
+  m_router->SetDocument(m_app->Document());
+  return true;
+}
+
+bool CMainFrame::CreateMenus() {
+  auto add = [this](QMenu* menu, int id) { menu->addAction(m_router->Action(id)); };
+  m_listMenu = menuBar()->addMenu(tr("&List"));
+  for (int id :
+       {ID_LIST_INSERT_FILES, ID_LIST_INSERT_FOLDERS, ID_LIST_REMOVE_SELECTED, ID_LIST_REMOVE_ALL})
+    add(m_listMenu, id);
+  m_listMenu->addSeparator();
+  add(m_listMenu, ID_LIST_PROPERTIES);
+  m_listMenu->addSeparator();
+  for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_SAVE_AS}) add(m_listMenu, id);
+  m_listMenu->addSeparator();
+  const int recentCount = m_app->DocManager()->RecentFiles().Size();
+  for (int i = 0; i < recentCount; ++i) add(m_listMenu, ID_FILE_MRU_FIRST + i);
+  m_listMenu->addSeparator();
+  add(m_listMenu, ID_APP_EXIT);
+  connect(m_listMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateRecentFileMenu);
+
+  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+  add(edit, ID_EDIT_UNDO);
+  edit->addSeparator();
+  for (int id : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE}) add(edit, id);
+
+  QMenu* view = menuBar()->addMenu(tr("&View"));
+  add(view, ID_VIEW_TOOLBAR);
+  add(view, ID_VIEW_STATUS_BAR);
+
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  add(help, ID_APP_ABOUT);
+
+  QMenu* guard = menuBar()->addMenu(tr("&Guard"));
+  add(guard, ID_GUARD_ENCRYPT);
+  add(guard, ID_GUARD_DECRYPT);
+  guard->addSeparator();
+  add(guard, ID_GUARD_OPEN);
+  guard->addSeparator();
+  add(guard, ID_GUARD_ENCRYPT_ALL);
+  add(guard, ID_GUARD_DECRYPT_ALL);
+  guard->addSeparator();
+  add(guard, ID_DEFAULT_SETTING);
+
+  for (QMenu* menu : {m_listMenu, edit, view, help, guard}) m_router->WatchMenu(menu);
+  UpdateRecentFileMenu();
+  return true;
+}
+
+void CMainFrame::UpdateRecentFileMenu() {
+  // Entries beyond the list are hidden; an empty list shows the disabled "Recent Files".
+  const int count = m_app->DocManager()->RecentFiles().Count();
+  const int size = m_app->DocManager()->RecentFiles().Size();
+  for (int i = 0; i < size; ++i)
+    if (QAction* action = m_router->Action(ID_FILE_MRU_FIRST + i))
+      action->setVisible(i < count || i == 0);
+}
+
+bool CMainFrame::CreateBars() {
+  auto makeBar = [this](const QString& name, QSize iconSize, std::initializer_list<int> ids) {
+    auto* bar = new QToolBar(name, this);
+    bar->setObjectName(name);
+    bar->setIconSize(iconSize);
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    for (int id : ids) {
+      if (id == 0)
+        bar->addSeparator();
+      else
+        bar->addAction(m_router->Action(id));
+    }
+    addToolBar(Qt::TopToolBarArea, bar);
+    return bar;
+  };
+  m_toolBar = makeBar(QStringLiteral("toolBar128"), QSize(16, 16),
+                      {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, 0, ID_EDIT_CUT, ID_EDIT_COPY,
+                       ID_EDIT_PASTE, 0, ID_FILE_PRINT, 0, ID_VIEW_LARGEICON, ID_VIEW_SMALLICON,
+                       ID_VIEW_LIST, ID_VIEW_DETAILS, 0, ID_APP_ABOUT});
+  m_guardBar = makeBar(
+      QStringLiteral("toolBar131"), QSize(27, 16),
+      {ID_LIST_INSERT_FILES, ID_LIST_INSERT_FOLDERS, ID_LIST_REMOVE_SELECTED, 0, ID_GUARD_ENCRYPT,
+       ID_GUARD_DECRYPT, 0, ID_GUARD_ENCRYPT_ALL, ID_GUARD_DECRYPT_ALL, 0, ID_GUARD_OPEN});
+
+  // The address bar starts a row of its own below the toolbars.
+  addToolBarBreak(Qt::TopToolBarArea);
+  m_addressToolBar = new QToolBar(tr("Address"), this);
+  m_addressToolBar->setObjectName(QStringLiteral("addressBar"));
+  auto* label = new QLabel(tr("Address"), m_addressToolBar);
+  label->setContentsMargins(4, 0, 6, 0);
+  m_addressBar = new CAddressBar(m_addressToolBar);
+  m_addressBar->setObjectName(QStringLiteral("addressCombo"));
+  label->setBuddy(m_addressBar);
+  m_addressToolBar->addWidget(label);
+  m_addressToolBar->addWidget(m_addressBar);
+  addToolBar(Qt::TopToolBarArea, m_addressToolBar);
+  connect(m_addressBar, &CAddressBar::Entered, this, [this] { m_router->Route(ID_ADDRESS_OK); });
+  connect(m_addressBar, &CAddressBar::Selected, this, &CMainFrame::OnAddressSelect);
+  for (const std::string& path : m_app->ListPaths())
+    m_addressBar->addItem(QString::fromStdString(path));
+  m_addressBar->setEditText(QString());
+
+  statusBar()->showMessage(tr("Ready"));
+  m_locks = new CKeyLockIndicators(statusBar());
+  return true;
+}
+
+bool CMainFrame::CreateClient() {
+  const AppState& state = m_app->State();
+  m_splitter = new CThreePaneSplitter(this);
+  m_splitter->setObjectName(QStringLiteral("splitter"));
+  const GuardUiFactory guardUi = MakeWindowGuardUiFactory();
+  m_topView = new CTopView(m_app->Document(), this, guardUi);
+  m_treeView = new CBottomTreeView(this);
+  m_listView = new CBottomListView(this, guardUi);
+  m_topView->setObjectName(QStringLiteral("topView"));
+  m_treeView->setObjectName(QStringLiteral("treeView"));
+  m_listView->setObjectName(QStringLiteral("listView"));
+  QList<int> guardWidths, fileWidths;
+  for (int i = 0; i < 10; ++i) {
+    guardWidths.append(state.guardListColumns[i]);
+    fileWidths.append(state.fileListColumns[i]);
+  }
+  m_topView->SetColumnWidths(guardWidths);
+  m_listView->SetColumnWidths(fileWidths);
+  if (!m_splitter->Create(2, m_topView, QSize(200, state.topPaneHeight), m_treeView,
+                          QSize(state.treePaneWidth, 100), m_listView,
+                          QSize(state.filePaneWidth, 100)))
+    return false;
+  setCentralWidget(m_splitter);
+  // The guard list comes first on the route until another pane takes the focus.
+  m_router->AddPane(m_topView, m_topView);
+  m_router->AddPane(m_treeView, m_treeView);
+  m_router->AddPane(m_listView, m_listView);
+  m_router->SetActivePane(m_topView);
+
+  // Only the stored size survives a restart; the window is always centred.
+  // A rectangle no window could have had (a damaged or foreign state file) gives way to
+  // the default size; any size a user could have left stays as it was.
+  const qint64 width = qint64(state.windowRect[2]) - state.windowRect[0];
+  const qint64 height = qint64(state.windowRect[3]) - state.windowRect[1];
+  const bool plausible = width >= kMinStoredSide && width <= kMaxStoredSide &&
+                         height >= kMinStoredSide && height <= kMaxStoredSide;
+  if (plausible)
+    resize(int(width), int(height));
+  else
+    resize(kDefaultWidth, kDefaultHeight);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(this->width() / 2, this->height() / 2));
+  }
+  return true;
+}
+
+void CMainFrame::UpdateTitle() {
+  const CDocument* doc = m_app->Document();
+  setWindowTitle((doc ? doc->Title() + QStringLiteral(" - ") : QString()) +
+                 QStringLiteral("Vellumguard"));
+}
+
+void CMainFrame::NavigateTo(const QString& path, NavSource source) {
+  if (source != NAV_TREE && m_treeView) m_treeView->SelectFolder(path);
+  if (source != NAV_LIST && m_listView) m_listView->ShowFolder(path);
+  if (source != NAV_ADDRESS && m_addressBar && IsFolder(path.toStdString()))
+    m_addressBar->setEditText(path);
+}
+
+void CMainFrame::OnAddressEnter() {
+  const QString text = m_addressBar->currentText();
+  const std::string path = text.toStdString();
+  if (IsFolder(path)) {
+    NavigateTo(text, NAV_ADDRESS);
+    m_addressBar->addItem(text);
+  } else if (FileExists(path)) {
+    if (EndsWithDlt(text)) m_app->DocManager()->OpenDocumentFile(text);
+    m_addressBar->addItem(text);
+  }
+  // Anything else stays in the edit as typed.
+}
+
+void CMainFrame::OnAddressSelect(int index) {
+  const QString text = m_addressBar->itemText(index);
+  const std::string path = text.toStdString();
+  if (IsFolder(path))
+    NavigateTo(text, NAV_ADDRESS);
+  else if (FileExists(path) && EndsWithDlt(text))
+    m_app->DocManager()->OpenDocumentFile(text);
+}
+
+void CMainFrame::OnDefaultSetting() {
+  const std::string path = ProgramFolder() + std::string(kDefaultSettingsName);
+  CEncryptionSettings settings;
+  settings.m_zipLevel = kDefaultZipLevel;
+  settings.m_includeMask = std::string(kDefaultIncludeMask);
+  settings.m_excludeMask = std::string(kOwnFilesMask);
+  settings.m_noZipMask = std::string(kDefaultNoZipMask);
+  settings.Load(path);  // a missing or foreign file leaves the built-in values
+
+  CEncryptionSettingsDlg dialog(nullptr);
+  dialog.SetTitle(tr("Default setting"));
+  dialog.SetFlags(CEncryptionSettingsDlg::kNoDefaultPassword |
+                  CEncryptionSettingsDlg::kNoLastPassword | CEncryptionSettingsDlg::kNoSubfolders);
+  dialog.m_zipLevel = settings.m_zipLevel;
+  dialog.m_includeMask = QString::fromStdString(settings.m_includeMask);
+  dialog.m_excludeMask = QString::fromStdString(settings.m_excludeMask);
+  dialog.m_noZipMask = QString::fromStdString(settings.m_noZipMask);
+  if (dialog.exec() != QDialog::Accepted) return;
+
+  uint8_t digest[32];
+  GuardKeyDigest(digest, dialog.m_password.toStdString());
+  settings.SetDigest(digest);
+  std::memset(digest, 0, sizeof digest);
+  settings.m_zipLevel = dialog.m_zipLevel;
+  settings.m_includeMask = dialog.m_includeMask.toStdString();
+  settings.m_excludeMask = dialog.m_excludeMask.toStdString();
+  settings.m_noZipMask = dialog.m_noZipMask.toStdString();
+  std::string error;
+  if (!settings.Save(path, &error)) {
+    // The defaults were not stored: the user must know, or later protect commands would
+    // silently run without them.
+    AppMessageBox(this,
+                  tr("Cannot save the default settings to \"%1\": %2")
+                      .arg(QString::fromStdString(path), QString::fromStdString(error)),
+                  QMessageBox::Critical);
+  }
+}
+
+bool CMainFrame::OnCommand(int id) {
+  switch (id) {
+    case ID_DEFAULT_SETTING:
+      OnDefaultSetting();
+      return true;
+    case ID_ADDRESS_OK:
+      OnAddressEnter();
+      return true;
+    case ID_VIEW_TOOLBAR: {
+      const bool show = !m_toolBar->isVisible();
+      m_toolBar->setVisible(show);
+      m_guardBar->setVisible(show);
+      return true;
+    }
+    case ID_VIEW_STATUS_BAR:
+      statusBar()->setVisible(!statusBar()->isVisible());
+      return true;
+    case ID_NEXT_PANE:
+    case ID_PREV_PANE:
+      m_router->ActivateNextPane(id == ID_NEXT_PANE);
+      return true;
+    case ID_VIEW_SMALLICON:
+    case ID_VIEW_LARGEICON:
+    case ID_VIEW_LIST:
+    case ID_VIEW_DETAILS:
+      if (m_listView) m_listView->SetViewMode(id);
+      return true;
+    case ID_VIEW_BYNAME:
+      // Icon views keep their items on the grid; the pane lines them up again.
+      if (m_listView) {
+        const int mode = m_listView->ViewMode();
+        if (mode == ID_VIEW_LARGEICON || mode == ID_VIEW_SMALLICON)
+          m_listView->OnCommand(ID_VIEW_BYNAME);
+      }
+      return true;
+    case ID_VIEW_AUTOARRANGE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool CMainFrame::OnUpdateCommand(int id, CommandUpdate& update) {
+  switch (id) {
+    case ID_DEFAULT_SETTING:
+    case ID_ADDRESS_OK:
+    case ID_NEXT_PANE:
+    case ID_PREV_PANE:
+      update.Enable(true);
+      return true;
+    case ID_VIEW_TOOLBAR:
+      update.SetCheck(m_toolBar && m_toolBar->isVisible());
+      return true;
+    case ID_VIEW_STATUS_BAR:
+      update.SetCheck(statusBar()->isVisible());
+      return true;
+    case ID_VIEW_SMALLICON:
+    case ID_VIEW_LARGEICON:
+    case ID_VIEW_LIST:
+    case ID_VIEW_DETAILS:
+      update.Enable(m_listView != nullptr);
+      update.SetRadio(m_listView && m_listView->ViewMode() == id);
+      return true;
+    case ID_VIEW_BYNAME: {
+      const int mode = m_listView ? m_listView->ViewMode() : 0;
+      update.Enable(mode == ID_VIEW_LARGEICON || mode == ID_VIEW_SMALLICON);
+      return true;
+    }
+    case ID_VIEW_AUTOARRANGE:
+      update.Enable(m_listView != nullptr);
+      update.SetCheck(false);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!m_shown) {
+    m_shown = true;
+    // All three places start at the process's current folder.
+    NavigateTo(QString::fromStdString(CurrentFolder()), NAV_ELSEWHERE);
+    if (m_topView) m_topView->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void CMainFrame::StoreGeometry() {
+  AppState& state = m_app->State();
+  const QRect rect = geometry();
+  state.windowRect[0] = rect.left();
+  state.windowRect[1] = rect.top();
+  state.windowRect[2] = rect.left() + rect.width();
+  state.windowRect[3] = rect.top() + rect.height();
+  state.topPaneHeight = m_splitter->FirstSize().current;
+  state.treePaneWidth = m_splitter->SecondSize().current;
+  // One slot per column; a list with more than ten columns keeps its first ten.
+  const QList<int> guardWidths = m_topView->ColumnWidths();
+  for (int i = 0; i < guardWidths.size() && i < 10; ++i)
+    state.guardListColumns[i] = guardWidths.at(i);
+  const QList<int> fileWidths = m_listView->ColumnWidths();
+  for (int i = 0; i < fileWidths.size() && i < 10; ++i) state.fileListColumns[i] = fileWidths.at(i);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  auto& tracker = CProgressTracker::Instance();
+  if (tracker.LiveCount() > 0) {
+    // A guard run is going on: it stops at its next step, then the window closes.
+    event->ignore();
+    if (!m_closeAfterRun) {
+      m_closeAfterRun = true;
+      connect(
+          &tracker, &CProgressTracker::AllClosed, this,
+          [this] { QTimer::singleShot(0, this, &QWidget::close); }, Qt::SingleShotConnection);
+    }
+    tracker.CancelAll();
+    return;
+  }
+  m_closeAfterRun = false;
+  StoreGeometry();
+  CDocument* doc = m_app->Document();
+  if (doc && !doc->SaveModified(this)) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+bool CMainFrame::event(QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    // Fly-by help while the pointer is on a command; "Ready" otherwise.
+    const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+    statusBar()->showMessage(tip.isEmpty() ? tr("Ready") : tip);
+    return true;
+  }
+  if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest) {
+    if (!m_painted && isVisible()) {
+      m_painted = true;
+      QTimer::singleShot(0, this, &CMainFrame::FirstPaint);
+    }
+  }
+  return QMainWindow::event(event);
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The window's side of the guard operations: message boxes captioned "Vellumguard", the
+// password and settings dialogs and the progress window, all owned by one window.
+#include "app/framework/command_target.h"
+#include "guard/guard_ui.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class CWindowGuardUi : public IGuardUi {
+ public:
+  explicit CWindowGuardUi(QWidget* owner);
+
+  int ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) override;
+  bool AskPassword(const std::string& prompt, std::string& password) override;
+  bool EditSettings(SettingsDialogData& data) override;
+  std::unique_ptr<IProgressWindow> OpenProgress(const std::string& title) override;
+  void RestoreFocus() override;
+
+ private:
+  QPointer<QWidget> m_owner;
+};
+
+// The factory that the frame hands to its panes.
+GuardUiFactory MakeWindowGuardUiFactory();
