@@ -386,11 +386,20 @@ bool StoreList(const std::string& path, const CExplorerDoc& doc) {
     PrintError("cannot save the list \"" + path + "\"" + (error.empty() ? "" : ": " + error));
     return false;
   }
-  // The window's address bar offers the lists it knows.
+  // The window's address bar offers the lists it knows. A state file that cannot be
+  // read whole is left for the window to deal with rather than written over.
   AppState state;
+  ResetAppState(state);
   KnownListPaths known;
-  LoadAppState(state, known);
-  if (RememberListPath(known, path)) SaveAppState(state, known);
+  const bool loaded = LoadAppState(state, known);
+  if (!loaded && FileExists(AppStatePath())) return true;
+  if (!loaded) {
+    ResetAppState(state);
+    known.clear();
+  }
+  if (RememberListPath(known, path) && !SaveAppState(state, known) && !g_interrupted) {
+    PrintError("cannot remember the list in \"" + AppStatePath() + "\" for the window");
+  }
   return true;
 }
 
