@@ -11,10 +11,13 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -112,6 +115,160 @@ class SourceFile {
   size_t m_fill = 0;
   bool m_ended = false;
 };
+
+// Deflate of large files on several cores. The file is cut into pieces that are
+// deflated at once, each primed with the 32 KiB before it as its dictionary and ended
+// with a sync flush (the last with the finish), so that the pieces joined behind one
+// zlib header, with the Adler-32 of the whole file behind them, are one zlib stream like
+// any other: the file format does not change, only which bytes deflate picks.
+constexpr size_t kParallelPiece = 512 * 1024;
+constexpr size_t kDictionary = 32 * 1024;
+
+struct DeflatePiece {
+  std::vector<uint8_t> in = std::vector<uint8_t>(kParallelPiece);
+  std::vector<uint8_t> out;
+  std::vector<uint8_t> dictionary;
+  size_t size = 0;
+  bool last = false;
+  uLong adler = 0;
+  int result = CODEC_OK;
+
+  void Deflate(int level) {
+    try {
+      z_stream z{};
+      if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        result = CODEC_ZLIB_ERROR;
+        return;
+      }
+      if (!dictionary.empty() &&
+          deflateSetDictionary(&z, dictionary.data(), static_cast<uInt>(dictionary.size())) !=
+              Z_OK) {
+        deflateEnd(&z);
+        result = CODEC_ZLIB_ERROR;
+        return;
+      }
+      out.resize(deflateBound(&z, size) + 64);
+      z.next_in = in.data();
+      z.avail_in = static_cast<uInt>(size);
+      size_t produced = 0;
+      int r;
+      for (;;) {
+        z.next_out = out.data() + produced;
+        z.avail_out = static_cast<uInt>(out.size() - produced);
+        r = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+        produced = out.size() - z.avail_out;
+        if (r == Z_STREAM_ERROR || r == Z_STREAM_END || z.avail_out != 0) break;
+        out.resize(out.size() * 2);
+      }
+      // A sync flush repeated with nothing new says Z_BUF_ERROR: the flush was complete.
+      if (!last && r == Z_BUF_ERROR && z.avail_in == 0) r = Z_OK;
+      deflateEnd(&z);
+      if (last ? r != Z_STREAM_END : r != Z_OK) {
+        result = CODEC_ZLIB_ERROR;
+        return;
+      }
+      out.resize(produced);
+      adler = adler32(1L, in.data(), static_cast<uInt>(size));
+      result = CODEC_OK;
+    } catch (const std::bad_alloc&) {
+      result = CODEC_NO_MEMORY;
+    }
+  }
+};
+
+// How many cores to deflate a file on: one for small files and for stored ones.
+unsigned ParallelDeflateThreads(int level, uint64_t total) {
+  if (level < 1 || level > 9 || total < 4 * kParallelPiece) return 1;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::max(1u, std::min(cores, 4u));
+}
+
+// The zlib header deflateInit writes for this level (no preset dictionary).
+void ZlibHeader(int level, uint8_t out[2]) {
+  unsigned header = (Z_DEFLATED + ((15 - 8) << 4)) << 8;
+  const unsigned flags = level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3;
+  header |= flags << 6;
+  header += 31 - (header % 31);
+  out[0] = static_cast<uint8_t>(header >> 8);
+  out[1] = static_cast<uint8_t>(header & 0xFF);
+}
+
+struct ParallelOutcome {
+  int result = CODEC_OK;
+  int err = 0;
+  bool sourceFailed = false;
+};
+
+ParallelOutcome DeflateInParallel(SourceFile& source, CEncryptedStream& stream, int level,
+                                  uint64_t total, ProgressProc progress, void* user,
+                                  unsigned threads) {
+  ParallelOutcome outcome;
+  std::vector<DeflatePiece> pieces(threads);
+  std::vector<uint8_t> tail;  // the last 32 KiB before the next piece
+  auto wipe = [&] {
+    for (auto& p : pieces) {
+      SecureZero(p.in.data(), p.in.size());
+      SecureZero(p.out.data(), p.out.size());
+      SecureZero(p.dictionary.data(), p.dictionary.size());
+    }
+    SecureZero(tail.data(), tail.size());
+  };
+  auto fail = [&](int result, int err, bool sourceFailed) {
+    wipe();
+    outcome = {result, err, sourceFailed};
+    return outcome;
+  };
+  uint8_t header[2];
+  ZlibHeader(level, header);
+  if (stream.Write(header, 2) != 2) return fail(CODEC_IO_ERROR, stream.CloseError(), false);
+  uLong adler = adler32(0L, nullptr, 0);
+  uint64_t done = 0;
+  bool finished = false;
+  while (!finished) {
+    size_t count = 0;
+    for (; count < pieces.size() && !finished; ++count) {
+      DeflatePiece& piece = pieces[count];
+      const int64_t n = source.Read(piece.in.data(), kParallelPiece);
+      if (n < 0) return fail(CODEC_IO_ERROR, errno, true);
+      piece.size = static_cast<size_t>(n);
+      piece.last = piece.size < kParallelPiece;
+      piece.dictionary = tail;
+      if (piece.size > 0) {
+        const size_t keep = std::min(piece.size, kDictionary);
+        tail.assign(piece.in.begin() + static_cast<ptrdiff_t>(piece.size - keep),
+                    piece.in.begin() + static_cast<ptrdiff_t>(piece.size));
+      }
+      finished = piece.last;
+    }
+    std::vector<std::thread> workers;
+    try {
+      for (size_t i = 1; i < count; ++i) workers.emplace_back([&, i] { pieces[i].Deflate(level); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the remaining pieces are deflated here, one after another.
+      for (size_t i = workers.size() + 1; i < count; ++i) pieces[i].Deflate(level);
+    }
+    pieces[0].Deflate(level);
+    for (auto& w : workers) w.join();
+    for (size_t i = 0; i < count; ++i) {
+      DeflatePiece& piece = pieces[i];
+      if (piece.result != CODEC_OK) return fail(piece.result, 0, false);
+      if (!piece.out.empty() && stream.Write(piece.out.data(), piece.out.size()) !=
+                                    static_cast<int64_t>(piece.out.size())) {
+        return fail(CODEC_IO_ERROR, stream.CloseError(), false);
+      }
+      adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.size));
+      done += piece.size;
+      if (progress && progress(total, done, piece.size, user) == 0) {
+        return fail(CODEC_CANCELLED, 0, false);
+      }
+    }
+  }
+  const uint8_t trailer[4] = {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
+                              static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)};
+  if (stream.Write(trailer, 4) != 4) return fail(CODEC_IO_ERROR, stream.CloseError(), false);
+  wipe();
+  return outcome;
+}
 
 // The plain file that Decode writes: a temporary dot-name beside the destination,
 // renamed over it only when complete and synced; removed on every other path.
@@ -288,6 +445,14 @@ int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void
   if (!source.Open(m_source)) return IoError(m_source, errno);
   const uint64_t total = source.Length();
   uint64_t done = 0;
+
+  if (const unsigned threads = ParallelDeflateThreads(m_level, total); threads > 1) {
+    const ParallelOutcome r =
+        DeflateInParallel(source, stream, m_level, total, progress, user, threads);
+    if (r.result == CODEC_IO_ERROR)
+      return IoError(r.sourceFailed ? m_source : m_destination, r.err);
+    return r.result;
+  }
 
   const size_t bufferSize = m_bufferSize;
   SecretBuffer in(bufferSize);

@@ -389,3 +389,36 @@ TEST_F(FileCodec, DecodeReplacesAnExistingFile) {
   EXPECT_EQ(Bytes(3000, 'n'), ReadFileBytes(Restored()));
   ExpectNoStrayFiles({"report.doc", "report.doc.~de", "restored.doc"});
 }
+
+// Files of 2 MiB and more are deflated in 512 KiB pieces on several cores and joined
+// into one zlib stream: it must decode to the same bytes whatever the piece boundaries,
+// report progress that adds up to the file, and stop on a cancel.
+TEST_F(FileCodec, LargeFilesDeflatedInPiecesRoundTripAndReportProgress) {
+  std::mt19937_64 rng(11);
+  constexpr size_t kPiece = 512 * 1024;
+  for (size_t n : {size_t{4 * kPiece}, size_t{4 * kPiece + 1}, size_t{9 * kPiece - 1},
+                   size_t{5 * 1024 * 1024 + 777}}) {
+    for (int level : {1, 6, 9}) {
+      Bytes plain = TextLikeBytes(rng, n);
+      // A random stretch across a piece boundary, so stored and compressed blocks meet.
+      const Bytes noise = RandomBytes(rng, 70000);
+      std::copy(noise.begin(), noise.end(), plain.begin() + static_cast<ptrdiff_t>(kPiece - 30000));
+      Recorder rec;
+      ASSERT_EQ(CODEC_OK, Encode(plain, level, &rec)) << n << " level " << level;
+      uint64_t sum = 0;
+      for (const auto& call : rec.calls) {
+        EXPECT_EQ(n, call.total);
+        sum += call.chunk;
+        EXPECT_EQ(sum, call.done);
+      }
+      EXPECT_EQ(n, sum);
+      ASSERT_EQ(CODEC_OK, Decode()) << n << " level " << level;
+      ASSERT_EQ(plain, ReadFileBytes(Restored())) << n << " level " << level;
+    }
+  }
+  const Bytes plain = TextLikeBytes(rng, 6 * kPiece);
+  Recorder stop{{}, 1};
+  EXPECT_EQ(CODEC_CANCELLED, Encode(plain, 6, &stop));
+  EXPECT_EQ(2u, stop.calls.size());
+  ExpectNoStrayFiles({"report.doc", "report.doc.~de", "restored.doc"});
+}
