@@ -430,13 +430,20 @@ int CFileCodec::Encode(ProgressProc progress, void* user) {
   }
 }
 
-int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user) {
+// Keys the stream (writing or reading its header) and gives it the codec's buffer size,
+// which is stored back rounded as the stream rounds it.
+int CFileCodec::KeyStream(CEncryptedStream& stream) {
   const int keyed =
       m_usePasswordText ? stream.SetPassword(m_password) : stream.SetKeyDigest(m_keyDigest);
   if (keyed < 0) return CODEC_BAD_KEY;
   const int64_t size = stream.SetBufferSize(m_bufferSize);
   if (size < 0) return CODEC_NO_MEMORY;
   m_bufferSize = static_cast<uint32_t>(size);
+  return CODEC_OK;
+}
+
+int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user) {
+  if (const int keyed = KeyStream(stream); keyed != CODEC_OK) return keyed;
   if (stream.Write(kCodecMagic, sizeof kCodecMagic) != 4) {
     return IoError(m_destination, stream.CloseError());
   }
@@ -504,12 +511,7 @@ int CFileCodec::Decode(ProgressProc progress, void* user) {
 }
 
 int CFileCodec::DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void* user) {
-  const int keyed =
-      m_usePasswordText ? stream.SetPassword(m_password) : stream.SetKeyDigest(m_keyDigest);
-  if (keyed < 0) return CODEC_BAD_KEY;
-  const int64_t size = stream.SetBufferSize(m_bufferSize);
-  if (size < 0) return CODEC_NO_MEMORY;
-  m_bufferSize = static_cast<uint32_t>(size);
+  if (const int keyed = KeyStream(stream); keyed != CODEC_OK) return keyed;
 
   uint8_t magic[4];
   const int64_t got = stream.Read(magic, sizeof magic);

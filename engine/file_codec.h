@@ -54,6 +54,7 @@ class CFileCodec {
   int32_t m_usePasswordText = 1;
 
  private:
+  int KeyStream(CEncryptedStream& stream);
   int EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user);
   int DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void* user);
   // Records err and path; returns CODEC_IO_ERROR.
