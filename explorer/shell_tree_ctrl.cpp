@@ -543,6 +543,9 @@ void ShellTreeCtrl::ContinueSelection() {
           waiting = true;  // resumes when its children are in
           break;
         }
+      } else if (IsLoading(match)) {
+        waiting = true;  // opened by an earlier selection and still being read
+        break;
       }
       level = match;
       ++depth;
