@@ -26,7 +26,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <utility>
 
 namespace {
 
@@ -105,16 +104,6 @@ EListCtrl::EListCtrl(QWidget* parent) : CSortListCtrl(parent) {
   m_editTimer->setSingleShot(true);
   m_editTimer->setInterval(kEditGuardMs);
   connect(m_editTimer, &QTimer::timeout, this, [this] { m_editEnded = false; });
-
-  for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(ReportView()),
-                                  static_cast<QAbstractItemView*>(IconView())}) {
-    connect(view->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this, view](int, int max) {
-      if (m_pendingScroll < 0 || view != ActiveView() || max < m_pendingScroll) return;
-      view->verticalScrollBar()->setValue(std::exchange(m_pendingScroll, -1));
-    });
-    connect(view->verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this] { m_pendingScroll = -1; });
-  }
 
   m_watcher = new QFileSystemWatcher(this);
   connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_dirty = true; });
@@ -206,7 +195,6 @@ void EListCtrl::ApplyTable(FileEntryTable&& table, bool volumes, bool keepState)
   int vScroll = 0;
   int hScroll = 0;
   QAbstractItemView* view = ActiveView();
-  m_pendingScroll = -1;
   if (keepState) {
     for (int row : SelectedRows()) {
       if (const FileListEntry* e = m_model->Entry(row)) selected.insert(e->fullPath);
@@ -232,9 +220,6 @@ void EListCtrl::ApplyTable(FileEntryTable&& table, bool volumes, bool keepState)
     if (!rows.isEmpty()) SelectRows(rows);
     view->verticalScrollBar()->setValue(vScroll);
     view->horizontalScrollBar()->setValue(hScroll);
-    // The views lay out a new table later (the icon views in batches), so the range may
-    // not reach the old place yet: it is taken again once the range has grown to it.
-    if (view->verticalScrollBar()->value() != vScroll) m_pendingScroll = vScroll;
   }
   SetLabelWidth(LongestLabelWidth());
   view->viewport()->update();
@@ -622,10 +607,6 @@ bool EListCtrl::HandleDrag(QObject* viewport, QEvent* event) {
 bool EListCtrl::eventFilter(QObject* watched, QEvent* event) {
   const bool isView = watched == ReportView() || watched == IconView();
   const bool isViewport = watched == ReportView()->viewport() || watched == IconView()->viewport();
-  if ((isView || isViewport) &&
-      (event->type() == QEvent::Wheel || event->type() == QEvent::MouseButtonPress ||
-       event->type() == QEvent::KeyPress))
-    m_pendingScroll = -1;  // the user moves on: no old place to go back to
   if (isView && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;

@@ -120,9 +120,7 @@ class EListCtrl : public CSortListCtrl {
   bool m_dirty = false;     // the watcher reported a change since the last check
   bool m_comparing = false;
   bool m_editEnded = false;
-  int m_pressedKey = 0;
-  int m_pendingScroll = -1;  // vertical place to take again once a reread is laid out  // the last
-                             // key pressed in the list and not yet released
+  int m_pressedKey = 0;  // the last key pressed in the list and not yet released
   bool m_initialized = false;
   // The folder's modification time at the last listing and when that listing ran, so a
   // check can tell that no name can have changed without listing anything.

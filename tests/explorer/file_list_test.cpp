@@ -19,10 +19,8 @@
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QHeaderView>
-#include <QListView>
 #include <QMenu>
 #include <QMimeData>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -264,23 +262,6 @@ class FileListTest : public QObject {
     list.RefreshCheck();
     QVERIFY(list.FindEntry(m_root + QStringLiteral("remote.txt")) >= 0);
     watcher->blockSignals(false);
-  }
-
-  void rereadKeepsTheIconViewsPlace() {
-    for (int i = 0; i < 3000; ++i)
-      QVERIFY(WriteFile(m_root + QStringLiteral("f%1.txt").arg(i, 4, 10, QLatin1Char('0')), ""));
-    EListCtrl list;
-    list.SetupList();
-    list.DisplayFolder(m_root);
-    list.resize(400, 300);
-    list.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&list));
-    QScrollBar* bar = list.IconView()->verticalScrollBar();
-    QTRY_VERIFY(bar->maximum() > 1000);
-    const int place = bar->maximum() / 2;
-    bar->setValue(place);
-    list.RefreshList(true);
-    QTRY_COMPARE(bar->value(), place);
   }
 
   // Keys act only on what the list itself received, and the file manager's keys work.
