@@ -29,14 +29,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils, adwaita-icon-theme | breeze-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus, qt6-wayland")
-# Continuation lines of the long description begin with a space (deb-control(5)).
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "protect files and folders with a password
- Vellumguard protects files with a password: each file is compressed with
- deflate and encrypted with AES-256 into NAME.~de beside it; only then is the
- original overwritten and deleted. Restoring reverses this.
- .
- The package holds the window program vellumguard (folder tree, file list and
- a guard list of files and folders), the command-line tool vellumguard-cli,
- a menu entry, the file types of protected files (.~de) and guard lists
- (.dlt), and Protect and Restore actions for Files, Dolphin and Nemo.")
+# The long description; CPack indents it and marks the empty line as deb-control(5) wants.
+set(CPACK_PACKAGE_DESCRIPTION "Vellumguard protects files with a password: each file is compressed with
+deflate and encrypted with AES-256 into NAME.~de beside it; only then is the
+original overwritten and deleted. Restoring reverses this.
+
+The package holds the window program vellumguard (folder tree, file list and
+a guard list of files and folders), the command-line tool vellumguard-cli, a
+menu entry, the file types of protected files and guard lists, and Protect
+and Restore actions for Files, Dolphin and Nemo.")
 include(CPack)
