@@ -5,6 +5,7 @@
 // with the focus, the list document, this frame and the application.
 #include "app/framework/command_target.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -51,6 +52,9 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   QToolBar* MainToolBar() const { return m_toolBar; }
   QToolBar* GuardToolBar() const { return m_guardBar; }
   QMenu* ListMenu() const { return m_listMenu; }
+  // How long the status bar shows what a protect or restore run did.
+  static constexpr int kRunOutcomeMs = 15000;
+  void ShowRunOutcome(const QString& text);
 
  signals:
   // Emitted once, when the window is first painted (start-up timing).
@@ -71,6 +75,7 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   void StoreGeometry();
   // Moves and shrinks the framed window so that all of it is on the screen.
   void FitFrameToScreen();
+  QString IdleStatusText() const;
 
   CExplorerApp* m_app;
   CCommandRouter* m_router = nullptr;
@@ -87,4 +92,6 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   bool m_shown = false;
   bool m_painted = false;
   bool m_closeAfterRun = false;
+  QString m_runOutcome;
+  QElapsedTimer m_runOutcomeShown;
 };
