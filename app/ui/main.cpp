@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QString());
   QGuiApplication::setDesktopFileName(QStringLiteral(VG_APP_ID));
   ChooseIconTheme();
+  CMainFrame::InstallProgramIcon();
 
   if (line.action != CommandLine::Window) {
     // The settings and the progress window's place are the window program's own.

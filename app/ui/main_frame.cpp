@@ -178,12 +178,14 @@ static void InitAppResources() {
   Q_INIT_RESOURCE(app_ui);
 }
 
-CMainFrame::CMainFrame(CExplorerApp* app, QWidget* parent) : QMainWindow(parent), m_app(app) {
+void CMainFrame::InstallProgramIcon() {
   InitAppResources();
-  // The program's icon for every window it shows, the about box among them.
-  const QIcon icon = LoadSvgIcon(QStringLiteral(":/app/icons/vellumguard.svg"));
-  QApplication::setWindowIcon(icon);
-  setWindowIcon(icon);
+  QApplication::setWindowIcon(LoadSvgIcon(QStringLiteral(":/app/icons/vellumguard.svg")));
+}
+
+CMainFrame::CMainFrame(CExplorerApp* app, QWidget* parent) : QMainWindow(parent), m_app(app) {
+  InstallProgramIcon();
+  setWindowIcon(QApplication::windowIcon());
   setAttribute(Qt::WA_DeleteOnClose, false);
 }
 

@@ -26,6 +26,9 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   Q_OBJECT
  public:
   explicit CMainFrame(CExplorerApp* app, QWidget* parent = nullptr);
+  // The program's icon for every window it shows (the about box, and the dialogs of a
+  // run started from a file manager without the main window).
+  static void InstallProgramIcon();
   ~CMainFrame() override;
 
   // Window creation (bars) and client creation (panes), then the stored size, centred.

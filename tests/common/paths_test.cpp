@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 TEST(Paths, ParentLastAndExtensionFollowTheSeparatorRules) {
   EXPECT_EQ(ParentFolder("/a/b/"), "/a/");
   EXPECT_EQ(ParentFolder("/a/b.txt"), "/a/");
@@ -49,4 +51,16 @@ TEST(Paths, ProgramFolderHonoursTheHomeVariable) {
   setenv("VELLUMGUARD_HOME", home.c_str(), 1);
   EXPECT_EQ(ProgramFolder(), home + "/");
   EXPECT_TRUE(IsFolder(home));
+}
+
+TEST(Paths, AnInstalledProgramFolderIsNotAPortableCopy) {
+  const std::string root = ::testing::TempDir() + "vg-prefix-test";
+  std::filesystem::create_directories(root + "/portable");
+  std::filesystem::create_directories(root + "/usr/bin");
+  std::filesystem::create_directories(root + "/usr/share/doc/vellumguard");
+  EXPECT_TRUE(IsPortableProgramFolder(root + "/portable/"));
+  // A writable bin folder of an installation (root running /usr/bin/vellumguard) keeps
+  // the state and settings files out of it.
+  EXPECT_FALSE(IsPortableProgramFolder(root + "/usr/bin/"));
+  EXPECT_FALSE(IsPortableProgramFolder(root + "/missing/"));
 }
