@@ -241,7 +241,9 @@ bool CCliUi::EditSettings(SettingsDialogData& data) {
   data.useLastPassword = data.useDefaultPassword = false;
   if (m_choice.useLast) {
     if (data.flags & SETTINGS_NO_LAST) {
-      PrintError("there is no last password: the folder has no readable " + std::string("zde.tmp"));
+      PrintError(
+          "there is no last password: the folder has no readable zde.tmp that is yours and "
+          "writable only by you");
       return false;
     }
     data.useLastPassword = true;
@@ -250,7 +252,9 @@ bool CCliUi::EditSettings(SettingsDialogData& data) {
   }
   if (m_choice.useDefault) {
     if (data.flags & SETTINGS_NO_DEFAULT) {
-      PrintError("there is no default password: VellumDef.dat is missing or unreadable");
+      PrintError(
+          "there is no default password: VellumDef.dat is missing, unreadable, not yours or "
+          "writable by others");
       return false;
     }
     data.useDefaultPassword = true;

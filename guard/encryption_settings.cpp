@@ -124,7 +124,10 @@ std::vector<uint8_t> CEncryptionSettings::BuildPayload(const std::string& path) 
 
 bool CEncryptionSettings::Load(const std::string& path) {
   std::vector<uint8_t> payload;
-  if (ReadEncryptedFile(path, kFixedPassword, kMaxSettingsPayload, payload) != ENCFILE_OK) {
+  // A settings file someone else could have planted or changed would have our files
+  // protected under their key: it counts as absent.
+  if (ReadEncryptedFile(path, kFixedPassword, kMaxSettingsPayload, payload, nullptr, true) !=
+      ENCFILE_OK) {
     return false;
   }
   const bool accepted = ParsePayload(payload.data(), payload.size(), path);

@@ -258,6 +258,7 @@ int CExplorerDoc::ParsePayload(const uint8_t* data, size_t size, const std::stri
     const bool countFits = static_cast<uint64_t>(count) <= reader.Remaining() / kMinItemBytes;
     ItemRelocator relocator(listPath);
     int32_t read = 0;
+    bool refused = false;
     for (; read < count; ++read) {
       CGuardItem item;
       reader.CountedString(item.m_path);
@@ -267,10 +268,16 @@ int CExplorerDoc::ParsePayload(const uint8_t* data, size_t size, const std::stri
       reader.CountedString(item.m_includeMask);
       reader.CountedString(item.m_excludeMask);
       if (!reader.Ok()) break;
+      // A relative path would name whatever lies under the working folder of the day:
+      // such an item is dropped and the list counts as damaged.
+      if (item.m_path.empty() || item.m_path.front() != '/') {
+        refused = true;
+        continue;
+      }
       item.m_path = relocator.Relocate(item);
       items.push_back(std::move(item));
     }
-    complete = countFits && read == count;
+    complete = countFits && read == count && !refused;
   } while (false);
 
   m_items = std::move(items);
