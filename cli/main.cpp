@@ -279,6 +279,7 @@ int RunProtect(const Options& o) {
   std::optional<std::string> pw = ReadPasswordOption(o, pwFailed);
   if (pwFailed) return EXIT_USAGE;
   CCliUi ui(UiOptions(o, pw));
+  WipeString(pw);
   std::vector<std::string> selection;
   bool missing = false;
   for (const std::string& p : o.paths) {
@@ -345,11 +346,13 @@ int RunRestoreOf(const Options& o, const std::vector<std::string>& files, bool m
   std::optional<std::string> pw = ReadPasswordOption(o, pwFailed);
   if (pwFailed) return EXIT_USAGE;
   CCliUi ui(UiOptions(o, pw));
+  const bool havePassword = pw.has_value();
+  WipeString(pw);
   if (files.empty()) {
     if (!o.quiet) std::fprintf(stderr, "Nothing to restore.\n");
     return missing ? EXIT_INCOMPLETE : EXIT_DONE;
   }
-  if (!pw && !HaveTerminal()) {
+  if (!havePassword && !HaveTerminal()) {
     PrintError(
         "no password given and no terminal to ask for one "
         "(use --password-file or --password-fd)");
@@ -450,9 +453,11 @@ int ListNew(const std::string& listPath, const Options& o) {
   std::optional<std::string> pw = ReadPasswordOption(o, pwFailed);
   if (pwFailed) return EXIT_USAGE;
   CCliUi ui(UiOptions(o, pw));
-  const std::optional<std::string> password = ui.NewPassword();
+  WipeString(pw);
+  std::optional<std::string> password = ui.NewPassword();
   if (!password) return g_interrupted ? EXIT_CANCELLED : EXIT_USAGE;
   GuardKeyDigest(doc.m_digest, *password);
+  WipeString(password);
   return StoreList(listPath, doc) ? EXIT_DONE : EXIT_USAGE;
 }
 

@@ -12,6 +12,7 @@
 #include "common/safe_file.h"
 #include "fake_guard_ui.h"
 #include "guard/encryption_settings.h"
+#include "guard/file_list_driver.h"
 #include "guard/protect_settings.h"
 #include "guard/single_file.h"
 #include "guard_test_util.h"
@@ -193,29 +194,51 @@ TEST_F(HostileFolder, ARestoredPrivateFileIsNeverReadableByOthersAndKeepsItsTime
 }
 
 TEST_F(HostileFolder, SettingsFilesOthersCouldHaveWrittenAreNotOffered) {
-  MakeFolder(P("work"));
-  WriteText(P("work/a.txt"), "a");
-  CEncryptionSettings theirs;
-  theirs.SetDigest(KeyOf("their key").data());
-  ASSERT_TRUE(theirs.Save(P("work/zde.tmp")));
+  // The folder's name is not UTF-8 (Latin-1 "work" with an o-umlaut): "Use last password"
+  // works there all the same.
+  const std::string folder = P("w\xF6rk");
+  MakeFolder(folder);
+  WriteText(folder + "/a.txt", "a");
+  CEncryptionSettings mine;
+  mine.SetDigest(KeyOf("my key").data());
+  ASSERT_TRUE(mine.Save(folder + "/zde.tmp"));
   auto flagsOffered = [&] {
     FakeGuardUi ui;
     ui.settingsAnswers.push_back(CancelDialog());
     ProtectSettings result;
-    SettleProtectSettings(ui, ProtectKind::Selection, {P("work/a.txt")}, result);
+    SettleProtectSettings(ui, ProtectKind::Selection, {folder + "/a.txt"}, result);
     return ui.settingsShown.empty() ? -1 : ui.settingsShown[0].flags;
   };
   EXPECT_EQ(flagsOffered() & SETTINGS_NO_LAST, 0);
 
-  ASSERT_EQ(::chmod(P("work/zde.tmp").c_str(), 0620), 0);  // group-writable
+  ASSERT_EQ(::chmod((folder + "/zde.tmp").c_str(), 0620), 0);  // group-writable
   EXPECT_NE(flagsOffered() & SETTINGS_NO_LAST, 0);
-  ASSERT_EQ(::chmod(P("work/zde.tmp").c_str(), 0600), 0);
+  ASSERT_EQ(::chmod((folder + "/zde.tmp").c_str(), 0600), 0);
 
   if (::geteuid() != 0) {
     GTEST_SKIP() << "a settings file of another owner needs root to make (chown)";
   }
-  ASSERT_EQ(::chown(P("work/zde.tmp").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown((folder + "/zde.tmp").c_str(), 65534, 65534), 0);
   EXPECT_NE(flagsOffered() & SETTINGS_NO_LAST, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HostileFolder, APlainFileLeftByAKilledWipeIsWipedByTheNextRunEvenWithNothingToDo) {
+  // Moved aside by a wipe whose process is gone (no process has that id).
+  const std::string left = P(".vgtmp.notes.txt.999999999-00000000000000aaw");
+  WriteText(left, std::string(200, 'p'));
+  const int watch = ::open(left.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  FakeGuardUi ui;
+  EXPECT_EQ(DecryptFileList(ui, {P("nothing-here.txt.~de")}), 0);
+  EXPECT_FALSE(Exists(left));
+  char head[19] = {};
+  ASSERT_EQ(::pread(watch, head, sizeof head, 0), 19);
+  ::close(watch);
+  EXPECT_EQ(std::string_view(head, 19), kWipeMarker);
 }
 
 }  // namespace
