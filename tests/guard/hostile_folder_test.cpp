@@ -242,3 +242,23 @@ TEST_F(HostileFolder, APlainFileLeftByAKilledWipeIsWipedByTheNextRunEvenWithNoth
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HostileFolder, ATargetThatCannotBeReadStillGetsTheOverwriteQuestion) {
+  // A name that exists but does not read as a file: a link to nowhere (a file without
+  // read permission is the same case for anyone but root).
+  WriteText(P("a.txt"), "plain");
+  ASSERT_EQ(::symlink(P("nowhere").c_str(), P("a.txt.~de").c_str()), 0);
+  FakeGuardUi ui;
+  ui.messageAnswers = {MSG_NO};
+  const auto key = KeyOf("pw");
+  EXPECT_EQ(EncryptFileList(ui, {P("a.txt")}, key.data(), 6, ""), 0);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find("already existed"), std::string::npos);
+  EXPECT_EQ(ReadText(P("a.txt")), "plain");
+  char target[64] = {};
+  EXPECT_GT(::readlink(P("a.txt.~de").c_str(), target, sizeof target - 1), 0);
+}
+
+}  // namespace
