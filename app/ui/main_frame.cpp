@@ -309,7 +309,7 @@ bool CMainFrame::CreateBars() {
     m_addressBar->addItem(QString::fromStdString(path));
   m_addressBar->setEditText(QString());
 
-  statusBar()->showMessage(tr("Ready"));
+  statusBar()->showMessage(IdleStatusText());
   m_locks = new CKeyLockIndicators(statusBar());
   return true;
 }
@@ -325,6 +325,8 @@ bool CMainFrame::CreateClient() {
   m_topView->setObjectName(QStringLiteral("topView"));
   m_treeView->setObjectName(QStringLiteral("treeView"));
   m_listView->setObjectName(QStringLiteral("listView"));
+  connect(m_topView, &CTopView::GuardRunFinished, this, &CMainFrame::ShowRunOutcome);
+  connect(m_listView, &CBottomListView::GuardRunFinished, this, &CMainFrame::ShowRunOutcome);
   QList<int> guardWidths, fileWidths;
   for (int i = 0; i < 10; ++i) {
     guardWidths.append(state.guardListColumns[i]);
@@ -563,11 +565,28 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
+void CMainFrame::ShowRunOutcome(const QString& text) {
+  m_runOutcome = text;
+  m_runOutcomeShown.start();
+  statusBar()->showMessage(text);
+  QTimer::singleShot(kRunOutcomeMs, this, [this] {
+    if (!m_runOutcomeShown.isValid() || m_runOutcomeShown.elapsed() < kRunOutcomeMs) return;
+    if (statusBar()->currentMessage() == m_runOutcome) statusBar()->showMessage(tr("Ready"));
+  });
+}
+
+QString CMainFrame::IdleStatusText() const {
+  // A run's outcome stays while the pointer passes over commands.
+  if (m_runOutcomeShown.isValid() && m_runOutcomeShown.elapsed() < kRunOutcomeMs)
+    return m_runOutcome;
+  return tr("Ready");
+}
+
 bool CMainFrame::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
     // Fly-by help while the pointer is on a command; "Ready" otherwise.
     const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-    statusBar()->showMessage(tip.isEmpty() ? tr("Ready") : tip);
+    statusBar()->showMessage(tip.isEmpty() ? IdleStatusText() : tip);
     return true;
   }
   if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest) {

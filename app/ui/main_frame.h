@@ -5,6 +5,7 @@
 // with the focus, the list document, this frame and the application.
 #include "app/framework/command_target.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -50,6 +51,9 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   QToolBar* MainToolBar() const { return m_toolBar; }
   QToolBar* GuardToolBar() const { return m_guardBar; }
   QMenu* ListMenu() const { return m_listMenu; }
+  // How long the status bar shows what a protect or restore run did.
+  static constexpr int kRunOutcomeMs = 15000;
+  void ShowRunOutcome(const QString& text);
 
  signals:
   // Emitted once, when the window is first painted (start-up timing).
@@ -68,6 +72,7 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   void UpdateRecentFileMenu();
   void UpdateTitle();
   void StoreGeometry();
+  QString IdleStatusText() const;
 
   CExplorerApp* m_app;
   CCommandRouter* m_router = nullptr;
@@ -84,4 +89,6 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   bool m_shown = false;
   bool m_painted = false;
   bool m_closeAfterRun = false;
+  QString m_runOutcome;
+  QElapsedTimer m_runOutcomeShown;
 };

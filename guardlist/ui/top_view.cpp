@@ -6,6 +6,7 @@
 #include "explorer/sort_list_ctrl.h"
 #include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
+#include "guard/guard_command.h"
 #include "guard/guard_item.h"
 #include "guardlist/ui/add_folder_dlg.h"
 #include "guardlist/ui/explorer_document.h"
@@ -453,8 +454,8 @@ void CTopListForm::OnEncrypt(bool all) {
   if (m_guardUi) {
     std::unique_ptr<IGuardUi> ui = m_guardUi(this);
     if (ui) {
-      EncryptFileList(*ui, paths, m_document->KeyDigest(), m_document->ZipLevel(),
-                      m_document->NoZipMask());
+      ReportRun(RunProtectList(*ui, paths, m_document->KeyDigest(), m_document->ZipLevel(),
+                               m_document->NoZipMask()));
     }
   }
   Refresh();
@@ -473,9 +474,14 @@ void CTopListForm::OnDecrypt(bool all) {
   }
   if (m_guardUi) {
     std::unique_ptr<IGuardUi> ui = m_guardUi(this);
-    if (ui) DecryptFileList(*ui, paths);
+    if (ui) ReportRun(RunRestoreList(*ui, paths));
   }
   Refresh();
+}
+
+void CTopListForm::ReportRun(const GuardOutcome& outcome) {
+  const std::string text = OutcomeText(outcome);
+  if (!text.empty()) emit GuardRunFinished(QString::fromStdString(text));
 }
 
 void CTopListForm::OnOpen() {

@@ -662,6 +662,7 @@ class FileListTest : public QObject {
     auto log = std::make_shared<ScriptedUiLog>();
     CRecordingNavigator nav;
     CBottomListView pane(&nav, ScriptedFactory(log));
+    QSignalSpy outcomes(&pane, &CBottomListView::GuardRunFinished);
     pane.ShowFolder(m_root);
     EListCtrl* list = pane.List();
 
@@ -677,6 +678,7 @@ class FileListTest : public QObject {
     QVERIFY(QFile::exists(a + QStringLiteral(".~de")));
     QVERIFY(!QFile::exists(a));
     QCOMPARE(log->progressTitles.back(), std::string("Encrypting"));
+    QCOMPARE(outcomes.takeLast().at(0).toString(), QStringLiteral("Protected 1 of 1 file"));
 
     // Cancel in the settings dialog protects nothing.
     QTRY_VERIFY_WITH_TIMEOUT(list->FindEntry(a + QStringLiteral(".~de")) >= 0, 4000);
@@ -727,6 +729,9 @@ class FileListTest : public QObject {
              std::string("Do you want to decrypt all files in subfolders?"));
     QVERIFY(QFile::exists(a));
     QVERIFY(QFile::exists(m_root + QStringLiteral("sub/inner.txt.~de")));
+    // The status bar's line says what stayed behind.
+    QCOMPARE(outcomes.takeLast().at(0).toString(),
+             QStringLiteral("Restored 1 of 1 file; 1 protected file remains in subfolders"));
 
     // A folder without subfolders is not asked about them.
     pane.ShowFolder(m_root + QStringLiteral("sub"));
