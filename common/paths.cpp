@@ -52,8 +52,10 @@ std::string ParentFolder(std::string_view path) {
 
 std::string LastPathComponent(std::string_view path) {
   const std::string_view p = TrimSlashes(path);
+  // The root names itself; an entry directly below it is named without the separator.
+  if (p.empty() && !path.empty()) return "/";
   const size_t pos = p.rfind('/');
-  if (pos == std::string_view::npos || pos == 0) return std::string(p);
+  if (pos == std::string_view::npos) return std::string(p);
   return std::string(p.substr(pos + 1));
 }
 

@@ -22,8 +22,8 @@ uint64_t FileLength(const std::string& path);
 // Drops trailing "/", then keeps the text up to and including the last "/" (empty when
 // there is none): "/a/b/" and "/a/b.txt" both give "/a/".
 std::string ParentFolder(std::string_view path);
-// Drops trailing "/", then the text after the last "/"; the whole text when the last "/"
-// is the first character or there is none.
+// Drops trailing "/", then the text after the last "/" ("/home" gives "home"); the whole
+// text when there is none, and "/" for the root itself.
 std::string LastPathComponent(std::string_view path);
 // Drops trailing "/", then the text after the last dot; the whole text when the last dot
 // is the first character or there is none.

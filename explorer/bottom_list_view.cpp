@@ -114,6 +114,9 @@ CBottomListView::CBottomListView(INavigator* navigator, GuardUiFactory guardUi, 
   m_list->SetGuardUi(m_guardUi);
   m_list->SetupList();
   m_list->MenuHook = [this](int phase, QMenu* popup) { MenuHook(phase, popup); };
+  if (m_navigator) {
+    m_list->SetListOpener([this](const QString& path) { return m_navigator->OpenListFile(path); });
+  }
   m_list->ListModel()->SetHeadings({QStringLiteral("Name"), QStringLiteral("Size"),
                                     QStringLiteral("Type"), QStringLiteral("Time"),
                                     QStringLiteral("Properties")});

@@ -33,6 +33,7 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   bool Create();
 
   void NavigateTo(const QString& path, NavSource source) override;
+  bool OpenListFile(const QString& path) override;
   bool OnCommand(int id) override;
   bool OnUpdateCommand(int id, CommandUpdate& update) override;
 
@@ -72,6 +73,8 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   void UpdateRecentFileMenu();
   void UpdateTitle();
   void StoreGeometry();
+  // Moves and shrinks the framed window so that all of it is on the screen.
+  void FitFrameToScreen();
   QString IdleStatusText() const;
 
   CExplorerApp* m_app;

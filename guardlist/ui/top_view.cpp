@@ -392,11 +392,14 @@ void CTopListForm::OnInsertFolders() {
 
 void CTopListForm::OnRemoveSelected() {
   // The list keeps its modified flag: removing is not a change the list asks to save.
+  // Removed by row, from the last to the first: a state stored in the list file may be
+  // any number, so no state can serve as a mark.
   auto& items = m_document->Items();
-  for (int row : SelectedRows()) items[static_cast<size_t>(row)].m_state = -1;
-  items.erase(std::remove_if(items.begin(), items.end(),
-                             [](const CGuardItem& item) { return item.m_state == -1; }),
-              items.end());
+  const QList<int> rows = SelectedRows();
+  for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+    const int row = *it;
+    if (row >= 0 && static_cast<size_t>(row) < items.size()) items.erase(items.begin() + row);
+  }
   Refresh();
 }
 

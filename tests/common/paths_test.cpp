@@ -9,7 +9,10 @@ TEST(Paths, ParentLastAndExtensionFollowTheSeparatorRules) {
   EXPECT_EQ(ParentFolder("/"), "");
   EXPECT_EQ(LastPathComponent("/a/b/"), "b");
   EXPECT_EQ(LastPathComponent("/a/b.txt"), "b.txt");
-  EXPECT_EQ(LastPathComponent("/a"), "/a");  // last "/" is the first character
+  EXPECT_EQ(LastPathComponent("/a"), "a");  // an entry of the root: no separator in its name
+  EXPECT_EQ(LastPathComponent("/a/"), "a");
+  EXPECT_EQ(LastPathComponent("/"), "/");
+  EXPECT_EQ(LastPathComponent("//"), "/");
   EXPECT_EQ(LastPathComponent("name"), "name");
   EXPECT_EQ(PathExtension("/a/b.tar.gz"), "gz");
   EXPECT_EQ(PathExtension(".profile"), ".profile");
