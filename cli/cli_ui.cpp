@@ -139,6 +139,10 @@ void PrintError(const std::string& text) {
   std::fprintf(stderr, "vellumguard-cli: %s\n", text.c_str());
 }
 
+CCliUi::~CCliUi() {
+  WipeString(m_options.password);
+}
+
 int CCliUi::ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) {
   if (buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel) {
     if (m_options.overwrite == OverwriteAnswer::Yes) return MSG_YES;
@@ -175,12 +179,13 @@ bool CCliUi::AskPassword(const std::string& prompt, std::string& password) {
   if (g_interrupted) return false;
   const std::string question = attempt == 1 ? "Password for " + prompt + ": "
                                             : "Wrong password. Password for " + prompt + ": ";
-  const std::optional<std::string> line = ReadSecretLine(question);
+  std::optional<std::string> line = ReadSecretLine(question);
   if (!line) {
     if (!HaveTerminal()) m_neededTerminal = true;
     return false;
   }
   password = *line;
+  WipeString(line);
   return true;
 }
 
@@ -213,19 +218,23 @@ std::optional<std::string> CCliUi::NewPassword() {
     return std::nullopt;
   }
   for (int attempt = 0; attempt < 3 && !g_interrupted; ++attempt) {
-    const std::optional<std::string> first = ReadSecretLine("Password: ");
+    std::optional<std::string> first = ReadSecretLine("Password: ");
     if (!first) return std::nullopt;
     if (first->empty()) {
       std::fprintf(stderr, "Please enter password!\n");
       continue;
     }
     if (FromUtf8(*first).size() > kMaxPasswordUnits) {
+      WipeString(first);
       std::fprintf(stderr, "The password may have at most 32 characters.\n");
       continue;
     }
-    const std::optional<std::string> second = ReadSecretLine("Confirm: ");
-    if (!second) return std::nullopt;
-    if (*first == *second) return first;
+    std::optional<std::string> second = ReadSecretLine("Confirm: ");
+    const bool same = second && *first == *second;
+    WipeString(second);
+    if (same) return first;
+    WipeString(first);
+    if (!second && g_interrupted) return std::nullopt;
     std::fprintf(stderr, "Password does not match\n");
   }
   PrintError("no password was set");
@@ -241,7 +250,9 @@ bool CCliUi::EditSettings(SettingsDialogData& data) {
   data.useLastPassword = data.useDefaultPassword = false;
   if (m_choice.useLast) {
     if (data.flags & SETTINGS_NO_LAST) {
-      PrintError("there is no last password: the folder has no readable " + std::string("zde.tmp"));
+      PrintError(
+          "there is no last password: the folder has no readable zde.tmp that is yours and "
+          "writable only by you");
       return false;
     }
     data.useLastPassword = true;
@@ -250,16 +261,19 @@ bool CCliUi::EditSettings(SettingsDialogData& data) {
   }
   if (m_choice.useDefault) {
     if (data.flags & SETTINGS_NO_DEFAULT) {
-      PrintError("there is no default password: VellumDef.dat is missing or unreadable");
+      PrintError(
+          "there is no default password: VellumDef.dat is missing, unreadable, not yours or "
+          "writable by others");
       return false;
     }
     data.useDefaultPassword = true;
     data.password = data.confirm = "0123456789";
     return true;
   }
-  const std::optional<std::string> pw = NewPassword();
+  std::optional<std::string> pw = NewPassword();
   if (!pw) return false;
   data.password = data.confirm = *pw;
+  WipeString(pw);
   return true;
 }
 

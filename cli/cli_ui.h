@@ -28,6 +28,7 @@ struct CliUiOptions {
 class CCliUi : public IGuardUi {
  public:
   explicit CCliUi(CliUiOptions options) : m_options(std::move(options)) {}
+  ~CCliUi() override;  // wipes the password of the options
 
   int ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) override;
   bool AskPassword(const std::string& prompt, std::string& password) override;

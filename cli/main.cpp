@@ -1,5 +1,6 @@
 // vellumguard-cli: protect, restore and guard lists from scripts, on the same core and
 // the same files as the window.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,8 +63,8 @@ constexpr const char* kUsage =
     "\n"
     "Passwords are asked on the terminal without echo, or read from a file (first line)\n"
     "or a descriptor; never from the command line. Exit codes: 0 done, 1 some files\n"
-    "failed or were skipped, 2 bad usage or unreadable input, 3 a wrong password ended a\n"
-    "restore, 130 cancelled.\n";
+    "failed or were skipped (or a named path is missing or a symbolic link), 2 bad usage\n"
+    "or unreadable input, 3 a wrong password ended a restore, 130 cancelled.\n";
 
 struct Options {
   bool recursive = false;
@@ -241,11 +242,25 @@ CliUiOptions UiOptions(const Options& o, std::optional<std::string> password) {
   return u;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The folders a run touches: named folders themselves, the folders of named files.
+std::vector<std::string> FoldersOf(const std::vector<std::string>& named) {
+  std::vector<std::string> folders;
+  for (const std::string& p : named) {
+    folders.push_back(!p.empty() && p.back() == '/' ? p : ParentFolder(p));
+  }
+  return folders;
+}
+
 // The exit code of a run: cancelled, wrong password, something left undone, or done.
 int Outcome(const CCliUi& ui, int done, size_t wanted, bool restoring) {
   if (g_interrupted) return EXIT_CANCELLED;
+  // Only a wrong password is 3; a file skipped because nobody could be asked is 1.
   if (restoring && ui.WrongPasswordFiles() > 0) return EXIT_WRONG_PASSWORD;
-  if (restoring && done == 0 && wanted > 0 && ui.NeededTerminal()) return EXIT_WRONG_PASSWORD;
   if (static_cast<size_t>(done) < wanted || ui.ErrorCount() > 0 || ui.SkippedCount() > 0) {
     return EXIT_INCOMPLETE;
   }
@@ -264,20 +279,26 @@ int RunProtect(const Options& o) {
   std::optional<std::string> pw = ReadPasswordOption(o, pwFailed);
   if (pwFailed) return EXIT_USAGE;
   CCliUi ui(UiOptions(o, pw));
+  WipeString(pw);
   std::vector<std::string> selection;
   bool missing = false;
   for (const std::string& p : o.paths) {
     const std::string abs = Absolute(p);
-    if (IsFolder(abs)) {
+    if (IsSymbolicLink(abs)) {
+      // Protecting through a link would wipe a file outside what was named.
+      PrintError("cannot protect \"" + p + "\": it is a symbolic link");
+      missing = true;
+    } else if (IsFolder(abs)) {
       selection.push_back(WithTrailingSlash(abs));
-    } else if (FileExists(abs) || FileExists(PlainPathOf(abs))) {
+    } else if (PathExists(abs)) {
       selection.push_back(abs);
     } else {
       PrintError("cannot protect \"" + p + "\": no such file or folder");
       missing = true;
     }
   }
-  if (selection.empty()) return EXIT_USAGE;
+  RemoveStaleTempFilesIn(FoldersOf(selection));
+  if (selection.empty()) return EXIT_INCOMPLETE;
   CCliUi::SettingsChoice choice;
   choice.level = o.level;
   choice.include = o.include;
@@ -288,7 +309,8 @@ int RunProtect(const Options& o) {
   choice.useDefault = o.useDefault;
   ui.SetSettingsChoice(choice);
   ProtectSettings settings;
-  if (!SettleProtectSettings(ui, ProtectKind::Selection, selection, settings)) {
+  // The choice is remembered in "zde.tmp" only once something was protected with it.
+  if (!SettleProtectSettings(ui, ProtectKind::Selection, selection, settings, false)) {
     return g_interrupted ? EXIT_CANCELLED : EXIT_USAGE;
   }
   std::vector<std::string> files;
@@ -311,6 +333,9 @@ int RunProtect(const Options& o) {
       o.jobs > 1 ? ParallelEncryptFileList(ui, files, settings.digest, settings.level,
                                            settings.noZipMask, o.jobs)
                  : EncryptFileList(ui, files, settings.digest, settings.level, settings.noZipMask);
+  if (done > 0 && !SaveProtectSettings(settings) && !o.quiet) {
+    PrintError("cannot remember the settings in \"" + settings.settingsPath + "\"");
+  }
   Summary(o, "Protected", done, wanted);
   const int code = Outcome(ui, done, wanted, false);
   return code == EXIT_DONE && missing ? EXIT_INCOMPLETE : code;
@@ -321,11 +346,13 @@ int RunRestoreOf(const Options& o, const std::vector<std::string>& files, bool m
   std::optional<std::string> pw = ReadPasswordOption(o, pwFailed);
   if (pwFailed) return EXIT_USAGE;
   CCliUi ui(UiOptions(o, pw));
+  const bool havePassword = pw.has_value();
+  WipeString(pw);
   if (files.empty()) {
     if (!o.quiet) std::fprintf(stderr, "Nothing to restore.\n");
     return missing ? EXIT_INCOMPLETE : EXIT_DONE;
   }
-  if (!pw && !HaveTerminal()) {
+  if (!havePassword && !HaveTerminal()) {
     PrintError(
         "no password given and no terminal to ask for one "
         "(use --password-file or --password-fd)");
@@ -347,9 +374,16 @@ int RunRestoreOf(const Options& o, const std::vector<std::string>& files, bool m
 int RunRestore(const Options& o) {
   std::vector<std::string> files;
   bool missing = false;
+  std::vector<std::string> named;
   for (const std::string& p : o.paths) {
     const std::string abs = Absolute(p);
+    if (IsSymbolicLink(abs)) {
+      PrintError("cannot restore \"" + p + "\": it is a symbolic link");
+      missing = true;
+      continue;
+    }
     const bool folder = IsFolder(abs);
+    named.push_back(folder ? WithTrailingSlash(abs) : abs);
     CGuardItem item(abs, folder ? 1 : 0);
     item.m_subfolders = o.recursive ? 1 : 0;
     const size_t before = files.size();
@@ -359,7 +393,8 @@ int RunRestore(const Options& o) {
       missing = true;
     }
   }
-  if (files.empty() && missing) return EXIT_USAGE;
+  RemoveStaleTempFilesIn(FoldersOf(named));
+  if (files.empty() && missing) return EXIT_INCOMPLETE;
   return RunRestoreOf(o, files, missing);
 }
 
@@ -418,9 +453,11 @@ int ListNew(const std::string& listPath, const Options& o) {
   std::optional<std::string> pw = ReadPasswordOption(o, pwFailed);
   if (pwFailed) return EXIT_USAGE;
   CCliUi ui(UiOptions(o, pw));
-  const std::optional<std::string> password = ui.NewPassword();
+  WipeString(pw);
+  std::optional<std::string> password = ui.NewPassword();
   if (!password) return g_interrupted ? EXIT_CANCELLED : EXIT_USAGE;
   GuardKeyDigest(doc.m_digest, *password);
+  WipeString(password);
   return StoreList(listPath, doc) ? EXIT_DONE : EXIT_USAGE;
 }
 

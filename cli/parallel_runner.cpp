@@ -172,14 +172,12 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   const std::vector<FileEntry> entries = PrepareEncryptEntries(paths);
   if (entries.empty()) return 0;
   RemoveStaleTempFilesBeside(entries);
-  uint8_t key[32];
-  std::memcpy(key, digest, 32);
-  const int n = RunParallel(ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs,
-                            [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
-                              return EncryptListEntry(u, &p, e, key, level, noZip);
-                            });
-  SecureZero(key, sizeof key);
-  return n;
+  SecretKey key;
+  std::memcpy(key.data(), digest, key.size());
+  return RunParallel(ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs,
+                     [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
+                       return EncryptListEntry(u, &p, e, key.data(), level, noZip);
+                     });
 }
 
 int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs) {
@@ -192,7 +190,7 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   // prompts (a file under another password) update it for the files that follow.
   std::mutex keyLock;
   std::mutex firstKeyGate;
-  uint8_t shared[32] = {};
+  SecretKey shared;
   auto unset = [](const uint8_t* k) {
     for (int i = 0; i < 32; ++i)
       if (k[i]) return false;
@@ -200,29 +198,26 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   };
   const int n = RunParallel(ui, entries, "Decrypting", TotalSize(entries) / 10, jobs,
                             [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
-                              uint8_t key[32];
-                              uint8_t before[32];
+                              SecretKey key;
+                              SecretKey before;
                               std::unique_lock gate(firstKeyGate, std::defer_lock);
                               {
                                 std::lock_guard g(keyLock);
-                                std::memcpy(key, shared, 32);
+                                std::memcpy(key.data(), shared.data(), 32);
                               }
-                              if (unset(key)) {
+                              if (unset(key.data())) {
                                 gate.lock();
                                 std::lock_guard g(keyLock);
-                                std::memcpy(key, shared, 32);
-                                if (!unset(key)) gate.unlock();
+                                std::memcpy(key.data(), shared.data(), 32);
+                                if (!unset(key.data())) gate.unlock();
                               }
-                              std::memcpy(before, key, 32);
-                              const ListStep result = DecryptListEntry(u, &p, e, key);
-                              if (std::memcmp(before, key, 32) != 0) {
+                              std::memcpy(before.data(), key.data(), 32);
+                              const ListStep result = DecryptListEntry(u, &p, e, key.data());
+                              if (std::memcmp(before.data(), key.data(), 32) != 0) {
                                 std::lock_guard g(keyLock);
-                                std::memcpy(shared, key, 32);
+                                std::memcpy(shared.data(), key.data(), 32);
                               }
-                              SecureZero(key, sizeof key);
-                              SecureZero(before, sizeof before);
                               return result;
                             });
-  SecureZero(shared, sizeof shared);
   return n;
 }

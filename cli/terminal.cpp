@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "engine/digest.h"
+
 namespace {
 // Restores the terminal's echo even when a signal ends the read.
 class TtyFile {
@@ -35,24 +37,40 @@ bool WriteAll(int fd, const std::string& s) {
 }
 
 // Reads up to a line feed; nothing at the end of input before any byte or on error.
+// The buffer is reserved up front, so a password typed into it is never copied by a
+// growing string, and anything read is wiped when the line is refused.
 std::optional<std::string> ReadLine(int fd, size_t limit = 4096) {
   std::string line;
+  line.reserve(limit);
   char c = 0;
   for (;;) {
     const ssize_t n = ::read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) return std::nullopt;  // Ctrl-C while typing
-    if (n < 0) return std::nullopt;
-    if (n == 0) {
-      if (line.empty()) return std::nullopt;
+    if (n <= 0) {
+      // Ctrl-C while typing, an error, or the end of input before any byte.
+      if (n < 0 || line.empty()) {
+        WipeString(line);
+        return std::nullopt;
+      }
       break;
     }
     if (c == '\n') break;
     if (line.size() < limit) line += c;
   }
+  c = 0;
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 }  // namespace
+
+void WipeString(std::string& s) {
+  SecureZero(s.data(), s.size());
+  s.clear();
+}
+
+void WipeString(std::optional<std::string>& s) {
+  if (s) WipeString(*s);
+  s.reset();
+}
 
 bool HaveTerminal() {
   TtyFile tty;
@@ -115,22 +133,27 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
 }
 
 std::optional<std::string> ReadPasswordFd(int fd, std::string& error) {
+  constexpr size_t kLimit = 4096;
   std::string line;
+  line.reserve(kLimit);
   char c = 0;
   for (;;) {
     const ssize_t n = ::read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       error = std::strerror(errno);
+      WipeString(line);
       return std::nullopt;
     }
     if (n == 0 || c == '\n') break;
-    if (line.size() >= 4096) {
+    if (line.size() >= kLimit) {
       error = "password too long";
+      WipeString(line);
       return std::nullopt;
     }
     line += c;
   }
+  c = 0;
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }

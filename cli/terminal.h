@@ -5,6 +5,10 @@
 #include <optional>
 #include <string>
 
+// Overwrites a password's bytes (a store the compiler keeps) and empties it.
+void WipeString(std::string& s);
+void WipeString(std::optional<std::string>& s);
+
 bool HaveTerminal();  // /dev/tty can be opened for reading and writing
 bool StderrIsTerminal();
 int TerminalColumns();  // of stderr, 80 when unknown

@@ -14,7 +14,7 @@ void ByteWriter::Bytes(const void* data, size_t n) {
 }
 
 void ByteWriter::CountedString(std::string_view utf8) {
-  const std::u16string u = FromUtf8(utf8);
+  const std::u16string u = FromUtf8KeepingBytes(utf8);
   U32(static_cast<uint32_t>(u.size() + 1));
   for (char16_t c : u) {
     m_data.push_back(static_cast<uint8_t>(c & 0xFF));
@@ -67,6 +67,6 @@ bool ByteReader::CountedString(std::string& utf8, uint32_t maxUnits) {
   u.pop_back();
   // A zero unit inside the text ends it, as it would for the writer's C string.
   if (const size_t z = u.find(u'\0'); z != std::u16string::npos) u.resize(z);
-  utf8 = ToUtf8(u);
+  utf8 = ToUtf8KeepingBytes(u);
   return true;
 }

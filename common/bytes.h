@@ -1,7 +1,8 @@
 #pragma once
 // Little-endian fields and counted UTF-16LE strings of the program's own files: every
 // integer is 4 bytes little-endian; a text is a 4-byte count n = length + 1 followed by
-// 2n bytes of UTF-16LE ending in a zero unit.
+// 2n bytes of UTF-16LE ending in a zero unit. Names that are not valid UTF-8 keep their
+// bytes (FromUtf8KeepingBytes).
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -12,6 +12,9 @@ inline constexpr std::string_view kStateFileName = "Vellumguard.dat";
 
 // A regular file (after following a final symlink) that can be opened for reading.
 bool FileExists(const std::string& path);
+// Anything at all under that name (lstat): a file the user cannot read, a dangling
+// symbolic link. What decides whether writing the name would replace something.
+bool PathExists(const std::string& path);
 // An existing directory (after following a final symlink).
 bool IsFolder(const std::string& path);
 // The file's length in bytes; 0 when it cannot be opened for reading.

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +12,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "common/paths.h"
 
@@ -28,19 +29,108 @@ bool IsTempName(std::string_view nameOrPath) {
   return name.substr(0, kTempPrefix.size()) == kTempPrefix;
 }
 
-std::string TempPathFor(std::string_view target) {
-  static std::atomic<uint64_t> counter{0};
-  static const uint64_t salt = std::random_device{}();
+namespace {
+
+std::atomic<uint64_t (*)()> g_tempRandom{nullptr};
+
+uint64_t KernelRandom64() {
+  uint64_t v = 0;
+  size_t got = 0;
+  while (got < sizeof v) {
+    const ssize_t n = ::getrandom(reinterpret_cast<uint8_t*>(&v) + got, sizeof v - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof v) {
+    // getrandom is missing only on kernels older than 3.17; /dev/urandom is the same pool.
+    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      if (::read(fd, &v, sizeof v) != static_cast<ssize_t>(sizeof v)) {
+        // Still safe: names are created exclusively, a planted one is refused.
+      }
+      ::close(fd);
+    }
+  }
+  return v;
+}
+
+}  // namespace
+
+void SetTempNameRandomForTesting(uint64_t (*source)()) {
+  g_tempRandom.store(source);
+}
+
+std::string TempPathFor(std::string_view target, TempKind kind) {
   const std::string folder = ParentFolder(target);
   const std::string name = LastPathComponent(target);
-  // The pid lets a later run tell a live writer's file from an abandoned one.
+  uint64_t (*source)() = g_tempRandom.load();
+  const uint64_t random = source ? source() : KernelRandom64();
+  // The pid lets a later run tell a live writer's file from an abandoned one; the random
+  // part keeps anybody from knowing the next name in advance.
   char tag[64];
-  std::snprintf(
-      tag, sizeof tag, ".%d-%llx", static_cast<int>(::getpid()),
-      static_cast<unsigned long long>((salt ^ (counter++ * 0x9E3779B97F4A7C15ull)) & 0xFFFFFFull));
+  std::snprintf(tag, sizeof tag, ".%d-%016llx%s", static_cast<int>(::getpid()),
+                static_cast<unsigned long long>(random), kind == TempKind::Wipe ? "w" : "");
   // Keep the whole name within NAME_MAX.
   std::string shortName = name.substr(0, 180);
   return folder + std::string(kTempPrefix) + shortName + tag;
+}
+
+TempKind TempKindOf(std::string_view nameOrPath) {
+  return IsTempName(nameOrPath) && !nameOrPath.empty() && nameOrPath.back() == 'w'
+             ? TempKind::Wipe
+             : TempKind::Write;
+}
+
+int CreateTempFile(std::string_view target, std::string& temp) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    temp = TempPathFor(target);
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
+  }
+  const int err = errno;
+  temp.clear();
+  errno = err;
+  return -1;
+}
+
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.dev = static_cast<uint64_t>(st.st_dev);
+  id.ino = static_cast<uint64_t>(st.st_ino);
+  id.size = static_cast<int64_t>(st.st_size);
+  id.mtimeSec = st.st_mtim.tv_sec;
+  id.mtimeNsec = st.st_mtim.tv_nsec;
+  id.ctimeSec = st.st_ctim.tv_sec;
+  id.ctimeNsec = st.st_ctim.tv_nsec;
+  return id;
+}
+
+SysError ApplyAttributes(int fd, const struct stat& from, const std::string& path) {
+  struct stat now {};
+  if (::fstat(fd, &now) != 0) return {errno, path};
+  // Root working on someone else's file hands the result back to its owner; fchown
+  // comes first because it clears set-id bits, which are not kept anyway.
+  if (::geteuid() == 0 && (now.st_uid != from.st_uid || now.st_gid != from.st_gid) &&
+      ::fchown(fd, from.st_uid, from.st_gid) != 0) {
+    return {errno, path};
+  }
+  if (::fchmod(fd, from.st_mode & 0777) != 0) return {errno, path};
+  const struct timespec times[2] = {from.st_atim, from.st_mtim};
+  if (::futimens(fd, times) != 0) return {errno, path};
+  return {};
+}
+
+bool IsOwnPrivateFile(const struct stat& st) {
+  return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // A file system without the flag: the name is random and fresh, so plain rename.
+  return ::rename(from.c_str(), to.c_str());
 }
 
 SysError SyncFd(int fd, const std::string& path) {
@@ -49,7 +139,8 @@ SysError SyncFd(int fd, const std::string& path) {
 }
 
 SysError SyncPath(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Whatever someone may have put under the name: no link followed, no FIFO waited on.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return {errno, path};
   SysError e = SyncFd(fd, path);
   if (::close(fd) != 0 && e.ok()) e = {errno, path};
@@ -79,8 +170,8 @@ SysError CommitTempFile(const std::string& temp, const std::string& target) {
 }
 
 SysError WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
-  const std::string temp = TempPathFor(target);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  std::string temp;
+  const int fd = CreateTempFile(target, temp);
   if (fd < 0) return {errno, target};
   size_t done = 0;
   SysError e;
@@ -140,7 +231,7 @@ SysError ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<u
   return {};
 }
 
-int RemoveStaleTempFiles(const std::string& folder) {
+int RemoveStaleTempFiles(const std::string& folder, void (*wipe)(const std::string& path)) {
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return 0;
   int removed = 0;
@@ -155,9 +246,16 @@ int RemoveStaleTempFiles(const std::string& folder) {
     if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) continue;
     const std::string full = JoinPath(folder, name);
     struct stat st {};
-    if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(full.c_str()) == 0) {
-      ++removed;
+    if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // A plain file moved aside by a killed wipe still holds plaintext: wipe it, but only
+    // our own single-named file (a planted hard link must not make us overwrite another).
+    if (wipe && TempKindOf(name) == TempKind::Wipe && st.st_uid == ::geteuid() &&
+        st.st_nlink == 1) {
+      wipe(full);
+      if (::lstat(full.c_str(), &st) != 0) ++removed;
+      continue;
     }
+    if (::unlink(full.c_str()) == 0) ++removed;
   }
   ::closedir(dir);
   return removed;

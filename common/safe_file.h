@@ -2,7 +2,14 @@
 // Crash-safe writing. A file the user cares about is written to a temporary dot-name in
 // the same folder, synced, renamed over its target, and the folder is synced; a failure
 // at any step leaves the target as it was. Temporary names have one recognisable form,
-// ".vgtmp.<name>.<random>", which listings, collectors and drivers skip.
+// ".vgtmp.<name>.<pid>-<random>", which listings, collectors and drivers skip.
+//
+// Folders may be writable by others, so every file is created with O_CREAT|O_EXCL|
+// O_NOFOLLOW at mode 0600 under a name with 64 random bits from the kernel, and modes,
+// owners and times are set on the descriptor, never by path.
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,8 +27,41 @@ struct SysError {
 };
 
 bool IsTempName(std::string_view nameOrPath);
-// A fresh temporary path beside target (same folder), not yet existing.
-std::string TempPathFor(std::string_view target);
+// What a temporary file holds: new content on its way to its name, or a plain file moved
+// aside to be wiped (a stale one of those is wiped too, not only unlinked).
+enum class TempKind { Write, Wipe };
+// A fresh temporary path beside target (same folder): the process id and 64 random bits
+// from the kernel.
+std::string TempPathFor(std::string_view target, TempKind kind = TempKind::Write);
+TempKind TempKindOf(std::string_view nameOrPath);
+// Creates a temporary file beside target with O_CREAT|O_EXCL|O_NOFOLLOW at mode 0600,
+// trying a fresh name when one is taken. Returns the descriptor (read-write) and the name
+// in temp, or -1 with errno.
+int CreateTempFile(std::string_view target, std::string& temp);
+// Tests replace the 64 random bits of temporary names to know them in advance; nullptr
+// restores the kernel's.
+void SetTempNameRandomForTesting(uint64_t (*source)());
+
+// Who may have changed a file: device, inode, size, modification and change time. A file
+// replaced by rename has another inode; one written to has another size or change time.
+struct FileIdentity {
+  uint64_t dev = 0;
+  uint64_t ino = 0;
+  int64_t size = 0;
+  int64_t mtimeSec = 0, mtimeNsec = 0;
+  int64_t ctimeSec = 0, ctimeNsec = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity IdentityOf(const struct stat& st);
+
+// Gives the open file fd the permission bits, (when running as root and they differ)
+// the owner and group, and the access and modification times of from. Call after the
+// last write, before the file gets its name.
+SysError ApplyAttributes(int fd, const struct stat& from, const std::string& path);
+// A file of ours to trust: owned by the effective user and writable by nobody else.
+bool IsOwnPrivateFile(const struct stat& st);
+// Renames without replacing an existing name where the file system allows it.
+int RenameNoReplace(const std::string& from, const std::string& to);
 // fsync of an open descriptor / of a path opened read-only / of a path's folder.
 SysError SyncFd(int fd, const std::string& path);
 SysError SyncPath(const std::string& path);
@@ -34,5 +74,7 @@ SysError WriteFileAtomically(const std::string& target, const std::vector<uint8_
 // Reads a whole regular file of at most maxBytes; larger files fail with EFBIG.
 SysError ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& out);
 // Removes leftover temporary files of interrupted runs whose target would be in folder
-// and whose owner process is gone; returns how many were removed.
-int RemoveStaleTempFiles(const std::string& folder);
+// and whose owner process is gone; returns how many were removed. A plain file that was
+// moved aside to be wiped is handed to wipe (which deletes it) when given.
+int RemoveStaleTempFiles(const std::string& folder,
+                         void (*wipe)(const std::string& path) = nullptr);

@@ -22,7 +22,9 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }
 }  // namespace
 
-std::u16string FromUtf8(std::string_view s) {
+namespace {
+
+std::u16string Utf8To16(std::string_view s, bool keepBytes) {
   std::u16string out;
   out.reserve(s.size());
   size_t i = 0;
@@ -52,7 +54,7 @@ std::u16string FromUtf8(std::string_view s) {
       if (ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)) {
         len = need + 1;
       } else {
-        cp = 0xFFFD;
+        cp = keepBytes ? 0xDC00 + b0 : 0xFFFD;
         len = 1;
       }
     }
@@ -68,7 +70,7 @@ std::u16string FromUtf8(std::string_view s) {
   return out;
 }
 
-std::string ToUtf8(std::u16string_view s) {
+std::string Utf16To8(std::u16string_view s, bool keepBytes) {
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
@@ -77,12 +79,33 @@ std::string ToUtf8(std::u16string_view s) {
         s[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
+    } else if (keepBytes && cp >= 0xDC80 && cp <= 0xDCFF) {
+      out += static_cast<char>(cp - 0xDC00);  // a byte that was not UTF-8, given back
+      continue;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
     AppendUtf8(out, cp);
   }
   return out;
+}
+
+}  // namespace
+
+std::u16string FromUtf8(std::string_view utf8) {
+  return Utf8To16(utf8, false);
+}
+
+std::string ToUtf8(std::u16string_view utf16) {
+  return Utf16To8(utf16, false);
+}
+
+std::u16string FromUtf8KeepingBytes(std::string_view utf8) {
+  return Utf8To16(utf8, true);
+}
+
+std::string ToUtf8KeepingBytes(std::u16string_view utf16) {
+  return Utf16To8(utf16, true);
 }
 
 std::vector<uint8_t> Utf16LeBytes(std::string_view utf8) {

@@ -43,3 +43,16 @@ void Sha1CompressLe(uint8_t state[20], const uint8_t block[64]);
 
 // Overwrites memory so that the compiler cannot drop the store.
 void SecureZero(void* p, size_t n);
+
+// A 32-byte key digest on the stack that wipes itself when it goes out of scope, with
+// the store the compiler cannot drop. Use it instead of a bare array zeroed by hand.
+struct SecretKey {
+  uint8_t bytes[32] = {};
+  SecretKey() = default;
+  SecretKey(const SecretKey&) = delete;
+  SecretKey& operator=(const SecretKey&) = delete;
+  ~SecretKey() { SecureZero(bytes, sizeof bytes); }
+  uint8_t* data() { return bytes; }
+  const uint8_t* data() const { return bytes; }
+  static constexpr size_t size() { return 32; }
+};

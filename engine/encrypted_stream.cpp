@@ -1,5 +1,6 @@
 #include "engine/encrypted_stream.h"
 
+#include "common/safe_file.h"
 #include "common/text.h"
 #include "engine/digest.h"
 #include "engine/random_pool.h"
@@ -70,7 +71,9 @@ int CEncryptedStream::Open(const std::string& path, int kind, int chainMode) {
   if (m_kind != STREAM_CLOSED) return 0;
   if (kind != STREAM_READ && kind != STREAM_WRITE) return 0;
   // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are accepted.
-  const int flags = kind == STREAM_READ ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+  const int flags = kind == STREAM_READ
+                        ? O_RDONLY
+                        : (O_WRONLY | O_CREAT | O_NOFOLLOW | (m_createNew ? O_EXCL : O_TRUNC));
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) return 0;
   struct stat st {};
@@ -79,7 +82,7 @@ int CEncryptedStream::Open(const std::string& path, int kind, int chainMode) {
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
     err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  } else if (::fcntl(fd, F_SETFL, flags & ~O_CREAT & ~O_TRUNC) != 0) {
+  } else if (::fcntl(fd, F_SETFL, flags & ~(O_CREAT | O_TRUNC | O_EXCL | O_NOFOLLOW)) != 0) {
     err = errno;
   }
   if (err != 0) {
@@ -322,9 +325,11 @@ int CEncryptedStream::Close() {
       m_staged += tail;
     }
     m_position = 0;
-    if (FlushStaged() && m_syncOnClose && ::fsync(m_fd) != 0 && m_writeError == 0) {
-      m_writeError = errno;
+    if (FlushStaged() && m_closeAttributes) {
+      const SysError e = ApplyAttributes(m_fd, *m_closeAttributes, m_path);
+      if (!e.ok() && m_writeError == 0) m_writeError = e.err;
     }
+    if (m_writeError == 0 && m_syncOnClose && ::fsync(m_fd) != 0) m_writeError = errno;
   }
   m_staged = 0;
   if (::close(m_fd) != 0 && m_kind == STREAM_WRITE && m_writeError == 0) m_writeError = errno;
@@ -336,5 +341,6 @@ int CEncryptedStream::Close() {
   m_valid = 0;
   m_kind = STREAM_CLOSED;
   m_headerDone = false;
+  m_closeAttributes.reset();
   return 1;
 }

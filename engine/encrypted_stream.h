@@ -7,8 +7,11 @@
 // Calling order: construct; Open; SetPassword or SetKeyDigest (writes or reads the
 // header); optionally SetBufferSize; Write... or Read...; Close (or destruction).
 // Results: -1 I/O, allocation or wrong state; -2 missing key or key failing the check.
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +27,12 @@ class CEncryptedStream {
   CEncryptedStream(const CEncryptedStream&) = delete;
   CEncryptedStream& operator=(const CEncryptedStream&) = delete;
 
-  // 1 on success; 0 when already open, kind is not 1 or 2, or the file cannot be opened.
-  // Writing creates or truncates the file (mode 0600 for a new file).
+  // 1 on success; 0 (with errno) when already open, kind is not 1 or 2, or the file
+  // cannot be opened. Writing creates or truncates the file (mode 0600 for a new file),
+  // or, after SetCreateNew(true), only creates it: an existing name fails with EEXIST.
+  // A symbolic link is never followed for writing.
   int Open(const std::string& path, int kind, int chainMode);
+  void SetCreateNew(bool createNew) { m_createNew = createNew; }
   // 0 for an empty text; else SetKeyDigest(SHA-256 of the UTF-16LE code units).
   int SetPassword(std::string_view passwordUtf8);
   // -2 for null; else copies the key and reads or writes the header when open (1 on
@@ -47,6 +53,12 @@ class CEncryptedStream {
 
   // When set before Close, Close syncs the file to disk (fsync) after the final flush.
   void SetSyncOnClose(bool sync) { m_syncOnClose = sync; }
+  // When set before Close, Close gives the written file the permission bits, owner (as
+  // root) and times of from after the final flush (ApplyAttributes); a failure is a
+  // CloseError().
+  void SetAttributesOnClose(const struct stat& from) { m_closeAttributes = from; }
+  // The open file's descriptor (-1 when closed), for fstat.
+  int Descriptor() const { return m_fd; }
   // errno of the first failed write, flush, sync or close of this stream while open for
   // writing (0 when none failed). Reset by Open.
   int CloseError() const { return m_writeError; }
@@ -87,5 +99,7 @@ class CEncryptedStream {
   std::string m_path;
   bool m_atEnd = false;
   bool m_syncOnClose = false;
+  bool m_createNew = false;
+  std::optional<struct stat> m_closeAttributes;
   int m_writeError = 0;
 };

@@ -62,11 +62,11 @@ class SourceFile {
   ~SourceFile() {
     if (m_fd >= 0) ::close(m_fd);  // read-only: nothing can be lost on close
   }
-  // Regular files only (a FIFO would block forever), locked against other writers.
-  bool Open(const std::string& path) {
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // Regular files only (a FIFO would block forever), never through a symbolic link,
+  // locked against other writers. st receives the file as opened.
+  bool Open(const std::string& path, struct stat& st) {
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (m_fd < 0) return false;
-    struct stat st {};
     if (::fstat(m_fd, &st) != 0) return false;
     if (!S_ISREG(st.st_mode)) {
       errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
@@ -285,12 +285,8 @@ class RestoredFile {
       errno = ENOMEM;
       return false;
     }
-    m_temp = TempPathFor(m_target);
-    m_fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (m_fd < 0) {
-      m_temp.clear();
-      return false;
-    }
+    m_fd = CreateTempFile(m_target, m_temp);
+    if (m_fd < 0) return false;
     return LockNoWait(m_fd, LOCK_EX);
   }
   bool Write(const uint8_t* p, size_t n) {
@@ -305,9 +301,12 @@ class RestoredFile {
     }
     return true;
   }
-  // Flush, fsync, close, rename over the target, sync the folder. 0 or the errno.
-  int Commit() {
-    if (!Flush() || ::fsync(m_fd) != 0) return errno;
+  // Flush, take the attributes of from, fsync, close, rename over the target, sync the
+  // folder. 0 or the errno.
+  int Commit(const struct stat& from) {
+    if (!Flush()) return errno;
+    if (const SysError e = ApplyAttributes(m_fd, from, m_temp); !e.ok()) return e.err;
+    if (::fsync(m_fd) != 0) return errno;
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0) return errno;
@@ -410,11 +409,16 @@ int CFileCodec::Encode(ProgressProc progress, void* user) {
   m_errorPath.clear();
   try {
     if (SameFile(m_source, m_destination)) return IoError(m_destination, EEXIST);
+    m_sourceStat = {};
+    m_destinationStat = {};
     CEncryptedStream stream(0);
+    stream.SetCreateNew(m_createNew);
     if (stream.Open(m_destination, STREAM_WRITE, CHAIN_CBC) != 1) {
       return IoError(m_destination, errno);
     }
+    if (::fstat(stream.Descriptor(), &m_destinationStat) != 0) return IoError(m_destination, errno);
     int result = EncodeInto(stream, progress, user);
+    if (result == CODEC_OK) stream.SetAttributesOnClose(m_sourceStat);
     // The last whole blocks and the tail reach the file only now; the result holds
     // only when they, the sync and the close all succeeded.
     stream.SetSyncOnClose(result == CODEC_OK);
@@ -449,7 +453,7 @@ int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void
   }
 
   SourceFile source;
-  if (!source.Open(m_source)) return IoError(m_source, errno);
+  if (!source.Open(m_source, m_sourceStat)) return IoError(m_source, errno);
   const uint64_t total = source.Length();
   uint64_t done = 0;
 
@@ -556,7 +560,9 @@ int CFileCodec::DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void
       return CODEC_CANCELLED;
     }
     if (r == Z_STREAM_END) {
-      const int err = destination.Commit();
+      struct stat from {};
+      if (::fstat(stream.Descriptor(), &from) != 0) return IoError(m_source, errno);
+      const int err = destination.Commit(from);
       return err == 0 ? CODEC_OK : IoError(m_destination, err);
     }
   }

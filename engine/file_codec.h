@@ -2,6 +2,8 @@
 // Turns one plain file into its protected form and back. The protected file is an
 // encrypted stream whose payload is the magic "AES" 0x01 followed by a zlib stream
 // (RFC 1950) of the whole plain file.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -27,16 +29,26 @@ class CFileCodec {
   CFileCodec() = default;
   virtual ~CFileCodec();  // zeroes the key digest and the password
 
-  // Reads m_source, writes m_destination (created or truncated). CODEC_OK only when the
-  // whole file was compressed and the destination's final flush, fsync and close all
-  // succeeded; a late write failure (disk full) is CODEC_IO_ERROR. The destination is
-  // left to the caller on failure. total = source length, done = plain bytes read.
+  // Reads m_source (never through a symbolic link), writes m_destination (created or
+  // truncated; only created when m_createNew is set). CODEC_OK only when the whole file
+  // was compressed and the destination's final flush, fsync and close all succeeded; a
+  // late write failure (disk full) is CODEC_IO_ERROR. The destination gets the source's
+  // permission bits and times (and owner, as root) before it is synced. The destination
+  // is left to the caller on failure. total = source length, done = plain bytes read.
   int Encode(ProgressProc progress = nullptr, void* user = nullptr);
   // Reads m_source (protected), writes m_destination, synced to disk before CODEC_OK.
+  // The output is written at mode 0600 under a temporary name and gets the protected
+  // file's permission bits and times (and owner, as root) before it takes its name, so
+  // the plaintext is never open to more users than the protected file was.
   // CODEC_BAD_KEY before any output exists when the key fails the header check or the
   // magic; on any other failure the partial destination is deleted. done and chunk count
   // payload bytes read; total is the protected file's length.
   int Decode(ProgressProc progress = nullptr, void* user = nullptr);
+
+  // After Encode got as far as opening them: the source as it was when it was opened
+  // (so a caller can tell whether it changed since) and the destination it wrote.
+  const struct stat& SourceStat() const { return m_sourceStat; }
+  const struct stat& DestinationStat() const { return m_destinationStat; }
 
   // After CODEC_IO_ERROR: the errno of the failed system call (0 when none failed, for
   // instance a payload shorter than the magic) and the file it concerned, the source or
@@ -52,6 +64,7 @@ class CFileCodec {
   std::string m_password;  // UTF-8
   uint8_t m_keyDigest[32] = {};
   int32_t m_usePasswordText = 1;
+  bool m_createNew = false;
 
  private:
   int KeyStream(CEncryptedStream& stream);
@@ -62,4 +75,6 @@ class CFileCodec {
 
   int m_errno = 0;
   std::string m_errorPath;
+  struct stat m_sourceStat {};
+  struct stat m_destinationStat {};
 };

@@ -440,8 +440,15 @@ class CPasteRun {
       if (IsTempName(name)) continue;
       if (!Entry(JoinPath(src, name), JoinPath(dst, name))) all = false;
     }
-    if (!exists && ::chmod(dst.c_str(), st.st_mode & 07777) != 0) {
-      Failure(dst, QStringLiteral("cannot set its permissions: %1").arg(ErrorText(errno)));
+    if (!exists) {
+      // On the folder itself: a link put in its place meanwhile is not followed.
+      const int dirFd = ::open(dst.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const bool set = dirFd >= 0 && ::fchmod(dirFd, st.st_mode & 07777) == 0;
+      const int err = errno;
+      if (dirFd >= 0) ::close(dirFd);
+      if (!set) {
+        Failure(dst, QStringLiteral("cannot set its permissions: %1").arg(ErrorText(err)));
+      }
     }
     if (m_mode == PasteMode::Move && all && !m_stop) {
       // Only an emptied source folder goes; anything skipped keeps it in place.

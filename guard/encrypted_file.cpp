@@ -8,7 +8,7 @@
 #include "engine/encrypted_stream.h"
 
 int ReadEncryptedFile(const std::string& path, std::string_view password, uint64_t maxBytes,
-                      std::vector<uint8_t>& payload, SysError* error) {
+                      std::vector<uint8_t>& payload, SysError* error, bool ownOnly) {
   payload.clear();
   SysError local;
   SysError& err = error ? *error : local;
@@ -31,6 +31,11 @@ int ReadEncryptedFile(const std::string& path, std::string_view password, uint64
   if (stream.Open(path, STREAM_READ, CHAIN_CBC) != 1) {
     err = {errno ? errno : EIO, path};
     return ENCFILE_IO_ERROR;
+  }
+  // Judged on the descriptor: the name may have been swapped since the stat above.
+  if (ownOnly && (::fstat(stream.Descriptor(), &st) != 0 || !IsOwnPrivateFile(st))) {
+    err = {EPERM, path};
+    return ENCFILE_UNTRUSTED;
   }
   const int keyed = stream.SetPassword(password);
   if (keyed == -2 || keyed == 0) return ENCFILE_NOT_ACCEPTED;
@@ -60,18 +65,23 @@ int ReadEncryptedFile(const std::string& path, std::string_view password, uint64
 
 SysError WriteEncryptedFile(const std::string& path, std::string_view password,
                             const std::vector<uint8_t>& payload, mode_t mode) {
-  const std::string temp = TempPathFor(path);
+  std::string temp;
   SysError err;
   {
     CEncryptedStream stream;
-    errno = 0;
-    if (stream.Open(temp, STREAM_WRITE, CHAIN_CBC) != 1) {
-      err = {errno ? errno : EIO, path};
-      ::unlink(temp.c_str());
-      return err;
+    stream.SetCreateNew(true);
+    bool open = false;
+    for (int attempt = 0; attempt < 16 && !open; ++attempt) {
+      temp = TempPathFor(path);
+      errno = 0;
+      open = stream.Open(temp, STREAM_WRITE, CHAIN_CBC) == 1;
+      if (!open && errno != EEXIST) break;
     }
+    if (!open) return {errno ? errno : EIO, path};  // nothing was created
     stream.SetSyncOnClose(true);
-    if (stream.SetPassword(password) != 1) {
+    if (::fchmod(stream.Descriptor(), mode) != 0) {
+      err = {errno, path};
+    } else if (stream.SetPassword(password) != 1) {
       err = {stream.CloseError() ? stream.CloseError() : EIO, path};
     } else if (!payload.empty() && stream.Write(payload.data(), payload.size()) !=
                                        static_cast<int64_t>(payload.size())) {
@@ -80,7 +90,6 @@ SysError WriteEncryptedFile(const std::string& path, std::string_view password,
     stream.Close();
     if (err.ok() && stream.CloseError() != 0) err = {stream.CloseError(), path};
   }
-  if (err.ok() && ::chmod(temp.c_str(), mode) != 0) err = {errno, path};
   if (!err.ok()) {
     ::unlink(temp.c_str());
     return err;

@@ -88,20 +88,16 @@ bool CEncryptionSettings::ParsePayload(const uint8_t* data, size_t size, const s
   std::string ownPath;
   if (!reader.CountedString(ownPath) || !OwnPathMatches(ownPath, path)) return false;
   std::string userName, include, exclude, noZip;
-  uint8_t digest[32];
+  SecretKey digest;
   int32_t level = 0;
   reader.CountedString(userName);
-  reader.Bytes(digest, sizeof digest);
+  reader.Bytes(digest.data(), digest.size());
   reader.I32(level);
   reader.CountedString(include);
   reader.CountedString(exclude);
   reader.CountedString(noZip);
-  if (!reader.Ok()) {
-    SecureZero(digest, sizeof digest);
-    return false;
-  }
-  std::memcpy(m_digest, digest, sizeof digest);
-  SecureZero(digest, sizeof digest);
+  if (!reader.Ok()) return false;
+  std::memcpy(m_digest, digest.data(), digest.size());
   m_zipLevel = level;
   m_includeMask = std::move(include);
   m_excludeMask = std::move(exclude);
@@ -124,7 +120,10 @@ std::vector<uint8_t> CEncryptionSettings::BuildPayload(const std::string& path) 
 
 bool CEncryptionSettings::Load(const std::string& path) {
   std::vector<uint8_t> payload;
-  if (ReadEncryptedFile(path, kFixedPassword, kMaxSettingsPayload, payload) != ENCFILE_OK) {
+  // A settings file someone else could have planted or changed would have our files
+  // protected under their key: it counts as absent.
+  if (ReadEncryptedFile(path, kFixedPassword, kMaxSettingsPayload, payload, nullptr, true) !=
+      ENCFILE_OK) {
     return false;
   }
   const bool accepted = ParsePayload(payload.data(), payload.size(), path);

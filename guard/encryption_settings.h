@@ -40,7 +40,8 @@ class CEncryptionSettings {
   // the magic "DST\n", was written for this very path (no regard to ASCII case; a path
   // on a removable volume that is now mounted elsewhere counts as the same, see
   // guard/volume_relocation.h), and every field is complete with counts that fit the
-  // data. On false the record is unchanged. The stored level is taken as it is.
+  // data, and the file is owned by the effective user and writable by nobody else. On
+  // false the record is unchanged. The stored level is taken as it is.
   bool Load(const std::string& path);
   // Writes the file crash-safely (temporary file, sync, rename). False when anything
   // failed; the old file then stays as it was. errorText, when given, receives the

@@ -19,6 +19,12 @@ bool SkipShare(IProgressWindow* progress, uint64_t share) {
   return ProgressStep(1, 1, share, progress) != 0;
 }
 
+std::vector<std::string> ParentFoldersOf(const std::vector<std::string>& paths) {
+  std::set<std::string> folders;
+  for (const std::string& p : paths) folders.insert(ParentFolder(p));
+  return {folders.begin(), folders.end()};
+}
+
 }  // namespace
 
 std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths) {
@@ -54,23 +60,31 @@ bool IsUsableDigest(const uint8_t* digest) {
   return digest && (digest[0] != 0 || digest[1] != 0 || digest[2] != 0);
 }
 
-void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries) {
-  std::set<std::string> folders;
-  for (const FileEntry& e : entries) {
-    std::string folder = ParentFolder(e.path);
-    if (folder.empty()) folder = "./";
-    if (folders.insert(folder).second) RemoveStaleTempFiles(folder);
+void RemoveStaleTempFilesIn(const std::vector<std::string>& folders) {
+  std::set<std::string> seen;
+  for (const std::string& f : folders) {
+    const std::string folder = f.empty() ? std::string("./") : WithTrailingSlash(f);
+    if (seen.insert(folder).second) RemoveStaleTempFiles(folder, WipeStaleTempFile);
   }
+}
+
+void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries) {
+  std::vector<std::string> folders;
+  for (const FileEntry& e : entries) folders.push_back(ParentFolder(e.path));
+  RemoveStaleTempFilesIn(folders);
 }
 
 ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
                           const uint8_t digest[32], int level, const std::string& noZipMask) {
   if (progress) progress->SetStatusText(entry.path);
   const uint64_t share = 2 * entry.size;
-  if (!FileExists(entry.path))
+  // Gone since it was collected: skipped. One that is there but cannot be read fails
+  // with its reason in EncryptOneFile.
+  if (!PathExists(entry.path))
     return SkipShare(progress, share) ? ListStep::NotDone : ListStep::Stop;
   const std::string protectedPath = ProtectedPathOf(entry.path);
-  if (FileExists(protectedPath)) {
+  // Whatever has the name, readable or not, would be replaced: ask.
+  if (PathExists(protectedPath)) {
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {protectedPath}),
                                       MsgIcon::Question, MsgButtons::YesNo);
@@ -87,10 +101,10 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
                           uint8_t digest[32]) {
   const std::string target = PlainPathOf(entry.path);
   if (progress) progress->SetStatusText(entry.path);
-  if (!FileExists(entry.path)) {
+  if (!PathExists(entry.path)) {
     return SkipShare(progress, entry.size) ? ListStep::NotDone : ListStep::Stop;
   }
-  if (FileExists(target)) {
+  if (PathExists(target)) {
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {LastPathComponent(target)}),
                                       MsgIcon::Question, MsgButtons::YesNo);
@@ -114,9 +128,9 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
   if (paths.empty() || !IsUsableDigest(digest)) return 0;
   std::string noZip = noZipMask;
   NormalizeProtectParameters(level, noZip);
+  RemoveStaleTempFilesIn(ParentFoldersOf(paths));
   const std::vector<FileEntry> entries = PrepareEncryptEntries(paths);
   if (entries.empty()) return 0;
-  RemoveStaleTempFilesBeside(entries);
   std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Encrypting");
   if (progress) progress->SetBarRange(0, (2 * TotalSize(entries)) / 10, 1);
   int count = 0;
@@ -135,22 +149,21 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
 int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                     const ListStepObserver& observer) {
   if (paths.empty()) return 0;
+  RemoveStaleTempFilesIn(ParentFoldersOf(paths));
   const std::vector<FileEntry> entries = PrepareDecryptEntries(paths);
   if (entries.empty()) return 0;
-  RemoveStaleTempFilesBeside(entries);
   std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Decrypting");
   if (progress) progress->SetBarRange(0, TotalSize(entries) / 10, 1);
   // All zero: the first file the codec can read leads to the password prompt.
-  uint8_t digest[32] = {};
+  SecretKey digest;
   int count = 0;
   for (const FileEntry& entry : entries) {
     if (progress && progress->IsCancelled()) break;
-    const ListStep step = DecryptListEntry(ui, progress.get(), entry, digest);
+    const ListStep step = DecryptListEntry(ui, progress.get(), entry, digest.data());
     if (observer) observer(entry, step);
     if (step == ListStep::Done) ++count;
     if (step == ListStep::Stop) break;
   }
-  SecureZero(digest, sizeof digest);
   if (progress) progress->CloseProgress();
   ui.RestoreFocus();
   return count;

@@ -31,8 +31,12 @@ uint64_t TotalSize(const std::vector<FileEntry>& entries);
 void NormalizeProtectParameters(int& level, std::string& noZipMask);
 // True when digest can key a run: not null and its first three bytes not all zero.
 bool IsUsableDigest(const uint8_t* digest);
-// Removes the temporary files that dead runs left in the entries' folders.
+// Removes the temporary files that dead runs left in the entries' folders; a plain file
+// that a killed wipe moved aside is wiped first.
 void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries);
+// The same for the given folders (a trailing "/" or not), for a run that touches them
+// even when it finds nothing to do there.
+void RemoveStaleTempFilesIn(const std::vector<std::string>& folders);
 
 // One file of a protect run, after the run's cancel check: shows the path, skips a
 // vanished file (advancing the bar by its share), asks before replacing an existing

@@ -26,7 +26,7 @@ bool IsFileToProtect(const std::string& path) {
 }  // namespace
 
 bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std::string>& paths,
-                           ProtectSettings& result) {
+                           ProtectSettings& result, bool saveNow) {
   if (paths.empty()) return false;
   // 1. Built-in values.
   CEncryptionSettings settings;
@@ -34,15 +34,15 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
   settings.m_includeMask = std::string(kDefaultIncludeMask);
   settings.m_excludeMask = std::string(kOwnFilesMask);
   settings.m_noZipMask = std::string(kDefaultNoZipMask);
-  uint8_t defaultDigest[32] = {};
-  uint8_t lastDigest[32] = {};
+  SecretKey defaultDigest;
+  SecretKey lastDigest;
   bool haveDefault = false;
   bool haveLast = false;
 
   // 2. The default settings file.
   const std::string defaultPath = ProgramFolder() + std::string(kDefaultSettingsName);
   if (FileExists(defaultPath) && settings.Load(defaultPath)) {
-    settings.GetDigest(defaultDigest);
+    settings.GetDigest(defaultDigest.data());
     haveDefault = true;
   }
 
@@ -72,7 +72,7 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
     readIt = false;
   }
   if (readIt && settings.Load(settingsPath)) {
-    settings.GetDigest(lastDigest);
+    settings.GetDigest(lastDigest.data());
     haveLast = true;
   }
 
@@ -101,9 +101,9 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
   if (ok) {
     // 6. The choice, saved for the next command in this folder.
     if (data.useLastPassword && haveLast) {
-      std::memcpy(result.digest, lastDigest, 32);
+      std::memcpy(result.digest, lastDigest.data(), lastDigest.size());
     } else if (data.useDefaultPassword && haveDefault) {
-      std::memcpy(result.digest, defaultDigest, 32);
+      std::memcpy(result.digest, defaultDigest.data(), defaultDigest.size());
     } else {
       GuardKeyDigest(result.digest, data.password);
     }
@@ -113,17 +113,20 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
     result.noZipMask = data.noZipMask;
     result.encryptSubfolders = data.encryptSubfolders;
     result.settingsPath = settingsPath;
-    CEncryptionSettings chosen;
-    chosen.SetDigest(result.digest);
-    chosen.m_zipLevel = result.level;
-    chosen.m_includeMask = result.includeMask;
-    chosen.m_excludeMask = result.excludeMask;
-    chosen.m_noZipMask = result.noZipMask;
-    result.settingsSaved = chosen.Save(settingsPath);
+    if (saveNow) SaveProtectSettings(result);
   }
   SecureZero(data.password.data(), data.password.size());
   SecureZero(data.confirm.data(), data.confirm.size());
-  SecureZero(defaultDigest, sizeof defaultDigest);
-  SecureZero(lastDigest, sizeof lastDigest);
   return ok;
+}
+
+bool SaveProtectSettings(ProtectSettings& settings) {
+  CEncryptionSettings chosen;
+  chosen.SetDigest(settings.digest);
+  chosen.m_zipLevel = settings.level;
+  chosen.m_includeMask = settings.includeMask;
+  chosen.m_excludeMask = settings.excludeMask;
+  chosen.m_noZipMask = settings.noZipMask;
+  settings.settingsSaved = chosen.Save(settings.settingsPath);
+  return settings.settingsSaved;
 }

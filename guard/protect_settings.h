@@ -41,6 +41,11 @@ struct ProtectSettings {
 // (other than "zde.tmp" and "*.~de" entries), or holding neither files nor folders,
 // the parent folder's of the first entry; for one selected folder, that folder's; for
 // several folders, the parent folder's of the first, which is then written but not read.
-// A stored level above 9 is offered as 6.
+// A stored level above 9 is offered as 6. A settings file that the effective user does
+// not own, or that others may write, counts as absent (it could carry someone else's key).
+// With saveNow false the choice is not written; SaveProtectSettings does that once
+// something was protected.
 bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std::string>& paths,
-                           ProtectSettings& result);
+                           ProtectSettings& result, bool saveNow = true);
+// Writes the settled choice to result.settingsPath and records whether that worked.
+bool SaveProtectSettings(ProtectSettings& settings);

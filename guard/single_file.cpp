@@ -21,11 +21,25 @@ constexpr int kMaxPasswordPrompts = 3;
 // in the cache.
 constexpr size_t kWipeBlock = 1u << 20;
 
-void RemoveTemp(const std::string& temp) {
-  // The codec may have removed its partial output already.
-  if (::unlink(temp.c_str()) != 0 && errno != ENOENT) {
+// Removes the file this run created under name, and nothing that someone else may have
+// put there since (or before: a name that was taken is not ours).
+void RemoveOwnFile(const std::string& name, const struct stat& created) {
+  struct stat st {};
+  if (created.st_ino == 0 || ::lstat(name.c_str(), &st) != 0 || st.st_dev != created.st_dev ||
+      st.st_ino != created.st_ino) {
+    return;
+  }
+  if (::unlink(name.c_str()) != 0) {
     // Left for RemoveStaleTempFiles of a later run; nothing else can be done here.
   }
+}
+
+enum class WipeOutcome { Deleted, NotOpened, Changed, HardLinked };
+
+std::string HardLinkReason(uint64_t links) {
+  return FormatText(
+      "has %s hard links; protecting it would leave its content under the other names",
+      {std::to_string(links)});
 }
 
 std::string CodecFailureReason(int result, int err) {
@@ -47,6 +61,18 @@ int EncryptFailed(IGuardUi& ui, IProgressWindow* progress, const std::string& pa
   if (!reason.empty()) text += "\n\n" + reason;
   ui.ShowMessage(text, MsgIcon::Error, MsgButtons::Ok);
   return ENCRYPT_FAILED;
+}
+
+// A restore that failed for a reason other than the password: the user is told, or they
+// would take the missing plain file for a restored one.
+int DecryptFailed(IGuardUi& ui, IProgressWindow* progress, const std::string& path,
+                  const std::string& reason) {
+  if (progress && !progress->IsCancelled()) progress->Hide();
+  ui.ShowMessage(
+      FormatText("Decryption error or can not access the file \"%s\"", {LastPathComponent(path)}) +
+          "\n\n" + reason,
+      MsgIcon::Error, MsgButtons::Ok);
+  return DECRYPT_FAILED;
 }
 
 bool ReadFully(int fd, uint8_t* buf, size_t n, uint64_t offset, size_t& got) {
@@ -74,72 +100,82 @@ bool WriteFully(int fd, const uint8_t* buf, size_t n, uint64_t offset) {
 
 // Moves the complete, synced protected file into place: rename, folder sync. Returns 0
 // or the errno of the failed step; renamed tells whether the file already has its name.
-// (Encode syncs its output before it reports success.)
-int CommitInPlace(const std::string& temp, const std::string& target, bool& renamed) {
+// (Encode syncs its output before it reports success.) What now has the name must be
+// the file that was written: someone who can write the folder could have swapped the
+// temporary name, and the plain file must not be wiped for a file we did not write.
+int CommitInPlace(const std::string& temp, const std::string& target, const struct stat& written,
+                  bool& renamed) {
   renamed = false;
   if (::rename(temp.c_str(), target.c_str()) != 0) return errno;
   renamed = true;
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) != 0) return errno;
+  if (st.st_dev != written.st_dev || st.st_ino != written.st_ino) return ESTALE;
   if (const SysError e = SyncParentFolder(target); !e.ok()) return e.err;
   return 0;
 }
 
-}  // namespace
-
-uint64_t WipeStrideFor(std::string_view path) {
-  if (path.size() < 3) return 30;
-  const std::string tail = AsciiLower(path.substr(path.size() - 3));
-  if (tail == "txt" || tail == "doc" || tail == "xls") return 10;
-  if (tail == "zip" || tail == "rar" || tail == "jpg" || tail == "gif" || tail == "avi" ||
-      tail == "mpg" || tail == "wmv") {
-    return 200;
-  }
-  if (tail == "exe") return 300;
-  return 30;
-}
-
-int ProgressStep(uint64_t /*total*/, uint64_t /*done*/, uint64_t chunk, void* user) {
-  auto* progress = static_cast<IProgressWindow*>(user);
-  if (!progress) return 1;
-  if (progress->IsCancelled()) return 0;
-  progress->SetBarStep(chunk / 10);
-  progress->StepBar();
-  progress->PumpMessages(true);
-  progress->Show();
-  return 1;
-}
-
-int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t stride,
-                      ProgressProc callback, void* user) {
-  if (stride == 0) {
-    // Removes a link itself, never its target.
-    return ::unlink(path.c_str()) == 0 ? 1 : 0;
-  }
+// The wipe of WipeAndDeleteFile. With expected, a file that is not the one that was
+// encoded (replaced, written to) is left alone; a file with other names is always left
+// alone. err receives the errno when the file could not be opened or moved.
+WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stride,
+                 ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
+                 int& err) {
+  err = 0;
+  links = 1;
   const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (fd < 0) {
+    err = errno;
+    return WipeOutcome::NotOpened;
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    err = S_ISREG(st.st_mode) ? errno : EINVAL;
     ::close(fd);
-    return 0;
+    return WipeOutcome::NotOpened;
+  }
+  if (expected && IdentityOf(st) != *expected) {
+    ::close(fd);
+    return WipeOutcome::Changed;
+  }
+  if (st.st_nlink > 1) {
+    // Overwriting the shared content would turn the other names into markers.
+    links = st.st_nlink;
+    ::close(fd);
+    return WipeOutcome::HardLinked;
+  }
+  if (stride == 0) {
+    ::close(fd);
+    if (::unlink(path.c_str()) == 0) return WipeOutcome::Deleted;
+    err = errno;
+    return WipeOutcome::NotOpened;
   }
   // Work on the file under a temporary name: an interrupted wipe then leaves a stale
-  // temporary file that a later run removes, not half-wiped content under the real name.
-  // The rename is not synced: the protected file is complete and durable already, so
-  // should a crash bring the old name back, nothing is lost, and one sync per file less
-  // matters when thousands of small files are protected.
-  const std::string moved = TempPathFor(path);
-  if (::rename(path.c_str(), moved.c_str()) != 0) {
+  // temporary file that a later run wipes and removes, not half-wiped content under the
+  // real name. The rename is not synced: the protected file is complete and durable
+  // already, so should a crash bring the old name back, nothing is lost, and one sync per
+  // file less matters when thousands of small files are protected.
+  std::string moved;
+  int renamed = -1;
+  for (int attempt = 0; attempt < 16 && renamed != 0; ++attempt) {
+    moved = TempPathFor(path, TempKind::Wipe);
+    renamed = RenameNoReplace(path, moved);
+    if (renamed != 0 && errno != EEXIST) break;  // a taken name: another one
+  }
+  if (renamed != 0) {
+    err = errno;
     ::close(fd);
-    return 0;
+    return WipeOutcome::NotOpened;
   }
   struct stat check {};
   if (::lstat(moved.c_str(), &check) != 0 || check.st_dev != st.st_dev ||
       check.st_ino != st.st_ino) {
     // Someone replaced the file between open and rename: put theirs back, touch nothing.
-    if (::rename(moved.c_str(), path.c_str()) != 0) {
+    if (RenameNoReplace(moved, path) != 0) {
       // Left under the temporary name; the next run's stale-file cleanup removes it.
     }
     ::close(fd);
-    return 0;
+    return WipeOutcome::Changed;
   }
 
   const uint64_t length = static_cast<uint64_t>(st.st_size);
@@ -177,6 +213,7 @@ int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t
         break;
       }
     }
+    SecureZero(block.data(), block.size());
   }
   // Without the sync the markers might never reach the disk before the blocks are freed.
   const bool synced = ::fsync(fd) == 0;
@@ -185,7 +222,56 @@ int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t
   }
   // No folder sync: should the removal be lost in a crash, what reappears is a wiped
   // temporary file, which the next run beside it removes.
-  return ::unlink(moved.c_str()) == 0 ? 1 : 0;
+  if (::unlink(moved.c_str()) == 0) return WipeOutcome::Deleted;
+  err = errno;
+  return WipeOutcome::NotOpened;
+}
+
+}  // namespace
+
+uint64_t WipeStrideFor(std::string_view path) {
+  if (path.size() < 3) return 30;
+  const std::string tail = AsciiLower(path.substr(path.size() - 3));
+  if (tail == "txt" || tail == "doc" || tail == "xls") return 10;
+  if (tail == "zip" || tail == "rar" || tail == "jpg" || tail == "gif" || tail == "avi" ||
+      tail == "mpg" || tail == "wmv") {
+    return 200;
+  }
+  if (tail == "exe") return 300;
+  return 30;
+}
+
+int ProgressStep(uint64_t /*total*/, uint64_t /*done*/, uint64_t chunk, void* user) {
+  auto* progress = static_cast<IProgressWindow*>(user);
+  if (!progress) return 1;
+  if (progress->IsCancelled()) return 0;
+  progress->SetBarStep(chunk / 10);
+  progress->StepBar();
+  progress->PumpMessages(true);
+  progress->Show();
+  return 1;
+}
+
+int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t stride,
+                      ProgressProc callback, void* user) {
+  uint64_t links = 0;
+  int err = 0;
+  return Wipe(path, marker, stride, callback, user, nullptr, links, err) == WipeOutcome::Deleted
+             ? 1
+             : 0;
+}
+
+void WipeStaleTempFile(const std::string& tempPath) {
+  // The name holds the plain file's name, whose end picks the stride.
+  std::string name = LastPathComponent(tempPath).substr(kTempPrefix.size());
+  if (const size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+  uint64_t links = 0;
+  int err = 0;
+  if (Wipe(tempPath, kWipeMarker, WipeStrideFor(name), nullptr, nullptr, nullptr, links, err) !=
+      WipeOutcome::Deleted) {
+    // Not ours to overwrite or not there any more; a name is all that can go.
+    ::unlink(tempPath.c_str());
+  }
 }
 
 int EncryptOneFile(IGuardUi& ui, const std::string& path, const uint8_t digest[32], int level,
@@ -195,11 +281,14 @@ int EncryptOneFile(IGuardUi& ui, const std::string& path, const uint8_t digest[3
     return EncryptFailed(ui, progress, path, std::strerror(errno));
   if (S_ISLNK(st.st_mode)) return EncryptFailed(ui, progress, path, "It is a symbolic link.");
   if (!S_ISREG(st.st_mode)) return EncryptFailed(ui, progress, path, "It is not a regular file.");
+  if (st.st_nlink > 1) return EncryptFailed(ui, progress, path, HardLinkReason(st.st_nlink));
 
   const std::string target = ProtectedPathOf(path);
-  const std::string temp = TempPathFor(target);
+  std::string temp;
   int result = 0;
   int err = 0;
+  struct stat encoded {};
+  struct stat written {};
   {
     CFileCodec codec;
     codec.m_bufferSize = kCodecBufferSize;
@@ -207,41 +296,73 @@ int EncryptOneFile(IGuardUi& ui, const std::string& path, const uint8_t digest[3
     std::memcpy(codec.m_keyDigest, digest, sizeof codec.m_keyDigest);
     codec.m_level = level;
     codec.m_source = path;
-    codec.m_destination = temp;
-    errno = 0;
-    result = codec.Encode(ProgressStep, progress);
-    err = errno;
+    codec.m_createNew = true;
+    // A taken temporary name (planted, or left over) is never written through: another.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      temp = TempPathFor(target);
+      codec.m_destination = temp;
+      result = codec.Encode(ProgressStep, progress);
+      if (result != CODEC_IO_ERROR || codec.LastErrno() != EEXIST ||
+          codec.LastErrorPath() != temp) {
+        break;
+      }
+    }
+    err = codec.LastErrno();
+    encoded = codec.SourceStat();
+    written = codec.DestinationStat();
   }
   if (result != CODEC_OK) {
-    RemoveTemp(temp);
+    RemoveOwnFile(temp, written);
     if (result == CODEC_CANCELLED) return ENCRYPT_CANCELLED;
     return EncryptFailed(ui, progress, path, CodecFailureReason(result, err));
   }
-  // The protected file takes the plain file's permission bits (should a crash lose this
-  // change, the file keeps the stream's 0600: no data is at stake).
-  if (::chmod(temp.c_str(), st.st_mode & 0777) != 0) {
-    err = errno;
-    RemoveTemp(temp);
-    return EncryptFailed(ui, progress, path, std::strerror(err));
-  }
   bool renamed = false;
-  if (const int commitErr = CommitInPlace(temp, target, renamed); commitErr != 0) {
+  if (const int commitErr = CommitInPlace(temp, target, written, renamed); commitErr != 0) {
     // Without a durable protected file the plain file must not be wiped.
-    if (!renamed) RemoveTemp(temp);
+    if (!renamed) RemoveOwnFile(temp, written);
     return EncryptFailed(ui, progress, path,
                          FormatText("Cannot store \"%s\": %s",
-                                    {LastPathComponent(target), std::strerror(commitErr)}));
+                                    {LastPathComponent(target),
+                                     commitErr == ESTALE ? "it was replaced while it was stored"
+                                                         : std::strerror(commitErr)}));
   }
-  const int wiped =
-      WipeAndDeleteFile(path, kWipeMarker, WipeStrideFor(path), ProgressStep, progress);
-  return wiped == 1 ? ENCRYPT_DONE : ENCRYPT_NOT_WIPED;
+  const FileIdentity expected = IdentityOf(encoded);
+  uint64_t links = 0;
+  const WipeOutcome wiped =
+      Wipe(path, kWipeMarker, WipeStrideFor(path), ProgressStep, progress, &expected, links, err);
+  switch (wiped) {
+    case WipeOutcome::Deleted:
+      return ENCRYPT_DONE;
+    case WipeOutcome::Changed:
+    case WipeOutcome::HardLinked:
+      // The protected file holds a version that is no longer the file's content: it goes,
+      // and the plain file stays as the user left it.
+      RemoveOwnFile(target, written);
+      if (const SysError e = SyncParentFolder(target); !e.ok()) {
+        // The protected copy may come back after a crash; the plain file is intact.
+      }
+      return EncryptFailed(ui, progress, path,
+                           wiped == WipeOutcome::Changed ? "changed while it was being protected"
+                                                         : HardLinkReason(links));
+    case WipeOutcome::NotOpened:
+      break;
+  }
+  if (progress && !progress->IsCancelled()) progress->Hide();
+  ui.ShowMessage(FormatText("\"%s\" was protected into \"%s\" but not wiped: %s",
+                            {LastPathComponent(path), LastPathComponent(target),
+                             std::strerror(err != 0 ? err : EIO)}),
+                 MsgIcon::Warning, MsgButtons::Ok);
+  return ENCRYPT_NOT_WIPED;
 }
 
 int DecryptOneFile(IGuardUi& ui, const std::string& path, uint8_t digest[32],
                    IProgressWindow* progress) {
   if (!IsProtectedPath(path)) return DECRYPT_FAILED;
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return DECRYPT_FAILED;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return DecryptFailed(ui, progress, path,
+                         S_ISREG(st.st_mode) ? std::strerror(errno) : "It is not a regular file.");
+  }
   const std::string target = PlainPathOf(path);
 
   // Decode writes a temporary file beside the target and renames it over the target
@@ -268,10 +389,15 @@ int DecryptOneFile(IGuardUi& ui, const std::string& path, uint8_t digest[32],
     std::memcpy(codec.m_keyDigest, digest, sizeof codec.m_keyDigest);
     result = codec.Decode(ProgressStep, progress);
   }
-  if (result != CODEC_OK) return result == CODEC_CANCELLED ? DECRYPT_CANCELLED : DECRYPT_FAILED;
-  // The restored file takes the protected file's permission bits.
-  if (::chmod(target.c_str(), st.st_mode & 0777) != 0) {
-    // It keeps the bits it was created with, which loses nothing.
+  if (result == CODEC_CANCELLED) return DECRYPT_CANCELLED;
+  if (result != CODEC_OK) {
+    return DecryptFailed(
+        ui, progress, path,
+        // An I/O failure without a system error is a payload that
+        // ended too early.
+        result == CODEC_ZLIB_ERROR || (result == CODEC_IO_ERROR && codec.LastErrno() == 0)
+            ? std::string("damaged or not a protected file")
+            : CodecFailureReason(result, codec.LastErrno()));
   }
   // The restored file is complete and synced; only now may the protected one go.
   if (::unlink(path.c_str()) != 0) {

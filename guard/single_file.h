@@ -8,8 +8,17 @@
 // replaces the plain name only when it is complete and synced; the protected file is
 // deleted only after that, and a failed restore never deletes an existing plain file.
 //
-// Permissions: the protected file gets the plain file's permission bits, and the
-// restored file gets the protected file's, so a file comes back as it was protected.
+// Permissions, owner and times: the protected file gets the plain file's permission bits
+// and times (and owner, when root protects another user's file), and the restored file
+// gets the protected file's, so a file comes back as it was protected. Both are set on
+// the descriptor before the file takes its name; a restored plaintext is never readable
+// by anybody the protected file did not allow, not even for a moment.
+//
+// Concurrent changes: the plain file is wiped only when it is still the file that was
+// encoded (device, inode, size, modification and change time); one replaced or written
+// to meanwhile stays, the protected file just written goes, and the protect fails with
+// "changed while it was being protected". A file with more than one hard link is not
+// protected at all: the wipe would turn its other names into markers.
 //
 // Symbolic links: a symbolic link is never protected or wiped (wiping through it would
 // overwrite a file elsewhere); restoring replaces a link at the plain name instead of
@@ -38,14 +47,16 @@ enum EncryptOneResult : int {
   ENCRYPT_DONE = 1,        // protected, plain file wiped and deleted
   ENCRYPT_CANCELLED = -2,  // the progress window was cancelled while encoding
   ENCRYPT_FAILED = -3,     // a message naming the file and the reason was shown
-  ENCRYPT_NOT_WIPED = -4,  // protected, but the plain file could not be opened for wiping
+  ENCRYPT_NOT_WIPED = -4,  // protected, but the plain file could not be wiped (a warning
+                           // "... but not wiped: REASON" was shown)
 };
 // Results of DecryptOneFile.
 enum DecryptOneResult : int {
   DECRYPT_DONE = 1,               // restored, protected file deleted
   DECRYPT_PROMPT_CANCELLED = -2,  // the password prompt was cancelled: stop the run
   DECRYPT_CANCELLED = -3,         // the progress window was cancelled while decoding
-  DECRYPT_FAILED = -4,            // three wrong passwords, damaged file, I/O failure
+  DECRYPT_FAILED = -4,            // three wrong passwords (no message), or a damaged file
+                                  // or an I/O failure (a message with the reason)
 };
 
 // Protects path into path + ".~de" with the key digest and zip level (0 stores). An
@@ -68,11 +79,16 @@ int DecryptOneFile(IGuardUi& ui, const std::string& path, uint8_t digest[32],
 // overwriting early, and the file is deleted all the same. The file is moved to a
 // temporary name before it is overwritten, so an interrupted wipe never leaves damaged
 // content under the file's own name. Never follows a symbolic link, never opens anything
-// but a regular file. Stride 0 deletes without overwriting.
+// but a regular file, never touches a file with more than one hard link. Stride 0
+// deletes without overwriting.
 // Returns 1 when the file was deleted, 0 when it could not be opened or moved (then
 // nothing is changed).
 int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t stride,
                       ProgressProc callback, void* user);
+
+// Wipes and deletes a plain file that a killed wipe left under a temporary name (for
+// RemoveStaleTempFiles); the stride comes from the name it had.
+void WipeStaleTempFile(const std::string& tempPath);
 
 // The progress callback of the guard operations; user is the IProgressWindow* or null.
 // Returns 0 when the window was cancelled, else steps the bar by chunk / 10, lets the

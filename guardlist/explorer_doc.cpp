@@ -233,14 +233,14 @@ int CExplorerDoc::ParsePayload(const uint8_t* data, size_t size, const std::stri
   if (!reader.Bytes(magic, 4) || std::memcmp(magic, kListMagic, 4) != 0) return LIST_NOT_A_LIST;
 
   // A fault stops reading; what was read before it is taken, the rest stays as it was.
-  uint8_t digest[32];
-  std::memcpy(digest, m_digest, sizeof digest);
+  SecretKey digest;
+  std::memcpy(digest.data(), m_digest, digest.size());
   int32_t level = m_zipLevel;
   std::string include = m_includeMask, exclude = m_excludeMask, noZip = m_noZipMask;
   std::vector<CGuardItem> items;
   bool complete = false;
   do {
-    if (!reader.Bytes(digest, sizeof digest)) break;
+    if (!reader.Bytes(digest.data(), digest.size())) break;
     uint32_t storedLevel = 0;
     if (!reader.U32(storedLevel) || storedLevel > 9) {
       level = kDefaultZipLevel;
@@ -258,6 +258,7 @@ int CExplorerDoc::ParsePayload(const uint8_t* data, size_t size, const std::stri
     const bool countFits = static_cast<uint64_t>(count) <= reader.Remaining() / kMinItemBytes;
     ItemRelocator relocator(listPath);
     int32_t read = 0;
+    bool refused = false;
     for (; read < count; ++read) {
       CGuardItem item;
       reader.CountedString(item.m_path);
@@ -267,15 +268,20 @@ int CExplorerDoc::ParsePayload(const uint8_t* data, size_t size, const std::stri
       reader.CountedString(item.m_includeMask);
       reader.CountedString(item.m_excludeMask);
       if (!reader.Ok()) break;
+      // A relative path would name whatever lies under the working folder of the day:
+      // such an item is dropped and the list counts as damaged.
+      if (item.m_path.empty() || item.m_path.front() != '/') {
+        refused = true;
+        continue;
+      }
       item.m_path = relocator.Relocate(item);
       items.push_back(std::move(item));
     }
-    complete = countFits && read == count;
+    complete = countFits && read == count && !refused;
   } while (false);
 
   m_items = std::move(items);
-  std::memcpy(m_digest, digest, sizeof digest);
-  SecureZero(digest, sizeof digest);
+  std::memcpy(m_digest, digest.data(), digest.size());
   m_zipLevel = level;
   m_includeMask = std::move(include);
   m_excludeMask = std::move(exclude);

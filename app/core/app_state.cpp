@@ -81,7 +81,7 @@ bool ParseAppStateBytes(const uint8_t* data, size_t size, AppState& state, Known
     // The text ends at its first zero unit.
     if (const size_t z = text.find(u'\0'); z != std::u16string::npos) text.resize(z);
     if (text.size() > kMaxListPathLength) return false;
-    RememberListPath(paths, ToUtf8(text));
+    RememberListPath(paths, ToUtf8KeepingBytes(text));
   }
   return true;
 }

@@ -462,10 +462,11 @@ void CMainFrame::OnDefaultSetting() {
   dialog.m_noZipMask = QString::fromStdString(settings.m_noZipMask);
   if (dialog.exec() != QDialog::Accepted) return;
 
-  uint8_t digest[32];
-  GuardKeyDigest(digest, dialog.m_password.toStdString());
-  settings.SetDigest(digest);
-  std::memset(digest, 0, sizeof digest);
+  SecretKey digest;
+  std::string password = dialog.m_password.toStdString();
+  GuardKeyDigest(digest.data(), password);
+  SecureZero(password.data(), password.size());
+  settings.SetDigest(digest.data());
   settings.m_zipLevel = dialog.m_zipLevel;
   settings.m_includeMask = dialog.m_includeMask.toStdString();
   settings.m_excludeMask = dialog.m_excludeMask.toStdString();

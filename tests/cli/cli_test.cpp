@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -272,18 +273,36 @@ TEST_F(CliTest, OverwriteQuestionsFollowYesAndNoAndDefaultToNoWithoutTerminal) {
   Result yes = RunCli({"protect", "--yes", "--password-file", m_pw, file});
   EXPECT_EQ(yes.code, 0) << yes.err;
   EXPECT_FALSE(FileExists(file));
+  // A restore that nobody can be asked about is skipped: 1, not the wrong password's 3.
+  Spit(file, "in the way");
+  EXPECT_EQ(RunCli({"restore", "--password-file", m_pw, file + ".~de"}).code, 1);
+  EXPECT_EQ(Slurp(file), "in the way");
+  ::unlink(file.c_str());
   ASSERT_EQ(RunCli({"restore", "--password-file", m_pw, file + ".~de"}).code, 0);
   EXPECT_EQ(Slurp(file), "a newer plain file");
 }
 
-TEST_F(CliTest, UsageErrorsAndMissingInputExitWithTwo) {
+TEST_F(CliTest, UsageErrorsExitWithTwoAndMissingOrLinkedPathsWithOne) {
   EXPECT_EQ(RunCli({}).code, 2);
   EXPECT_EQ(RunCli({"frobnicate"}).code, 2);
   EXPECT_EQ(RunCli({"protect"}).code, 2);
   EXPECT_EQ(RunCli({"protect", "--level", "12", m_data}).code, 2);
   EXPECT_EQ(RunCli({"protect", "--use-last", "--password-file", m_pw, m_data}).code, 2);
   EXPECT_EQ(RunCli({"protect", "--password-file", m_dir + "/nope", m_data}).code, 2);
-  EXPECT_EQ(RunCli({"protect", "--password-file", m_pw, m_dir + "/nothing-here"}).code, 2);
+  // A named path that is missing or a symbolic link is a failure of the run, and a run
+  // that protected nothing leaves no settings file behind.
+  EXPECT_EQ(RunCli({"protect", "--password-file", m_pw, m_dir + "/nothing-here"}).code, 1);
+  ASSERT_EQ(::symlink((m_data + "/f0.txt").c_str(), (m_dir + "/link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink(m_data.c_str(), (m_dir + "/linked-folder").c_str()), 0);
+  for (const char* link : {"/link.txt", "/linked-folder"}) {
+    Result r = RunCli({"protect", "--password-file", m_pw, m_dir + link});
+    EXPECT_EQ(r.code, 1) << link;
+    EXPECT_NE(r.err.find("symbolic link"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(RunCli({"restore", "--password-file", m_pw, m_dir + "/nothing-here.~de"}).code, 1);
+  EXPECT_FALSE(FileExists(m_dir + "/zde.tmp"));
+  ::unlink((m_dir + "/link.txt").c_str());
+  ::unlink((m_dir + "/linked-folder").c_str());
   // No password option and no terminal: refused before anything is touched.
   EXPECT_EQ(RunCli({"protect", m_data}).code, 2);
   Result last = RunCli({"protect", "--use-last", m_data + "/sub"});
@@ -387,6 +406,23 @@ TEST_F(CliTest, KilledOrInterruptedRunsLoseNothing) {
   for (int i = 0; i < 400000; ++i) big += "word" + std::to_string(rng() % 100000) + " ";
   Spit(m_data + "/big.txt", big);
   m_original = Snapshot(m_data);
+  // Private files: no moment of any run may leave a copy that others can read.
+  for (const auto& [path, content] : m_original) ::chmod((m_data + path).c_str(), 0600);
+  std::function<void(const std::string&)> expectPrivate = [&](const std::string& folder) {
+    DIR* d = ::opendir(folder.c_str());
+    ASSERT_NE(d, nullptr);
+    while (dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      struct stat st {};
+      if (name == "." || name == ".." || ::lstat((folder + "/" + name).c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        expectPrivate(folder + "/" + name);
+      } else if (name != "zde.tmp") {
+        EXPECT_EQ(st.st_mode & 077, 0u) << folder << "/" << name;
+      }
+    }
+    ::closedir(d);
+  };
   for (int round = 0; round < 8; ++round) {
     const bool interrupt = round % 2 == 1;
     const pid_t pid = ::fork();
@@ -412,6 +448,7 @@ TEST_F(CliTest, KilledOrInterruptedRunsLoseNothing) {
       const bool plain = FileExists(m_data + path) && Slurp(m_data + path) == content;
       EXPECT_TRUE(plain || FileExists(m_data + path + ".~de")) << path << " round " << round;
     }
+    expectPrivate(m_data);
   }
   Result r = RunCli({"restore", "-r", "--yes", "--password-file", m_pw, m_data});
   EXPECT_TRUE(r.code == 0) << r.err;

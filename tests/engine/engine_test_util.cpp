@@ -74,11 +74,6 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes) {
   if (!f) throw std::runtime_error("cannot write " + path);
 }
 
-bool PathExists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 TempFolder::TempFolder() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/vg-engine-XXXXXX";

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/paths.h"  // PathExists
+
 using Bytes = std::vector<uint8_t>;
 
 Bytes FromHex(std::string_view hex);
@@ -20,7 +22,6 @@ Bytes TextLikeBytes(std::mt19937_64& rng, size_t n);
 
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
-bool PathExists(const std::string& path);
 
 // A fresh folder under $TMPDIR (or /tmp), removed with its files at the end.
 class TempFolder {

@@ -4,6 +4,7 @@ vg_add_test(NAME guard_tests
           ${CMAKE_CURRENT_LIST_DIR}/single_file_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/collector_driver_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/protect_settings_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/hostile_folder_test.cpp
   LIBS vg_guard)
 target_include_directories(guard_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 

@@ -42,6 +42,8 @@ class ListDoc : public GuardTest {
     file.m_state = 1;
     ASSERT_EQ(doc.AddItem(file), 1);
     ASSERT_EQ(doc.AddItem(CGuardItem(P("gone/\xC3\xA9t\xC3\xA9.doc"), 0)), 2);
+    // A name from a system that is not UTF-8 (Latin-1 "ete") is kept byte for byte.
+    ASSERT_EQ(doc.AddItem(CGuardItem(P("gone/\xE9t\xE9.doc"), 0)), 3);
   }
   static void ExpectSame(const CExplorerDoc& a, const CExplorerDoc& b) {
     EXPECT_EQ(0, std::memcmp(a.m_digest, b.m_digest, 32));
@@ -77,6 +79,16 @@ TEST_F(ListDoc, StoreAndLoadKeepItemsFlagsMasksLevelDigestAndStates) {
   EXPECT_TRUE(TempNames(Dir()).empty());
   // Parse then build gives the same bytes.
   EXPECT_EQ(loaded.BuildPayload(), doc.BuildPayload());
+
+  // An item with a relative path would name whatever the working folder holds: dropped,
+  // and the list is reported damaged.
+  doc.m_items.insert(doc.m_items.begin() + 1, CGuardItem("relative/b.txt", 0));
+  const auto withRelative = doc.BuildPayload();
+  CExplorerDoc refused;
+  EXPECT_EQ(refused.ParsePayload(withRelative.data(), withRelative.size(), P("my.dlt")),
+            LIST_DAMAGED);
+  EXPECT_EQ(refused.m_items.size(), loaded.m_items.size());
+  EXPECT_EQ(refused.FindItem("relative/b.txt"), -1);
 }
 
 TEST_F(ListDoc, PayloadLayout) {
@@ -160,12 +172,12 @@ TEST_F(ListDoc, HostileCountsAreRefusedWithoutHugeAllocations) {
     std::memcpy(&units, &bytes[at], 4);
     at += 4 + 2 * units;
   }
-  for (uint32_t count : {0x7FFFFFFFu, 1000000u, 4u}) {
+  for (uint32_t count : {0x7FFFFFFFu, 1000000u, 5u}) {
     auto bad = bytes;
     std::memcpy(&bad[at], &count, 4);
     CExplorerDoc loaded;
     EXPECT_EQ(loaded.ParsePayload(bad.data(), bad.size(), P("x.dlt")), LIST_DAMAGED) << count;
-    EXPECT_EQ(loaded.m_items.size(), 3u);  // the items that are there
+    EXPECT_EQ(loaded.m_items.size(), 4u);  // the items that are there
   }
   auto negative = bytes;
   const uint32_t minus = 0xFFFFFFFFu;

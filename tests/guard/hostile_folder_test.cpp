@@ -1,0 +1,264 @@
+// Protecting and restoring in a folder that others can write, and with files that change
+// under the run: planted symbolic links, hard links, files replaced or appended to while
+// they are protected, the modes a restored plaintext passes through, settings files that
+// are not the user's own.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "common/paths.h"
+#include "common/safe_file.h"
+#include "fake_guard_ui.h"
+#include "guard/encryption_settings.h"
+#include "guard/file_list_driver.h"
+#include "guard/protect_settings.h"
+#include "guard/single_file.h"
+#include "guard_test_util.h"
+
+namespace {
+
+// A progress window that runs a test's action at every step of the bar: the codec and
+// the wipe call it between their chunks, which makes "during the run" deterministic.
+class SteppingProgress : public IProgressWindow {
+ public:
+  explicit SteppingProgress(std::function<void(int)> onStep) : m_onStep(std::move(onStep)) {}
+  bool IsCancelled() const override { return false; }
+  void Hide() override {}
+  void Show() override {}
+  void SetBarRange(uint64_t, uint64_t, uint64_t) override {}
+  uint64_t SetBarStep(uint64_t) override { return 0; }
+  uint64_t StepBar() override {
+    m_onStep(m_steps++);
+    return 0;
+  }
+  void SetStatusText(const std::string&) override {}
+  void PumpMessages(bool) override {}
+  void CloseProgress() override {}
+
+ private:
+  std::function<void(int)> m_onStep;
+  int m_steps = 0;
+};
+
+// Temporary names made predictable: the random part counts 1, 2, 3, ... from each reset.
+uint64_t g_nextRandom = 1;
+uint64_t CountingRandom() {
+  return g_nextRandom++;
+}
+
+std::string TempName(const std::string& folder, const std::string& target, uint64_t random,
+                     bool wipe) {
+  char tag[64];
+  std::snprintf(tag, sizeof tag, ".%d-%016llx%s", static_cast<int>(::getpid()),
+                static_cast<unsigned long long>(random), wipe ? "w" : "");
+  return folder + "/.vgtmp." + target + tag;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+class HostileFolder : public GuardTest {
+ protected:
+  std::vector<uint8_t> m_key = KeyOf("pass word");
+  void TearDown() override {
+    SetTempNameRandomForTesting(nullptr);
+    GuardTest::TearDown();
+  }
+};
+
+TEST_F(HostileFolder, LinksPlantedAtTheNextTemporaryNamesAreNeverWrittenThrough) {
+  // The victim lies outside the folder; every name the tool could pick first points at it.
+  TempFolder outside;
+  const std::string victim = outside / "victim";
+  WriteText(victim, "not yours");
+  ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
+  WriteText(P("a.txt"), "plain text of a");
+  auto plant = [&] {
+    for (uint64_t r = 1; r <= 3; ++r) {
+      for (const char* target : {"a.txt.~de", "a.txt", "zde.tmp"}) {
+        for (bool wipe : {false, true}) {
+          const std::string name = TempName(Dir(), target, r, wipe);
+          if (!Exists(name)) {
+            ASSERT_EQ(::symlink(victim.c_str(), name.c_str()), 0);
+          }
+        }
+      }
+    }
+  };
+  plant();
+  SetTempNameRandomForTesting(CountingRandom);
+
+  FakeGuardUi ui;
+  g_nextRandom = 1;
+  EXPECT_EQ(EncryptOneFile(ui, P("a.txt"), m_key.data(), 6, nullptr), ENCRYPT_DONE);
+  EXPECT_TRUE(ui.messages.empty());
+  g_nextRandom = 1;
+  CEncryptionSettings settings;
+  EXPECT_TRUE(settings.Save(P("zde.tmp")));
+  g_nextRandom = 1;
+  std::vector<uint8_t> digest = m_key;
+  EXPECT_EQ(DecryptOneFile(ui, P("a.txt.~de"), digest.data(), nullptr), DECRYPT_DONE);
+
+  EXPECT_EQ(ReadText(P("a.txt")), "plain text of a");
+  EXPECT_EQ(ReadText(victim), "not yours");
+  EXPECT_EQ(ModeOf(victim), 0644u);
+}
+
+TEST_F(HostileFolder, AFileWithHardLinksIsNotProtected) {
+  WriteText(P("a.txt"), "shared content");
+  ASSERT_EQ(::link(P("a.txt").c_str(), P("other-name.txt").c_str()), 0);
+  FakeGuardUi ui;
+  EXPECT_EQ(EncryptOneFile(ui, P("a.txt"), m_key.data(), 6, nullptr), ENCRYPT_FAILED);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find("has 2 hard links"), std::string::npos) << ui.messages[0];
+  EXPECT_EQ(ReadText(P("other-name.txt")), "shared content");
+  EXPECT_EQ(ReadText(P("a.txt")), "shared content");
+  EXPECT_FALSE(Exists(P("a.txt.~de")));
+}
+
+TEST_F(HostileFolder, AFileChangedWhileItIsProtectedIsKeptAndTheRunFails) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> change;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"appended.txt",
+       [](const std::string& path) {
+         FILE* f = std::fopen(path.c_str(), "ab");
+         ASSERT_NE(f, nullptr);
+         std::fputs(" and more", f);
+         ASSERT_EQ(std::fclose(f), 0);
+       },
+       "first version and more"},
+      {"replaced.txt",
+       [this](const std::string& path) {
+         // An editor saving by rename: a new file takes the name.
+         WriteText(P("editor.tmp"), "second version");
+         ASSERT_EQ(::rename(P("editor.tmp").c_str(), path.c_str()), 0);
+       },
+       "second version"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = P(c.name);
+    WriteText(path, "first version");
+    SteppingProgress progress([&](int step) {
+      if (step == 0) c.change(path);
+    });
+    FakeGuardUi ui;
+    EXPECT_EQ(EncryptOneFile(ui, path, m_key.data(), 6, &progress), ENCRYPT_FAILED);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find("changed while it was being protected"), std::string::npos);
+    EXPECT_EQ(ReadText(path), c.expected);
+    EXPECT_FALSE(Exists(ProtectedPathOf(path)));
+    EXPECT_TRUE(TempNames(Dir()).empty());
+  }
+}
+
+TEST_F(HostileFolder, ARestoredPrivateFileIsNeverReadableByOthersAndKeepsItsTime) {
+  const mode_t oldMask = ::umask(0);  // the loosest umask a user could have
+  WriteBytes(P("secret.txt"), TextLike(300000));
+  ASSERT_EQ(::chmod(P("secret.txt").c_str(), 0600), 0);
+  const struct timespec times[2] = {{1000000000, 0}, {1234567890, 500}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, P("secret.txt").c_str(), times, 0), 0);
+  FakeGuardUi ui;
+  ASSERT_EQ(EncryptOneFile(ui, P("secret.txt"), m_key.data(), 6, nullptr), ENCRYPT_DONE);
+  EXPECT_EQ(ModeOf(P("secret.txt.~de")), 0600u);
+
+  std::vector<std::string> exposed;
+  int samples = 0;
+  SteppingProgress progress([&](int) {
+    for (const std::string& name : ListNames(Dir())) {
+      struct stat st {};
+      if (::lstat(P(name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      ++samples;
+      if (st.st_mode & 077) exposed.push_back(name);
+    }
+  });
+  std::vector<uint8_t> digest = m_key;
+  EXPECT_EQ(DecryptOneFile(ui, P("secret.txt.~de"), digest.data(), &progress), DECRYPT_DONE);
+  ::umask(oldMask);
+  EXPECT_GT(samples, 1);
+  EXPECT_TRUE(exposed.empty()) << exposed.front();
+  EXPECT_EQ(ModeOf(P("secret.txt")), 0600u);
+  struct stat st {};
+  ASSERT_EQ(::stat(P("secret.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+}
+
+TEST_F(HostileFolder, SettingsFilesOthersCouldHaveWrittenAreNotOffered) {
+  // The folder's name is not UTF-8 (Latin-1 "work" with an o-umlaut): "Use last password"
+  // works there all the same.
+  const std::string folder = P("w\xF6rk");
+  MakeFolder(folder);
+  WriteText(folder + "/a.txt", "a");
+  CEncryptionSettings mine;
+  mine.SetDigest(KeyOf("my key").data());
+  ASSERT_TRUE(mine.Save(folder + "/zde.tmp"));
+  auto flagsOffered = [&] {
+    FakeGuardUi ui;
+    ui.settingsAnswers.push_back(CancelDialog());
+    ProtectSettings result;
+    SettleProtectSettings(ui, ProtectKind::Selection, {folder + "/a.txt"}, result);
+    return ui.settingsShown.empty() ? -1 : ui.settingsShown[0].flags;
+  };
+  EXPECT_EQ(flagsOffered() & SETTINGS_NO_LAST, 0);
+
+  ASSERT_EQ(::chmod((folder + "/zde.tmp").c_str(), 0620), 0);  // group-writable
+  EXPECT_NE(flagsOffered() & SETTINGS_NO_LAST, 0);
+  ASSERT_EQ(::chmod((folder + "/zde.tmp").c_str(), 0600), 0);
+
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "a settings file of another owner needs root to make (chown)";
+  }
+  ASSERT_EQ(::chown((folder + "/zde.tmp").c_str(), 65534, 65534), 0);
+  EXPECT_NE(flagsOffered() & SETTINGS_NO_LAST, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HostileFolder, APlainFileLeftByAKilledWipeIsWipedByTheNextRunEvenWithNothingToDo) {
+  // Moved aside by a wipe whose process is gone (no process has that id).
+  const std::string left = P(".vgtmp.notes.txt.999999999-00000000000000aaw");
+  WriteText(left, std::string(200, 'p'));
+  const int watch = ::open(left.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  FakeGuardUi ui;
+  EXPECT_EQ(DecryptFileList(ui, {P("nothing-here.txt.~de")}), 0);
+  EXPECT_FALSE(Exists(left));
+  char head[19] = {};
+  ASSERT_EQ(::pread(watch, head, sizeof head, 0), 19);
+  ::close(watch);
+  EXPECT_EQ(std::string_view(head, 19), kWipeMarker);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HostileFolder, ATargetThatCannotBeReadStillGetsTheOverwriteQuestion) {
+  // A name that exists but does not read as a file: a link to nowhere (a file without
+  // read permission is the same case for anyone but root).
+  WriteText(P("a.txt"), "plain");
+  ASSERT_EQ(::symlink(P("nowhere").c_str(), P("a.txt.~de").c_str()), 0);
+  FakeGuardUi ui;
+  ui.messageAnswers = {MSG_NO};
+  const auto key = KeyOf("pw");
+  EXPECT_EQ(EncryptFileList(ui, {P("a.txt")}, key.data(), 6, ""), 0);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find("already existed"), std::string::npos);
+  EXPECT_EQ(ReadText(P("a.txt")), "plain");
+  char target[64] = {};
+  EXPECT_GT(::readlink(P("a.txt.~de").c_str(), target, sizeof target - 1), 0);
+}
+
+}  // namespace
