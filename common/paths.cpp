@@ -74,7 +74,7 @@ std::string WithTrailingSlash(std::string_view path) {
 
 std::string WithoutTrailingSlash(std::string_view path) {
   std::string s(TrimSlashes(path));
-  if (s.empty() && !path.empty()) s = "/";
+  if (s.empty() && !path.empty()) s.push_back('/');
   return s;
 }
 

@@ -149,7 +149,7 @@ SysError SyncPath(const std::string& path) {
 
 SysError SyncParentFolder(const std::string& path) {
   std::string folder = ParentFolder(path);
-  if (folder.empty()) folder = ".";
+  if (folder.empty()) folder.push_back('.');
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return {errno, folder};
   SysError e;

@@ -156,7 +156,13 @@ std::string ItemStatusText(const CGuardItem& item) {
 }
 
 std::string ItemTypeText(const CGuardItem& item) {
-  return item.IsFolder() ? std::string("_Dir") : "." + PathExtension(item.m_path);
+  if (item.IsFolder()) return "_Dir";
+  const std::string extension = PathExtension(item.m_path);
+  std::string text;
+  text.reserve(extension.size() + 1);
+  text += '.';
+  text += extension;
+  return text;
 }
 
 CExplorerDoc::CExplorerDoc() {

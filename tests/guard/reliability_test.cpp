@@ -26,7 +26,7 @@ class KillLoop : public GuardTest {
     GuardTest::SetUp();
     const size_t sizes[] = {0, 1, 1040, 70000, 300000, 900000};
     for (size_t i = 0; i < std::size(sizes); ++i) {
-      const std::string name = "f" + std::to_string(i) + (i % 2 ? ".txt" : ".bin");
+      const std::string name = std::to_string(i).append(i % 2 ? ".txt" : ".bin");
       m_originals[name] = i % 2 ? TextLike(sizes[i], static_cast<uint32_t>(i))
                                 : RandomBytes(sizes[i], static_cast<uint32_t>(i));
       WriteBytes(P(name), m_originals[name]);

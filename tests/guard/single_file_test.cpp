@@ -155,7 +155,7 @@ TEST_F(SingleFile, WipeNeverGoesThroughALinkNorOpensAFifo) {
 TEST_F(SingleFile, ProtectThenRestoreRoundTripsAroundTheBufferSizes) {
   FakeGuardUi ui;
   for (size_t size : {0u, 1u, 15u, 16u, 1023u, 1024u, 1039u, 1040u, 1041u, 100000u}) {
-    const std::string name = "f" + std::to_string(size) + ".txt";
+    const std::string name = std::to_string(size).append(".txt");
     const auto content = TextLike(size, static_cast<uint32_t>(size));
     WriteBytes(P(name), content);
     ASSERT_EQ(Protect(name, ui), ENCRYPT_DONE) << size;

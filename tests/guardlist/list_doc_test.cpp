@@ -201,7 +201,8 @@ TEST_F(ListDoc, AFailedStoreIsReportedAndTheOldListStays) {
   EXPECT_FALSE(doc.Store(P("nowhere/my.dlt"), &why));
   EXPECT_NE(why.find(P("nowhere/my.dlt")), std::string::npos) << why;
   // The disk fills during the save of a larger list.
-  for (int i = 0; i < 3000; ++i) doc.m_items.push_back(CGuardItem(P("f" + std::to_string(i)), 0));
+  for (int i = 0; i < 3000; ++i)
+    doc.m_items.push_back(CGuardItem(P(std::to_string(i).append(".f")), 0));
   const int rc = RunInChild([&] {
     ::signal(SIGXFSZ, SIG_IGN);
     struct rlimit lim {
