@@ -66,6 +66,10 @@ bench "vellumguard -j 1" "$prep_plain" "$cli protect -r -q --yes -j 1 --password
 bench "vellumguard -j $cores" "$prep_plain" "$cli protect -r -q --yes -j $cores --password-file $work/pw $w"
 bench "gpg -z 6 (of a tar)" "$prep_plain; rm -f $work/out.gpg" \
   "tar -C $w -cf - . | gpg --batch --yes --quiet --symmetric --cipher-algo AES256 --compress-algo zlib -z 6 --pinentry-mode loopback --passphrase-file $work/pw -o $work/out.gpg"
+bench "vellumguard -j 1 --level 1" "$prep_plain" \
+  "$cli protect -r -q --yes -j 1 --level 1 --password-file $work/pw $w"
+bench "gpg -z 1 (of a tar)" "$prep_plain; rm -f $work/out1.gpg" \
+  "tar -C $w -cf - . | gpg --batch --yes --quiet --symmetric --cipher-algo AES256 --compress-algo zlib -z 1 --pinentry-mode loopback --passphrase-file $work/pw -o $work/out1.gpg"
 bench "7z -mx=1 -mhe=on" "$prep_plain; rm -f $work/out.7z" \
   "$sevenzip a -bd -bso0 -mx=1 -mhe=on -p\$(cat $work/pw) $work/out.7z $w"
 bench "age (of a tar)" "$prep_plain; rm -f $work/out.age" \
