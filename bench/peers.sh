@@ -21,9 +21,12 @@ while [ $# -gt 0 ]; do
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-cmake -S . -B build-peers -G Ninja -DCMAKE_BUILD_TYPE=Release -DVG_BUILD_GUI=OFF -DVG_BUILD_TESTS=OFF >/dev/null
-cmake --build build-peers --target vellumguard-cli >/dev/null
-cli=$PWD/build-peers/cli/vellumguard-cli
+build=${VG_BUILD_DIR:-build-peers}  # VG_BUILD_DIR: an existing Release build to use instead
+if [ -z "${VG_BUILD_DIR:-}" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVG_BUILD_GUI=OFF -DVG_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" --target vellumguard-cli >/dev/null
+fi
+cli=$PWD/$build/cli/vellumguard-cli
 sevenzip=$(command -v 7z || command -v 7zz || true)
 [ -n "$sevenzip" ] || { echo "missing 7z or 7zz" >&2; exit 2; }
 for t in hyperfine gpg age age-keygen openssl gzip tar; do

@@ -53,7 +53,7 @@ class CFileCodec {
   uint8_t m_keyDigest[32] = {};
   int32_t m_usePasswordText = 1;
   // Deflate and inflate with zlib alone even where the build has ISA-L (which restores
-  // every file and protects at levels 1 to 3 several times faster). Both engines read
+  // every file and protects at level 1 several times faster). Both engines read
   // each other's files and give the same result for every input; tests compare them.
   bool m_zlibOnly = false;
 

@@ -1,4 +1,5 @@
-// ISA-L's deflate (levels 1 to 3) and inflate, built only with VG_WITH_ISAL.
+// ISA-L's deflate (its levels 1 to 3; the codec uses level 1) and inflate, built only
+// with VG_WITH_ISAL.
 #include "engine/digest.h"
 #include "engine/file_codec.h"
 #include "engine/zlib_engines.h"

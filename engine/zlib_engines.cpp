@@ -119,7 +119,7 @@ bool FastBuiltIn() {
 }
 
 bool FastDeflates(int level) {
-  return FastBuiltIn() && level >= 1 && level <= 3;
+  return FastBuiltIn() && level == 1;
 }
 
 uint32_t Adler32(uint32_t adler, const uint8_t* p, size_t n) {

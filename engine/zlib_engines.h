@@ -1,7 +1,7 @@
 #pragma once
 // The deflate and inflate engines behind the file codec: zlib, and Intel's ISA-L when the
 // build has it (VG_WITH_ISAL). ISA-L inflates every zlib stream several times faster and
-// deflates the fast levels several times faster at nearly the same size; the streams
+// deflates level 1 several times faster at nearly the same size; the streams
 // either writes are standard zlib streams that both read. Internal to the engine.
 //
 // Deflate works in pieces: each piece is raw deflate primed with the 32 KiB before it as
@@ -23,7 +23,9 @@ namespace vg::zengine {
 // True when ISA-L is built in.
 bool FastBuiltIn();
 
-// True when level is deflated by ISA-L in this build (unless the caller asks for zlib).
+// True when level is deflated by ISA-L in this build (unless the caller asks for zlib):
+// level 1 only. At its levels 2 and 3 ISA-L's output is 5 to 6% larger than zlib's on
+// executables and libraries (docs/PERFORMANCE.md), so zlib keeps them.
 bool FastDeflates(int level);
 
 // Adler-32 of p[0..n) continued from adler (1 for a fresh sum).
