@@ -47,8 +47,10 @@ std::string ParentFolder(std::string_view path) {
 
 std::string LastPathComponent(std::string_view path) {
   const std::string_view p = TrimSlashes(path);
+  // The root names itself; an entry directly below it is named without the separator.
+  if (p.empty() && !path.empty()) return "/";
   const size_t pos = p.rfind('/');
-  if (pos == std::string_view::npos || pos == 0) return std::string(p);
+  if (pos == std::string_view::npos) return std::string(p);
   return std::string(p.substr(pos + 1));
 }
 
@@ -110,6 +112,14 @@ static bool MakeFolders(const std::string& path) {
   return IsFolder(path);
 }
 
+bool IsPortableProgramFolder(const std::string& folder) {
+  if (folder.empty() || ::access(folder.c_str(), W_OK) != 0) return false;
+  // The install rules put the programs in PREFIX/bin and the documentation in
+  // PREFIX/VG_INSTALL_DOCDIR.
+  const std::string prefix = ParentFolder(WithoutTrailingSlash(folder));
+  return prefix.empty() || !IsFolder(JoinPath(prefix, VG_INSTALL_DOCDIR));
+}
+
 std::string ProgramFolder() {
   if (const char* home = std::getenv("VELLUMGUARD_HOME"); home && *home) {
     const std::string folder = WithTrailingSlash(home);
@@ -117,7 +127,7 @@ std::string ProgramFolder() {
     return folder;
   }
   const std::string exeFolder = ParentFolder(ProgramPath());
-  if (!exeFolder.empty() && ::access(exeFolder.c_str(), W_OK) == 0) return exeFolder;
+  if (IsPortableProgramFolder(exeFolder)) return exeFolder;
   std::string data;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
     data = xdg;

@@ -19,8 +19,8 @@ uint64_t FileLength(const std::string& path);
 // Drops trailing "/", then keeps the text up to and including the last "/" (empty when
 // there is none): "/a/b/" and "/a/b.txt" both give "/a/".
 std::string ParentFolder(std::string_view path);
-// Drops trailing "/", then the text after the last "/"; the whole text when the last "/"
-// is the first character or there is none.
+// Drops trailing "/", then the text after the last "/" ("/home" gives "home"); the whole
+// text when there is none, and "/" for the root itself.
 std::string LastPathComponent(std::string_view path);
 // Drops trailing "/", then the text after the last dot; the whole text when the last dot
 // is the first character or there is none.
@@ -36,9 +36,13 @@ std::string UserName();
 std::string CurrentFolder();
 std::string ProgramPath();
 // Where the default settings, the state file and list scratch data live, with a trailing
-// "/": $VELLUMGUARD_HOME when set, else the program's folder when writable, else
-// $XDG_DATA_HOME/Vellumguard/ (created on first use).
+// "/": $VELLUMGUARD_HOME when set, else the program's folder when it is a portable copy,
+// else $XDG_DATA_HOME/Vellumguard/ (created on first use).
 std::string ProgramFolder();
+// True when folder holds an unpacked, portable copy of the programs: writable, and not
+// the bin folder of an installation (one with the documentation folder beside it, such
+// as /usr/bin, which is writable when root runs the program).
+bool IsPortableProgramFolder(const std::string& folder);
 
 // The protected file of a plain file, and the plain file of a protected file.
 std::string ProtectedPathOf(std::string_view plain);

@@ -7,9 +7,7 @@
 #include "explorer/file_list_model.h"
 #include "explorer/shell_list_ctrl.h"
 #include "explorer/shell_menu.h"
-#include "guard/file_collector.h"
-#include "guard/file_list_driver.h"
-#include "guard/guard_item.h"
+#include "guard/guard_command.h"
 #include "guard/protect_settings.h"
 
 #include <QAction>
@@ -34,7 +32,6 @@ constexpr char kEncryptAllQuestion[] =
     "Do you want to encrypt all files and folders in folder \"%s\"?";
 constexpr char kDecryptAllQuestion[] =
     "Do you want to decrypt all files and folders in folder \"%s\"?";
-constexpr char kSubfoldersQuestion[] = "Do you want to decrypt all files in subfolders?";
 
 std::string Native(const QString& path) {
   return QFile::encodeName(path).toStdString();
@@ -117,6 +114,9 @@ CBottomListView::CBottomListView(INavigator* navigator, GuardUiFactory guardUi, 
   m_list->SetGuardUi(m_guardUi);
   m_list->SetupList();
   m_list->MenuHook = [this](int phase, QMenu* popup) { MenuHook(phase, popup); };
+  if (m_navigator) {
+    m_list->SetListOpener([this](const QString& path) { return m_navigator->OpenListFile(path); });
+  }
   m_list->ListModel()->SetHeadings({QStringLiteral("Name"), QStringLiteral("Size"),
                                     QStringLiteral("Type"), QStringLiteral("Time"),
                                     QStringLiteral("Properties")});
@@ -347,43 +347,23 @@ void CBottomListView::EncryptSelection() {
   if (s.plainFiles + s.folders == 0 || !m_guardUi) return;
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return;
-  std::vector<std::string> selected;
-  for (const QString& p : s.paths) selected.push_back(Native(p));
-  ProtectSettings settings;
-  if (!SettleProtectSettings(*ui, ProtectKind::Selection, selected, settings)) return;
-  std::vector<std::string> files;
-  for (const std::string& p : selected) {
-    const bool folder = !p.empty() && p.back() == '/';
-    CGuardItem item(p, folder ? 1 : 0);
-    if (folder) {
-      item.m_subfolders = settings.encryptSubfolders ? 1 : 0;
-      item.m_includeMask = settings.includeMask;
-      item.m_excludeMask = settings.excludeMask;
-    }
-    CollectFilesToEncrypt(files, item);
-  }
-  if (!files.empty())
-    EncryptFileList(*ui, files, settings.digest, settings.level, settings.noZipMask);
-  m_list->RefreshCheck();
+  GuardCommand command;
+  command.verb = GuardVerb::Protect;
+  for (const QString& p : s.paths) command.paths.push_back(Native(p));
+  ReportRun(RunGuardCommand(*ui, command));
 }
 
 void CBottomListView::DecryptSelection() {
   const FileSelection s = Selection();
   if (s.paths.isEmpty() || !m_guardUi) return;
-  std::vector<std::string> files;
-  for (const QString& p : s.paths) {
-    const std::string path = Native(p);
-    const bool folder = !path.empty() && path.back() == '/';
-    // A selected folder gives only the protected files directly inside it.
-    CGuardItem item(path, folder ? 1 : 0);
-    item.m_subfolders = 0;
-    CollectFilesToDecrypt(files, item);
-  }
-  if (files.empty()) return;
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return;
-  DecryptFileList(*ui, files);
-  m_list->RefreshCheck();
+  // A selected folder gives only the protected files directly inside it.
+  GuardCommand command;
+  command.verb = GuardVerb::Restore;
+  command.subfolders = RestoreSubfolders::Never;
+  for (const QString& p : s.paths) command.paths.push_back(Native(p));
+  ReportRun(RunGuardCommand(*ui, command));
 }
 
 void CBottomListView::EncryptFolder() {
@@ -394,17 +374,11 @@ void CBottomListView::EncryptFolder() {
   if (ui->ShowMessage(FormatText(kEncryptAllQuestion, {folder}), MsgIcon::Question,
                       MsgButtons::YesNo) != MSG_YES)
     return;
-  ProtectSettings settings;
-  if (!SettleProtectSettings(*ui, ProtectKind::WholeFolder, {folder}, settings)) return;
-  CGuardItem item(folder, 1);
-  item.m_subfolders = settings.encryptSubfolders ? 1 : 0;
-  item.m_includeMask = settings.includeMask;
-  item.m_excludeMask = settings.excludeMask;
-  std::vector<std::string> files;
-  CollectFilesToEncrypt(files, item);
-  if (!files.empty())
-    EncryptFileList(*ui, files, settings.digest, settings.level, settings.noZipMask);
-  m_list->RefreshCheck();
+  GuardCommand command;
+  command.verb = GuardVerb::Protect;
+  command.kind = ProtectKind::WholeFolder;
+  command.paths = {folder};
+  ReportRun(RunGuardCommand(*ui, command));
 }
 
 void CBottomListView::DecryptFolder() {
@@ -416,17 +390,17 @@ void CBottomListView::DecryptFolder() {
                       MsgButtons::YesNo) != MSG_YES)
     return;
   // The question about subfolders comes only when there are some.
-  bool subfolders = false;
-  if (HasSubfolder(folder)) {
-    subfolders =
-        ui->ShowMessage(kSubfoldersQuestion, MsgIcon::Question, MsgButtons::YesNo) == MSG_YES;
-  }
-  CGuardItem item(folder, 1);
-  item.m_subfolders = subfolders ? 1 : 0;
-  std::vector<std::string> files;
-  CollectFilesToDecrypt(files, item);
-  if (!files.empty()) DecryptFileList(*ui, files);
-  m_list->RefreshCheck();
+  GuardCommand command;
+  command.verb = GuardVerb::Restore;
+  command.subfolders = RestoreSubfolders::AskWhenAny;
+  command.paths = {WithTrailingSlash(folder)};
+  ReportRun(RunGuardCommand(*ui, command));
+}
+
+void CBottomListView::ReportRun(const GuardOutcome& outcome) {
+  if (!outcome.declined) m_list->RefreshCheck();
+  const std::string text = OutcomeText(outcome);
+  if (!text.empty()) emit GuardRunFinished(QString::fromStdString(text));
 }
 
 void CBottomListView::NewFolder() {

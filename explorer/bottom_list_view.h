@@ -12,6 +12,7 @@
 
 class EListCtrl;
 class QMenu;
+struct GuardOutcome;
 
 // The pane's own commands (menu 132).
 enum FileListCommand : int {
@@ -63,12 +64,16 @@ class CBottomListView : public QWidget, public ICommandTarget {
 
  signals:
   void SelectionChanged();
+  // A protect or restore command ended; text says what happened ("Protected 3 of 4
+  // files; 1 skipped"), for the status bar.
+  void GuardRunFinished(const QString& text);
 
  private:
   void EncryptSelection();
   void DecryptSelection();
   void EncryptFolder();
   void DecryptFolder();
+  void ReportRun(const GuardOutcome& outcome);
   void NewFolder();
   void ShowBackgroundMenu();
   void RunShellOffset(const QStringList& objects, int offset);

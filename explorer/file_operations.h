@@ -67,8 +67,15 @@ enum class PasteMode { Copy, Move };
 FileOpResult PasteFiles(const QStringList& sources, const QString& targetFolder, PasteMode mode,
                         IFileOpUi& ui);
 
-// Moves every path to the desktop's trash.
+// Moves every path to the desktop's trash. The home trash is made first when missing
+// (with its data folder, mode 0700); a path that cannot be trashed is reported and stays
+// where it was.
 FileOpResult MoveToTrash(const QStringList& paths, IFileOpUi& ui);
+// The freedesktop home trash, $XDG_DATA_HOME/Trash (~/.local/share/Trash by default).
+QString HomeTrashFolder();
+// Creates the home trash with its "files" and "info" folders when missing; false with the
+// folder and the reason in error when it cannot.
+bool EnsureHomeTrash(QString* error);
 
 // The operating system's reason for errno err, for messages.
 QString ErrorText(int err);

@@ -145,6 +145,11 @@ void EListCtrl::NoteListed() {
   if (!FolderMtimeNs(m_currentFolder, m_listedMtimeNs)) m_listedMtimeNs = -1;
 }
 
+bool EListCtrl::FolderMtimeUnchanged() const {
+  qint64 mtime = 0;
+  return m_listedMtimeNs >= 0 && FolderMtimeNs(m_currentFolder, mtime) && mtime == m_listedMtimeNs;
+}
+
 bool EListCtrl::FolderUnchangedSinceListing() const {
   qint64 mtime = 0;
   if (m_listedMtimeNs < 0 || !FolderMtimeNs(m_currentFolder, mtime)) return false;
@@ -244,10 +249,16 @@ int EListCtrl::LongestLabelWidth() const {
 void EListCtrl::RefreshList(bool reread) {
   if (!m_initialized) return;
   if (reread) {
-    if (IsShowingDrives()) {
+    if (!m_currentFolder.isEmpty()) {
+      // The computer view keeps the folder it came from: a reread shows that folder again.
+      const bool leavesDrives = IsShowingDrives();
+      if (DisplayFolder(m_currentFolder)) {
+        if (leavesDrives) emit Command(ID_LIST_FOLDER_CHANGED);
+      } else if (leavesDrives) {
+        ShowDrives();  // that folder is gone: the volumes are read again instead
+      }
+    } else if (IsShowingDrives()) {
       ShowDrives();
-    } else if (!m_currentFolder.isEmpty()) {
-      DisplayFolder(m_currentFolder);
     }
   }
   ActiveView()->viewport()->update();
@@ -257,8 +268,11 @@ void EListCtrl::RefreshCheck() {
   if (!m_initialized || m_comparing || m_currentFolder.isEmpty()) return;
   const FileEntryTable& entries = m_model->Entries();
   if (!entries.empty() && !entries.front().IsParentRow()) return;  // the computer view
-  if (m_watching && !m_dirty) return;                              // nothing happened in the folder
   if (IsEditing()) return;  // a reread now would throw the user's typing away
+  // The watcher sees local changes only; a change made on a network file system by
+  // another machine shows in the folder's modification time alone, so that one statx
+  // runs every second also while the watcher is quiet.
+  if (m_watching && !m_dirty && FolderMtimeUnchanged()) return;
   if (FolderUnchangedSinceListing()) {
     m_dirty = false;  // only contents or attributes changed: the names are the same
     return;
@@ -364,6 +378,13 @@ void EListCtrl::OpenPath(const QString& path, bool navigateFolders) {
 }
 
 void EListCtrl::OpenFile(const QString& fullPath) {
+  // A list file opens in this window as the guard list, as from the address bar; the
+  // extension is compared exactly, as there.
+  if (m_listOpener && fullPath.endsWith(QLatin1String(".dlt"), Qt::CaseSensitive) &&
+      QFileInfo(fullPath).isFile()) {
+    m_listOpener(fullPath);
+    return;
+  }
   QString path = fullPath;
   if (path.endsWith(QLatin1String(".~de")) && RestoreProtectedFile(path) != 0) path.chop(4);
   // Restored or not, the desktop opens what is there now.
@@ -463,6 +484,60 @@ bool EListCtrl::HandleKeyRelease(int key) {
   }
 }
 
+bool EListCtrl::HandleKeyPress(int key, Qt::KeyboardModifiers mods) {
+  if (IsEditing()) return false;
+  const bool backspace = key == Qt::Key_Backspace && mods == Qt::NoModifier;
+  const bool altUp = key == Qt::Key_Up && mods == Qt::AltModifier;
+  if (backspace || altUp) {
+    OpenParentFolder();
+    return true;
+  }
+  if (key == Qt::Key_Delete && mods == Qt::NoModifier) {
+    TrashSelection();
+    return true;
+  }
+  return false;
+}
+
+void EListCtrl::OpenParentFolder() {
+  if (IsShowingDrives() || m_currentFolder.isEmpty()) return;
+  // The way the ".." row goes: the parent folder, and from "/" the computer view.
+  const QString parent = ParentRowOnly(m_currentFolder).fullPath;
+  const QString child = Trimmed(m_currentFolder);
+  if (parent == QLatin1String(kComputerPath)) {
+    ShowDrives();
+  } else if (!DisplayFolder(parent)) {
+    return;
+  }
+  // The folder just left keeps the focus, so Enter goes back into it.
+  if (const int row = FindEntry(child); row >= 0) {
+    SelectRows({row});
+    SetFocusedRow(row);
+    ActiveView()->scrollTo(Model()->index(row, 0));
+  }
+  emit Command(ID_LIST_FOLDER_CHANGED);
+}
+
+void EListCtrl::TrashSelection() {
+  QStringList paths;
+  if (IsShowingDrives() || GetSelectedPaths(paths) == 0) return;
+  std::unique_ptr<IFileOpUi> ui = MakeFileOpUi(this, m_guardUi);
+  const QString what =
+      paths.size() == 1 ? QStringLiteral("\"%1\"").arg(QFileInfo(Trimmed(paths.first())).fileName())
+                        : QStringLiteral("these %1 items").arg(paths.size());
+  if (ui->Ask(QStringLiteral("Do you want to move %1 to the trash?").arg(what),
+              MsgButtons::YesNo) != MSG_YES)
+    return;
+  ui.reset();
+  // The context menu's own command, so both say the same when trashing fails.
+  CShellMenu menu;
+  menu.SetObjects(paths);
+  menu.SetUi(this, m_guardUi);
+  menu.InvokeOffset(CShellMenu::OFFSET_TRASH);
+  m_dirty = true;
+  RefreshCheck();
+}
+
 bool EListCtrl::HandleDrag(QObject* viewport, QEvent* event) {
   auto* drop = static_cast<QDropEvent*>(event);
   QAbstractItemView* view = viewport == ReportView()->viewport()
@@ -532,11 +607,22 @@ bool EListCtrl::HandleDrag(QObject* viewport, QEvent* event) {
 bool EListCtrl::eventFilter(QObject* watched, QEvent* event) {
   const bool isView = watched == ReportView() || watched == IconView();
   const bool isViewport = watched == ReportView()->viewport() || watched == IconView()->viewport();
+  if (isView && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    // A key acted on at its release must have been pressed here: a press that closed a
+    // message box (or ended an edit) leaves its release to this list.
+    if (!key->isAutoRepeat() && mods == Qt::NoModifier) m_pressedKey = key->key();
+    if (HandleKeyPress(key->key(), mods)) return true;
+  }
   if (isView && event->type() == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(event);
-    if (!key->isAutoRepeat() && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
-        HandleKeyRelease(key->key()))
-      return false;  // handled, and still passed on to the view
+    if (!key->isAutoRepeat() && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      const bool pressedHere = m_pressedKey == key->key();
+      m_pressedKey = 0;
+      if (pressedHere && HandleKeyRelease(key->key()))
+        return false;  // handled, and still passed on to the view
+    }
   }
   if (isViewport) {
     switch (event->type()) {

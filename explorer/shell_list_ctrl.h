@@ -74,6 +74,14 @@ class EListCtrl : public CSortListCtrl {
   const GuardUiFactory& GuardUi() const { return m_guardUi; }
   // Replaces the desktop's opener of files (tests record what would be opened).
   void SetOpener(FileOpener opener) { m_opener = std::move(opener); }
+  // Opens a list file (".dlt") as the window's guard list; unset, the desktop opens it.
+  void SetListOpener(std::function<bool(const QString& path)> opener) {
+    m_listOpener = std::move(opener);
+  }
+  // Backspace and Alt+Up: the parent folder (from "/" the computer view).
+  void OpenParentFolder();
+  // Delete: asks, then moves the selection to the trash as the context menu does.
+  void TrashSelection();
   // Copies or moves files into a folder as a drop or a paste does, then rereads.
   FileOpResult TransferFiles(const QStringList& sources, const QString& targetFolder,
                              PasteMode mode);
@@ -93,12 +101,14 @@ class EListCtrl : public CSortListCtrl {
   void Watch(const QString& folder);
   void NoteListed();
   bool FolderUnchangedSinceListing() const;
+  bool FolderMtimeUnchanged() const;
   void OnRenameRequested(int row, const QString& newName);
   void OnEditEnded();
   void OpenPath(const QString& path, bool navigateFolders);
   void OpenFile(const QString& path);
   int RestoreProtectedFile(const QString& path);
   bool HandleKeyRelease(int key);
+  bool HandleKeyPress(int key, Qt::KeyboardModifiers mods);
   bool HandleDrag(QObject* viewport, QEvent* event);
 
   CFileListModel* m_model = nullptr;
@@ -110,6 +120,7 @@ class EListCtrl : public CSortListCtrl {
   bool m_dirty = false;     // the watcher reported a change since the last check
   bool m_comparing = false;
   bool m_editEnded = false;
+  int m_pressedKey = 0;  // the last key pressed in the list and not yet released
   bool m_initialized = false;
   // The folder's modification time at the last listing and when that listing ran, so a
   // check can tell that no name can have changed without listing anything.
@@ -117,4 +128,5 @@ class EListCtrl : public CSortListCtrl {
   qint64 m_listedAtNs = 0;
   GuardUiFactory m_guardUi;
   FileOpener m_opener;
+  std::function<bool(const QString&)> m_listOpener;
 };

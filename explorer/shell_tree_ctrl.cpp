@@ -3,17 +3,25 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QStandardPaths>
+#include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <utility>
 
 const QString ShellTreeCtrl::kComputerPath = QStringLiteral("computer:///");
 
 namespace {
+
+// Changes come in bursts (a copy of many folders): one pass after the burst.
+constexpr int kChangeDelayMs = 150;
 
 const QString kHomeId = QStringLiteral("home");
 const QString kDesktopId = QStringLiteral("desktop");
@@ -162,9 +170,180 @@ bool StartsWithList(const TreeIdList& list, const TreeIdList& prefix) {
 
 ShellTreeCtrl::ShellTreeCtrl(QWidget* parent) : CLazyTreeCtrl(parent) {
   setIconSize(QSize(16, 16));
-  connect(this, &CLazyTreeCtrl::ChildrenLoaded, this, [this] {
-    if (m_selection) ContinueSelection();
+  m_watcher = new QFileSystemWatcher(this);
+  m_changeTimer = new QTimer(this);
+  m_changeTimer->setSingleShot(true);
+  m_changeTimer->setInterval(kChangeDelayMs);
+  m_revealTimer = new QTimer(this);
+  m_revealTimer->setSingleShot(true);
+  m_revealTimer->setInterval(0);
+  connect(m_revealTimer, &QTimer::timeout, this, &ShellTreeCtrl::RevealCurrent);
+  connect(m_changeTimer, &QTimer::timeout, this, &ShellTreeCtrl::OnFolderChanged);
+  connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
+    m_changedFolders.insert(path);
+    m_changeTimer->start();
   });
+  connect(this, &CLazyTreeCtrl::ChildrenLoaded, this, [this](QTreeWidgetItem* item) {
+    // The children of an open folder are in: from now on the folder is watched.
+    if (item != invisibleRootItem() && item->isExpanded()) Watch(PathOf(item));
+    if (m_selection) ContinueSelection();
+    if (m_reveal) RevealCurrentLater();
+  });
+  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    // Opened again after a while: what was read before may be out of date.
+    if (item->childCount() > 0 && !IsLoading(item) && !IsPlaceholder(item->child(0))) {
+      SyncChildren(item);
+      Watch(PathOf(item));
+    }
+  });
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_reveal = false; });
+}
+
+void ShellTreeCtrl::Watch(const QString& folder) {
+  if (folder.isEmpty()) return;
+  if (m_watchOrder.removeOne(folder)) {
+    m_watchOrder.append(folder);  // most recently expanded last
+    return;
+  }
+  while (m_watchOrder.size() >= kMaxWatches) m_watcher->removePath(m_watchOrder.takeFirst());
+  // Without inotify (or past its limits) the folder is simply not followed.
+  if (m_watcher->addPath(folder)) m_watchOrder.append(folder);
+}
+
+QStringList ShellTreeCtrl::WatchedFolders() const {
+  return m_watchOrder;
+}
+
+void ShellTreeCtrl::CollectItemsOf(QTreeWidgetItem* parent, const QString& path,
+                                   QList<QTreeWidgetItem*>& items) const {
+  // Only items on open branches: a closed folder is read again when it is opened.
+  for (int i = 0, n = parent->childCount(); i < n; ++i) {
+    QTreeWidgetItem* child = parent->child(i);
+    if (!child->isExpanded()) continue;
+    if (PathOf(child) == path) items.append(child);
+    CollectItemsOf(child, path, items);
+  }
+}
+
+void ShellTreeCtrl::OnFolderChanged() {
+  const QSet<QString> changed = std::exchange(m_changedFolders, {});
+  for (const QString& path : changed) {
+    QList<QTreeWidgetItem*> items;
+    CollectItemsOf(invisibleRootItem(), path, items);
+    if (items.isEmpty() || !QFileInfo(path).isDir()) {
+      m_watchOrder.removeOne(path);
+      m_watcher->removePath(path);
+    }
+    // One item's sync may delete another of the list (the same folder seen twice, one
+    // inside the other): look each up again before touching it.
+    for (QTreeWidgetItem* item : items) {
+      QList<QTreeWidgetItem*> still;
+      CollectItemsOf(invisibleRootItem(), path, still);
+      if (still.contains(item)) SyncChildren(item);
+    }
+  }
+}
+
+bool ShellTreeCtrl::SyncChildren(QTreeWidgetItem* item) {
+  if (!item || item == invisibleRootItem() || IsLoading(item)) return false;
+  const CShellTreeItem* shellItem = AsShellItem(item);
+  if (!shellItem || shellItem->IsLoop() || shellItem->Path().isEmpty()) return false;
+  FolderReadRequest request;
+  request.path = shellItem->Path();
+  request.showFiles = m_showFiles;
+  request.openHook = m_openHook;
+  CLoadProgress progress(nullptr);
+  FolderReadResult result = ReadFolderChildren(request, progress);
+  // A folder that is gone leaves with its parent's next sync; an unreadable one keeps
+  // what it showed.
+  if (result.status != FolderReadStatus::kRead) return false;
+
+  QSet<QString> fresh;
+  for (const TreeChildRecord& record : result.children) fresh.insert(record.id);
+  QTreeWidgetItem* current = currentItem();
+  bool selectionGone = false;
+  const bool quiet = m_quietSelection;
+  m_quietSelection = true;  // the tree's own fix-ups of the selection are reported to nobody
+  for (int i = item->childCount() - 1; i >= 0; --i) {
+    QTreeWidgetItem* child = item->child(i);
+    const CShellTreeItem* shellChild = AsShellItem(child);
+    if (shellChild && fresh.contains(shellChild->Id())) continue;
+    for (QTreeWidgetItem* at = current; at; at = at->parent())
+      if (at == child) selectionGone = true;
+    delete item->takeChild(i);
+  }
+  int pos = 0;
+  for (TreeChildRecord& record : result.children) {
+    int found = -1;
+    for (int i = pos, n = item->childCount(); i < n; ++i) {
+      const CShellTreeItem* shellChild = AsShellItem(item->child(i));
+      if (shellChild && shellChild->Id() == record.id) {
+        found = i;
+        break;
+      }
+    }
+    if (found < 0) {
+      item->insertChild(pos, new CShellTreeItem(std::move(record)));
+    } else {
+      QTreeWidgetItem* kept = item->child(found);
+      if (found != pos) {
+        const bool expanded = kept->isExpanded();
+        item->insertChild(pos, item->takeChild(found));
+        kept->setExpanded(expanded);
+      }
+      // An unread folder's button follows the disk too.
+      if (kept->childCount() == 0 && !IsLoading(kept))
+        SetChildrenFlag(kept, record.hasChildren && !record.loop);
+    }
+    ++pos;
+  }
+  SetChildrenFlag(item, item->childCount() > 0);
+  if (selectionGone) setCurrentItem(item);
+  m_quietSelection = quiet;
+  return true;
+}
+
+void ShellTreeCtrl::RefreshSelected() {
+  QTreeWidgetItem* item = currentItem();
+  if (!item || IsLoading(item)) return;
+  if (item->childCount() > 0 || item->isExpanded()) {
+    SyncChildren(item);
+  } else if (const QString path = PathOf(item); !path.isEmpty() && !IsLoopItem(item)) {
+    // Not read yet: only its button can be out of date.
+    SetChildrenFlag(item, FolderHasSubfolders(QFile::encodeName(path).toStdString()));
+  }
+}
+
+void ShellTreeCtrl::RevealCurrentLater() {
+  m_reveal = true;
+  m_revealTimer->start();
+}
+
+void ShellTreeCtrl::RevealCurrent() {
+  QTreeWidgetItem* current = currentItem();
+  if (!m_reveal || !current) return;
+  executeDelayedItemsLayout();
+  const QRect rect = visualItemRect(current);
+  if (rect.isValid() && viewport()->rect().contains(rect)) return;
+  const int keepX = horizontalScrollBar()->value();
+  scrollToItem(current, QAbstractItemView::EnsureVisible);
+  horizontalScrollBar()->setValue(keepX);
+}
+
+void ShellTreeCtrl::wheelEvent(QWheelEvent* event) {
+  m_reveal = false;
+  CLazyTreeCtrl::wheelEvent(event);
+}
+
+void ShellTreeCtrl::resizeEvent(QResizeEvent* event) {
+  CLazyTreeCtrl::resizeEvent(event);
+  if (m_reveal) m_revealTimer->start();
+}
+
+void ShellTreeCtrl::updateGeometries() {
+  CLazyTreeCtrl::updateGeometries();
+  // A horizontal scroll bar that appears covers the bottom row.
+  if (m_reveal) m_revealTimer->start();
 }
 
 ShellTreeCtrl::~ShellTreeCtrl() = default;
@@ -312,7 +491,7 @@ bool ShellTreeCtrl::SelectIdList(const TreeIdList& target) {
 }
 
 bool ShellTreeCtrl::StartSelection(const TreeIdList& target, bool quiet) {
-  m_selection = PendingSelection{target, quiet, -1, ++m_selectionSerial};
+  m_selection = PendingSelection{target, quiet, -1, -1, ++m_selectionSerial};
   ContinueSelection();
   return true;
 }
@@ -338,12 +517,19 @@ void ShellTreeCtrl::ContinueSelection() {
           break;
         }
       }
+      if (!match && level != invisibleRootItem() && m_selection->syncedDepth < depth) {
+        // Perhaps made after its folder was read: read that folder again, once.
+        m_selection->syncedDepth = static_cast<int>(depth);
+        if (SyncChildren(level)) continue;
+      }
       if (!match) break;  // not in the tree: stop where the match ended
       if (depth + 1 == target.size()) {
         m_quietSelection = m_selection->quiet;
         setCurrentItem(match);  // raises the selection change like a click
         m_quietSelection = false;
-        scrollToItem(match);
+        m_reveal = true;
+        RevealCurrent();
+        RevealCurrentLater();
         break;
       }
       if (!match->isExpanded() || match->childCount() == 0) {
@@ -357,6 +543,9 @@ void ShellTreeCtrl::ContinueSelection() {
           waiting = true;  // resumes when its children are in
           break;
         }
+      } else if (IsLoading(match)) {
+        waiting = true;  // opened by an earlier selection and still being read
+        break;
       }
       level = match;
       ++depth;
@@ -373,11 +562,18 @@ void ShellTreeCtrl::ContinueSelection() {
 
 void ShellTreeCtrl::mousePressEvent(QMouseEvent* event) {
   m_selection.reset();
+  m_reveal = false;
   CLazyTreeCtrl::mousePressEvent(event);
 }
 
 void ShellTreeCtrl::keyPressEvent(QKeyEvent* event) {
   m_selection.reset();
+  m_reveal = false;
+  if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::NoModifier) {
+    RefreshSelected();
+    event->accept();
+    return;
+  }
   CLazyTreeCtrl::keyPressEvent(event);
 }
 

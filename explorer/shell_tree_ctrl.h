@@ -10,6 +10,7 @@
 #include <QFileIconProvider>
 #include <QHash>
 #include <QIcon>
+#include <QSet>
 #include <QStringList>
 
 #include <cstdint>
@@ -23,6 +24,8 @@
 // the computer, and a folder's name everywhere else. A path parses to the list below the
 // file system root: "/usr/share" is {"/", "usr", "share"}.
 using TreeIdList = QStringList;
+
+class QFileSystemWatcher;
 
 class ShellTreeCtrl : public CLazyTreeCtrl {
   Q_OBJECT
@@ -60,6 +63,18 @@ class ShellTreeCtrl : public CLazyTreeCtrl {
   bool IsLoopItem(const QTreeWidgetItem* item) const;
   QIcon IconFor(TreeItemKind kind) const;
 
+  // Reads an item's folder again and brings its children in line with the disk: new
+  // folders appear in their place, vanished ones go, the rest keep their own children and
+  // state. Runs on this thread; a selection inside a vanished folder moves to the item
+  // quietly. False when the item has no folder or is still being read.
+  bool SyncChildren(QTreeWidgetItem* item);
+  // F5: the selected item's children as the disk has them now.
+  void RefreshSelected();
+  // The folders watched for changes, at most kMaxWatches (the least recently expanded go
+  // first).
+  QStringList WatchedFolders() const;
+  static constexpr int kMaxWatches = 64;
+
   // Called on the worker just before a folder is opened; a non-zero errno fails it.
   void SetOpenHook(std::function<int(const std::string& folder)> hook) {
     m_openHook = std::move(hook);
@@ -72,16 +87,28 @@ class ShellTreeCtrl : public CLazyTreeCtrl {
   // The user taking over ends a selection that is still waiting for a level.
   void mousePressEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void updateGeometries() override;
 
  private:
   struct PendingSelection {
     TreeIdList target;
     bool quiet = false;
     int expandedDepth = -1;  // deepest level this selection expanded
+    int syncedDepth = -1;    // deepest level this selection read again from the disk
     uint64_t serial = 0;
   };
 
   bool StartSelection(const TreeIdList& target, bool quiet);
+  void Watch(const QString& folder);
+  void OnFolderChanged();
+  void CollectItemsOf(QTreeWidgetItem* parent, const QString& path,
+                      QList<QTreeWidgetItem*>& items) const;
+  // Keeps the item a selection ended on in view until the user scrolls or clicks: the
+  // pane's size and the scroll bars settle only after the window is shown.
+  void RevealCurrentLater();
+  void RevealCurrent();
   void ContinueSelection();
   std::vector<TreeChildRecord> TopLevelRecords() const;
   QIcon MakeIcon(TreeItemKind kind) const;
@@ -96,4 +123,10 @@ class ShellTreeCtrl : public CLazyTreeCtrl {
   bool m_continuing = false;
   uint64_t m_selectionSerial = 0;
   std::function<int(const std::string&)> m_openHook;
+  QFileSystemWatcher* m_watcher = nullptr;
+  QStringList m_watchOrder;  // least recently expanded first
+  QSet<QString> m_changedFolders;
+  QTimer* m_changeTimer = nullptr;  // gathers a burst of changes into one pass
+  QTimer* m_revealTimer = nullptr;
+  bool m_reveal = false;
 };

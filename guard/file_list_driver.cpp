@@ -110,7 +110,7 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
 }
 
 int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const uint8_t* digest,
-                    int level, const std::string& noZipMask) {
+                    int level, const std::string& noZipMask, const ListStepObserver& observer) {
   if (paths.empty() || !IsUsableDigest(digest)) return 0;
   std::string noZip = noZipMask;
   NormalizeProtectParameters(level, noZip);
@@ -123,6 +123,7 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
   for (const FileEntry& entry : entries) {
     if (progress && progress->IsCancelled()) break;
     const ListStep step = EncryptListEntry(ui, progress.get(), entry, digest, level, noZip);
+    if (observer) observer(entry, step);
     if (step == ListStep::Done) ++count;
     if (step == ListStep::Stop) break;
   }
@@ -131,7 +132,8 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
   return count;
 }
 
-int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths) {
+int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
+                    const ListStepObserver& observer) {
   if (paths.empty()) return 0;
   const std::vector<FileEntry> entries = PrepareDecryptEntries(paths);
   if (entries.empty()) return 0;
@@ -144,6 +146,7 @@ int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths) {
   for (const FileEntry& entry : entries) {
     if (progress && progress->IsCancelled()) break;
     const ListStep step = DecryptListEntry(ui, progress.get(), entry, digest);
+    if (observer) observer(entry, step);
     if (step == ListStep::Done) ++count;
     if (step == ListStep::Stop) break;
   }

@@ -7,6 +7,7 @@
 // preparation and the steps; it must serialise the calls into IGuardUi and the progress
 // window, and share one digest buffer between restore steps under a lock.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,12 +44,17 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
 ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
                           uint8_t digest[32]);
 
+// Told after every entry a run processed, with what became of it; for callers that report
+// on the run afterwards.
+using ListStepObserver = std::function<void(const FileEntry& entry, ListStep step)>;
+
 // Protects the files of paths with the key digest, level and no-zip mask; returns how
 // many were protected. Returns 0 without any window when paths is empty, the digest is
 // null or its first three bytes are zero, or nothing is left after dropping protected
 // and settings files.
 int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const uint8_t* digest,
-                    int level, const std::string& noZipMask);
+                    int level, const std::string& noZipMask, const ListStepObserver& observer = {});
 // Restores the "*.~de" files of paths; the first file that needs a key asks for the
 // password. Returns how many were restored. A cancelled password prompt ends the run.
-int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths);
+int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
+                    const ListStepObserver& observer = {});

@@ -12,6 +12,9 @@ class INavigator {
   virtual ~INavigator() = default;
   // Makes every pane other than the origin show the folder.
   virtual void NavigateTo(const QString& path, NavSource source) = 0;
+  // Opens a list file as the window's guard list ("save changes?" first), as the address
+  // bar does. False when nothing was opened (the user was told why, or cancelled).
+  virtual bool OpenListFile(const QString& /*path*/) { return false; }
 };
 
 // A command's state as an update handler leaves it.

@@ -39,16 +39,9 @@ bool CDocManager::OpenDocumentFile(const QString& path) {
   if (!m_document->PathName().isEmpty() && QFileInfo(m_document->PathName()) == QFileInfo(absolute))
     return true;
   if (!m_document->SaveModified(m_owner)) return false;
-  const bool wasModified = m_document->IsModified();
-  if (!m_document->OnOpenDocument(absolute)) {
-    // The user has been told what failed. A document left unchanged keeps its state;
-    // one that was emptied on the way starts afresh as a new document.
-    if (!m_document->IsModified())
-      m_document->SetModifiedFlag(wasModified);
-    else
-      m_document->OnNewDocument();
-    return false;
-  }
+  // A failed open has told the user why and left the document exactly as it was (its
+  // items, settings, path and modified flag): nothing to mend here.
+  if (!m_document->OnOpenDocument(absolute)) return false;
   m_document->SetPathName(absolute);
   return true;
 }

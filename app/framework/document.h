@@ -34,8 +34,9 @@ class CDocument : public QObject {
   // refuses (the framework keeps or ends as the caller decides). OnSaveDocument
   // reports failure with its own message.
   // The base OnOpenDocument checks that the file can be read (and says why not), then
-  // empties the document; the base OnSaveDocument only clears the modified flag, so a
-  // concrete document writes its file first and calls it after a successful write.
+  // empties the document. A refused open must leave the document as it was: the open
+  // list stays on screen with its changes. The base OnSaveDocument only clears the modified flag,
+  // so a concrete document writes its file first and calls it after a successful write.
   virtual void DeleteContents() {}
   virtual bool OnNewDocument();
   virtual bool OnOpenDocument(const QString& path);

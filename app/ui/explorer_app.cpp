@@ -44,8 +44,7 @@ bool CExplorerApp::InitInstance(const QStringList& arguments) {
   m_stateLoaded = LoadAppState(m_state, m_paths);
   if (!m_stateLoaded) ResetAppState(m_state);  // paths read before the fault stay known
 
-  QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
-  QCoreApplication::setApplicationName(QStringLiteral("Vellumguard"));
+  SetApplicationNames();
 
   m_docManager = std::make_unique<CDocManager>();
   m_docManager->RecentFiles().ReadList();
@@ -80,6 +79,11 @@ bool CExplorerApp::InitInstance(const QStringList& arguments) {
   m_frame->show();
   WatchShutdownRequests();
   return true;
+}
+
+void CExplorerApp::SetApplicationNames() {
+  QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+  QCoreApplication::setApplicationName(QStringLiteral("Vellumguard"));
 }
 
 void CExplorerApp::WatchShutdownRequests() {

@@ -29,6 +29,9 @@ class CExplorerApp : public QObject, public ICommandTarget {
   // Writes the state file; a failure is silent. Returns the exit code.
   int ExitInstance(int code = 0);
 
+  // The names under which the profile (recent files, the progress window's place) is kept.
+  static void SetApplicationNames();
+
   void ShowAbout();
   // Closes the window the way the user would (a running guard run is cancelled first).
   // SIGTERM, SIGINT, SIGHUP and the end of the desktop session ask for this.

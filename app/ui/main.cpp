@@ -1,6 +1,8 @@
 // vellumguard: the window program.
 #include "app/ui/explorer_app.h"
+#include "app/ui/guard_verbs.h"
 #include "app/ui/main_frame.h"
+#include "app/ui/window_guard_ui.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,9 +36,36 @@ double RealtimeSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help, --version and bad usage need no display.
+  QStringList given;
+  for (int i = 1; i < argc; ++i) given << QString::fromLocal8Bit(argv[i]);
+  const CommandLine line = ParseCommandLine(given);
+  switch (line.action) {
+    case CommandLine::Help:
+      std::fputs(qPrintable(CommandLineUsage()), stdout);
+      return 0;
+    case CommandLine::Version:
+      std::fputs(qPrintable(VersionText()), stdout);
+      return 0;
+    case CommandLine::BadUsage:
+      std::fprintf(stderr, "vellumguard: %s\n%s", qPrintable(line.error),
+                   qPrintable(CommandLineUsage()));
+      return 2;
+    default:
+      break;
+  }
+
   QApplication qapp(argc, argv);
   QApplication::setApplicationDisplayName(QString());
+  QGuiApplication::setDesktopFileName(QStringLiteral(VG_APP_ID));
   ChooseIconTheme();
+  CMainFrame::InstallProgramIcon();
+
+  if (line.action != CommandLine::Window) {
+    // The settings and the progress window's place are the window program's own.
+    CExplorerApp::SetApplicationNames();
+    return RunGuardVerb(line, MakeWindowGuardUiFactory());
+  }
 
   CExplorerApp app;
   QStringList arguments = QApplication::arguments();

@@ -1,5 +1,6 @@
 #include "app/ui/main_frame.h"
 
+#include "app/framework/app_profile.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/command_router.h"
 #include "app/framework/doc_manager.h"
@@ -22,6 +23,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QGuiApplication>
@@ -154,6 +156,16 @@ constexpr int kMaxStoredSide = 32768;
 constexpr int kDefaultWidth = 750;
 constexpr int kDefaultHeight = 550;
 
+// A typed "~" or "~/..." names the home folder, as in a shell.
+QString ExpandHome(const QString& text) {
+  if (text == QLatin1String("~")) return QDir::homePath();
+  if (text.startsWith(QLatin1String("~/"))) return QDir::homePath() + text.mid(1);
+  return text;
+}
+
+// Beside the progress window's position: the state file keeps only the normal rectangle.
+const QString kMaximizedKey = QStringLiteral("Settings/Maximized");
+
 bool EndsWithDlt(const QString& text) {
   // The list extension is compared exactly: "x.DLT" is not a list.
   return text.endsWith(QStringLiteral(".dlt"), Qt::CaseSensitive);
@@ -166,9 +178,14 @@ static void InitAppResources() {
   Q_INIT_RESOURCE(app_ui);
 }
 
-CMainFrame::CMainFrame(CExplorerApp* app, QWidget* parent) : QMainWindow(parent), m_app(app) {
+void CMainFrame::InstallProgramIcon() {
   InitAppResources();
-  setWindowIcon(LoadSvgIcon(QStringLiteral(":/app/icons/vellumguard.svg")));
+  QApplication::setWindowIcon(LoadSvgIcon(QStringLiteral(":/app/icons/vellumguard.svg")));
+}
+
+CMainFrame::CMainFrame(CExplorerApp* app, QWidget* parent) : QMainWindow(parent), m_app(app) {
+  InstallProgramIcon();
+  setWindowIcon(QApplication::windowIcon());
   setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
@@ -309,7 +326,7 @@ bool CMainFrame::CreateBars() {
     m_addressBar->addItem(QString::fromStdString(path));
   m_addressBar->setEditText(QString());
 
-  statusBar()->showMessage(tr("Ready"));
+  statusBar()->showMessage(IdleStatusText());
   m_locks = new CKeyLockIndicators(statusBar());
   return true;
 }
@@ -325,6 +342,8 @@ bool CMainFrame::CreateClient() {
   m_topView->setObjectName(QStringLiteral("topView"));
   m_treeView->setObjectName(QStringLiteral("treeView"));
   m_listView->setObjectName(QStringLiteral("listView"));
+  connect(m_topView, &CTopView::GuardRunFinished, this, &CMainFrame::ShowRunOutcome);
+  connect(m_listView, &CBottomListView::GuardRunFinished, this, &CMainFrame::ShowRunOutcome);
   QList<int> guardWidths, fileWidths;
   for (int i = 0; i < 10; ++i) {
     guardWidths.append(state.guardListColumns[i]);
@@ -350,15 +369,38 @@ bool CMainFrame::CreateClient() {
   const qint64 height = qint64(state.windowRect[3]) - state.windowRect[1];
   const bool plausible = width >= kMinStoredSide && width <= kMaxStoredSide &&
                          height >= kMinStoredSide && height <= kMaxStoredSide;
-  if (plausible)
-    resize(int(width), int(height));
-  else
-    resize(kDefaultWidth, kDefaultHeight);
+  QSize size = plausible ? QSize(int(width), int(height)) : QSize(kDefaultWidth, kDefaultHeight);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    // A rectangle from a larger screen shrinks to this one, so the status bar stays in view.
     const QRect area = screen->availableGeometry();
+    size = size.boundedTo(area.size());
+    resize(size);
     move(area.center() - QPoint(this->width() / 2, this->height() / 2));
+  } else {
+    resize(size);
   }
+  // A window closed maximized opens maximized; its stored rectangle is the normal one.
+  if (OpenAppProfile()->value(kMaximizedKey, false).toBool())
+    setWindowState(windowState() | Qt::WindowMaximized);
   return true;
+}
+
+void CMainFrame::FitFrameToScreen() {
+  if (isMaximized() || isFullScreen()) return;
+  QScreen* screen = this->screen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  const QRect frame = frameGeometry();
+  if (area.contains(frame)) return;
+  // The window manager's frame comes on top of the stored size: shrink to what fits,
+  // then keep the whole frame on the screen.
+  const QSize decoration = frame.size() - size();
+  const QSize fitted = size().boundedTo(area.size() - decoration);
+  if (fitted != size()) resize(fitted);
+  const QSize outer = fitted + decoration;
+  const int x = qBound(area.left(), frame.left(), area.right() + 1 - outer.width());
+  const int y = qBound(area.top(), frame.top(), area.bottom() + 1 - outer.height());
+  move(x, y);
 }
 
 void CMainFrame::UpdateTitle() {
@@ -374,26 +416,31 @@ void CMainFrame::NavigateTo(const QString& path, NavSource source) {
     m_addressBar->setEditText(path);
 }
 
+bool CMainFrame::OpenListFile(const QString& path) {
+  return m_app->DocManager()->OpenDocumentFile(path);
+}
+
 void CMainFrame::OnAddressEnter() {
   const QString text = m_addressBar->currentText();
-  const std::string path = text.toStdString();
+  const QString target = ExpandHome(text);
+  const std::string path = target.toStdString();
   if (IsFolder(path)) {
-    NavigateTo(text, NAV_ADDRESS);
+    NavigateTo(target, NAV_ADDRESS);
     m_addressBar->addItem(text);
   } else if (FileExists(path)) {
-    if (EndsWithDlt(text)) m_app->DocManager()->OpenDocumentFile(text);
+    if (EndsWithDlt(target)) OpenListFile(target);
     m_addressBar->addItem(text);
   }
   // Anything else stays in the edit as typed.
 }
 
 void CMainFrame::OnAddressSelect(int index) {
-  const QString text = m_addressBar->itemText(index);
-  const std::string path = text.toStdString();
+  const QString target = ExpandHome(m_addressBar->itemText(index));
+  const std::string path = target.toStdString();
   if (IsFolder(path))
-    NavigateTo(text, NAV_ADDRESS);
-  else if (FileExists(path) && EndsWithDlt(text))
-    m_app->DocManager()->OpenDocumentFile(text);
+    NavigateTo(target, NAV_ADDRESS);
+  else if (FileExists(path) && EndsWithDlt(target))
+    OpenListFile(target);
 }
 
 void CMainFrame::OnDefaultSetting() {
@@ -518,16 +565,24 @@ void CMainFrame::showEvent(QShowEvent* event) {
     // All three places start at the process's current folder.
     NavigateTo(QString::fromStdString(CurrentFolder()), NAV_ELSEWHERE);
     if (m_topView) m_topView->setFocus(Qt::OtherFocusReason);
+    // The frame's size is known once the window manager has framed the window.
+    QTimer::singleShot(0, this, &CMainFrame::FitFrameToScreen);
   }
 }
 
 void CMainFrame::StoreGeometry() {
   AppState& state = m_app->State();
-  const QRect rect = geometry();
-  state.windowRect[0] = rect.left();
-  state.windowRect[1] = rect.top();
-  state.windowRect[2] = rect.left() + rect.width();
-  state.windowRect[3] = rect.top() + rect.height();
+  const bool maximized = isMaximized();
+  OpenAppProfile()->setValue(kMaximizedKey, maximized);
+  // A maximized window stores the rectangle it returns to; one never shown normal keeps
+  // the rectangle it started with.
+  const QRect rect = maximized ? normalGeometry() : geometry();
+  if (rect.isValid()) {
+    state.windowRect[0] = rect.left();
+    state.windowRect[1] = rect.top();
+    state.windowRect[2] = rect.left() + rect.width();
+    state.windowRect[3] = rect.top() + rect.height();
+  }
   state.topPaneHeight = m_splitter->FirstSize().current;
   state.treePaneWidth = m_splitter->SecondSize().current;
   // One slot per column; a list with more than ten columns keeps its first ten.
@@ -562,11 +617,28 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
+void CMainFrame::ShowRunOutcome(const QString& text) {
+  m_runOutcome = text;
+  m_runOutcomeShown.start();
+  statusBar()->showMessage(text);
+  QTimer::singleShot(kRunOutcomeMs, this, [this] {
+    if (!m_runOutcomeShown.isValid() || m_runOutcomeShown.elapsed() < kRunOutcomeMs) return;
+    if (statusBar()->currentMessage() == m_runOutcome) statusBar()->showMessage(tr("Ready"));
+  });
+}
+
+QString CMainFrame::IdleStatusText() const {
+  // A run's outcome stays while the pointer passes over commands.
+  if (m_runOutcomeShown.isValid() && m_runOutcomeShown.elapsed() < kRunOutcomeMs)
+    return m_runOutcome;
+  return tr("Ready");
+}
+
 bool CMainFrame::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
     // Fly-by help while the pointer is on a command; "Ready" otherwise.
     const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-    statusBar()->showMessage(tip.isEmpty() ? tr("Ready") : tip);
+    statusBar()->showMessage(tip.isEmpty() ? IdleStatusText() : tip);
     return true;
   }
   if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest) {

@@ -5,6 +5,7 @@
 // with the focus, the list document, this frame and the application.
 #include "app/framework/command_target.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -25,6 +26,9 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   Q_OBJECT
  public:
   explicit CMainFrame(CExplorerApp* app, QWidget* parent = nullptr);
+  // The program's icon for every window it shows (the about box, and the dialogs of a
+  // run started from a file manager without the main window).
+  static void InstallProgramIcon();
   ~CMainFrame() override;
 
   // Window creation (bars) and client creation (panes), then the stored size, centred.
@@ -32,6 +36,7 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   bool Create();
 
   void NavigateTo(const QString& path, NavSource source) override;
+  bool OpenListFile(const QString& path) override;
   bool OnCommand(int id) override;
   bool OnUpdateCommand(int id, CommandUpdate& update) override;
 
@@ -50,6 +55,9 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   QToolBar* MainToolBar() const { return m_toolBar; }
   QToolBar* GuardToolBar() const { return m_guardBar; }
   QMenu* ListMenu() const { return m_listMenu; }
+  // How long the status bar shows what a protect or restore run did.
+  static constexpr int kRunOutcomeMs = 15000;
+  void ShowRunOutcome(const QString& text);
 
  signals:
   // Emitted once, when the window is first painted (start-up timing).
@@ -68,6 +76,9 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   void UpdateRecentFileMenu();
   void UpdateTitle();
   void StoreGeometry();
+  // Moves and shrinks the framed window so that all of it is on the screen.
+  void FitFrameToScreen();
+  QString IdleStatusText() const;
 
   CExplorerApp* m_app;
   CCommandRouter* m_router = nullptr;
@@ -84,4 +95,6 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   bool m_shown = false;
   bool m_painted = false;
   bool m_closeAfterRun = false;
+  QString m_runOutcome;
+  QElapsedTimer m_runOutcomeShown;
 };

@@ -318,7 +318,12 @@ void CProgressWindow::Cancel() {
   if (m_cancelled) return;
   m_cancelled = true;
   Hide();
-  if (m_modal) Destroy();
+  if (m_modal) {
+    // The window goes, but the run has not stopped yet: the main window stays out of
+    // reach (the event filter keeps swallowing its input) until CloseProgress.
+    QWidget::hide();
+    m_exists = false;
+  }
   if (QWidget* main = MainWindow()) {
     main->raise();
     main->activateWindow();
@@ -326,8 +331,8 @@ void CProgressWindow::Cancel() {
 }
 
 void CProgressWindow::Destroy() {
+  qApp->removeEventFilter(this);  // also after a Cancel, which left it watching
   if (!m_exists) return;
-  qApp->removeEventFilter(this);
   QWidget::hide();
   m_exists = false;
 }
@@ -342,10 +347,8 @@ void CProgressWindow::CloseProgress() {
   }
   if (m_modal) {
     m_modal = false;
-    if (m_exists) {
-      QWidget::hide();
-      setWindowModality(Qt::NonModal);
-    }
+    QWidget::hide();
+    setWindowModality(Qt::NonModal);
   }
   Destroy();
   // The run is over only now: a Cancel destroys the window but the run goes on to its
@@ -371,7 +374,41 @@ void CProgressWindow::closeEvent(QCloseEvent* event) {
   Cancel();
 }
 
+namespace {
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
 bool CProgressWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Cancelled while modal, and the run has not reached CloseProgress: no input reaches
+  // the program, except a dialog the run itself shows (the toolkit keeps the rest from
+  // that one).
+  if (m_modal && !m_exists && IsUserInput(event->type())) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == this) return true;
+  }
   // While modal, a left-button release over Cancel counts even when the button did
   // not see the press.
   if (m_modal && m_exists && !m_cancelled && event->type() == QEvent::MouseButtonRelease &&

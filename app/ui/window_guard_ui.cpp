@@ -64,6 +64,8 @@ int CWindowGuardUi::ShowMessage(const std::string& text, MsgIcon icon, MsgButton
 
 bool CWindowGuardUi::AskPassword(const std::string& prompt, std::string& password) {
   CPasswordDlg dialog(m_owner);
+  if (prompt == m_lastPrompt) dialog.SetNotice(QStringLiteral("Wrong password. Please try again."));
+  m_lastPrompt = prompt;
   dialog.SetPrompt(QStringLiteral("%s"), {Q(prompt)});
   if (dialog.exec() != QDialog::Accepted) return false;
   password = S(dialog.Password());

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <string>
+
 class CWindowGuardUi : public IGuardUi {
  public:
   explicit CWindowGuardUi(QWidget* owner);
@@ -19,6 +21,9 @@ class CWindowGuardUi : public IGuardUi {
 
  private:
   QPointer<QWidget> m_owner;
+  // The file of the last password prompt: the restore asks for the same file again only
+  // after the password typed for it was wrong.
+  std::string m_lastPrompt;
 };
 
 // The factory that the frame hands to its panes.

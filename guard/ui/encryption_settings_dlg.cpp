@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStyleOptionSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -29,6 +30,19 @@ CLevelSpinBox::CLevelSpinBox(QWidget* parent) : QAbstractSpinBox(parent) {
   setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   setButtonSymbols(QAbstractSpinBox::UpDownArrows);
   setAccelerated(false);
+}
+
+QSize CLevelSpinBox::sizeHint() const {
+  ensurePolished();
+  const QFontMetrics metrics(lineEdit()->font());
+  const QMargins margins = lineEdit()->textMargins();
+  // Two digits, the cursor and the edit's own inner margin on both sides.
+  const int width = metrics.horizontalAdvance(QStringLiteral("00")) + margins.left() +
+                    margins.right() + 2 + 2 * 4;
+  const QSize content(width, lineEdit()->sizeHint().height());
+  QStyleOptionSpinBox option;
+  initStyleOption(&option);
+  return style()->sizeFromContents(QStyle::CT_SpinBox, &option, content, this);
 }
 
 void CLevelSpinBox::stepBy(int steps) {

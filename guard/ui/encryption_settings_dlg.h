@@ -18,6 +18,9 @@ class CLevelSpinBox : public QAbstractSpinBox {
   explicit CLevelSpinBox(QWidget* parent = nullptr);
   void stepBy(int steps) override;
   QLineEdit* Edit() const { return lineEdit(); }
+  // Room for two digits beside the arrows: the base class has no value range to measure.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return sizeHint(); }
 
  signals:
   void ChangeRequested(int delta);

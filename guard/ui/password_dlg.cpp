@@ -9,6 +9,10 @@
 CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(tr("Enter Password"));
   setModal(true);
+  m_noticeLabel = new QLabel(this);
+  m_noticeLabel->setObjectName(QStringLiteral("noticeLabel"));
+  m_noticeLabel->setTextFormat(Qt::PlainText);
+  m_noticeLabel->setVisible(false);
   m_promptLabel = new QLabel(this);  // 203
   m_promptLabel->setObjectName(QStringLiteral("promptLabel"));
   m_promptLabel->setTextFormat(Qt::PlainText);
@@ -23,9 +27,10 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent) {
   m_cancelButton->setVisible(false);
 
   auto* layout = new QGridLayout(this);
-  layout->addWidget(m_promptLabel, 0, 0, 1, 2);
-  layout->addWidget(m_passwordEdit, 1, 0);
-  layout->addWidget(m_okButton, 1, 1);
+  layout->addWidget(m_noticeLabel, 0, 0, 1, 2);
+  layout->addWidget(m_promptLabel, 1, 0, 1, 2);
+  layout->addWidget(m_passwordEdit, 2, 0);
+  layout->addWidget(m_okButton, 2, 1);
   layout->setColumnStretch(0, 1);
   setMinimumWidth(fontMetrics().averageCharWidth() * (kPromptLimit + 12));
 
@@ -48,6 +53,11 @@ void CPasswordDlg::SetPrompt(const QString& format, const QStringList& args) {
   if (text.size() > kPromptLimit) text = QStringLiteral("...") + text.right(kPromptLimit);
   m_prompt = text;
   m_promptLabel->setText(text);
+}
+
+void CPasswordDlg::SetNotice(const QString& text) {
+  m_noticeLabel->setText(text);
+  m_noticeLabel->setVisible(!text.isEmpty());
 }
 
 void CPasswordDlg::showEvent(QShowEvent* event) {

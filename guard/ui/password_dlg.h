@@ -21,6 +21,9 @@ class CPasswordDlg : public QDialog {
   // result longer than 50 characters shows as "..." and its last 50 characters.
   void SetPrompt(const QString& format, const QStringList& args = {});
   QString Prompt() const { return m_prompt; }
+  // A line above the prompt (shown only when not empty), for what went wrong before.
+  void SetNotice(const QString& text);
+  QLabel* NoticeLabel() const { return m_noticeLabel; }
   QString Password() const { return m_password; }
 
   QLineEdit* PasswordEdit() const { return m_passwordEdit; }
@@ -36,6 +39,7 @@ class CPasswordDlg : public QDialog {
  private:
   QString m_prompt;
   QString m_password;
+  QLabel* m_noticeLabel;
   QLabel* m_promptLabel;
   QLineEdit* m_passwordEdit;
   QPushButton* m_okButton;

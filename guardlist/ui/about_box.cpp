@@ -22,8 +22,8 @@
 #ifndef VG_WEBSITE
 #define VG_WEBSITE ""
 #endif
-#ifndef VG_SOURCE_README
-#define VG_SOURCE_README ""
+#ifndef VG_DOC_DIR
+#define VG_DOC_DIR "share/doc/vellumguard"
 #endif
 
 QString CAboutBox::ContactEmail() {
@@ -34,19 +34,30 @@ QString CAboutBox::Website() {
   return QString::fromUtf8(VG_WEBSITE).trimmed();
 }
 
-QString CAboutBox::WebsiteTarget() {
-  if (!Website().isEmpty()) return Website();
-  const QString programDir = QCoreApplication::applicationDirPath();
-  const QStringList candidates = {
-      programDir + QStringLiteral("/README.md"),
-      programDir + QStringLiteral("/../README.md"),
-      programDir + QStringLiteral("/../share/doc/vellumguard/README.md"),
-  };
+QString CAboutBox::DocumentationFile(const QString& name) {
+  // An installed program finds PREFIX/share/doc/vellumguard from PREFIX/bin; a build
+  // folder holds the same folder with links into the source tree, a level or two above
+  // its programs. Only the relative documentation folder is built in, never a path of
+  // the machine that built it.
+  const QString docDir = QString::fromUtf8(VG_DOC_DIR);
+  QStringList candidates = {QCoreApplication::applicationDirPath() + QLatin1Char('/') + name};
+  if (QDir::isAbsolutePath(docDir)) {
+    candidates << docDir + QLatin1Char('/') + name;
+  } else {
+    QDir dir(QCoreApplication::applicationDirPath());
+    for (int up = 0; up < 3 && dir.cdUp(); ++up)
+      candidates << dir.filePath(docDir + QLatin1Char('/') + name);
+  }
   for (const QString& c : candidates) {
     const QFileInfo info(c);
     if (info.isFile()) return QDir::cleanPath(info.absoluteFilePath());
   }
-  return QString::fromUtf8(VG_SOURCE_README);
+  return QString();
+}
+
+QString CAboutBox::WebsiteTarget() {
+  if (!Website().isEmpty()) return Website();
+  return DocumentationFile(QStringLiteral("README.md"));
 }
 
 std::string CAboutBox::DefaultAboutText() {
@@ -71,7 +82,11 @@ std::string CAboutBox::DefaultAboutText() {
       "only you can read them.\n"
       "- Overwriting a file before deleting it does not reach copies kept elsewhere by the "
       "file system, a solid-state disk, snapshots or backups.\n"
-      "The file formats are described in docs/FORMAT.md.\n"
+      "The file formats are described in ";
+  const QString format = DocumentationFile(QStringLiteral("FORMAT.md"));
+  text += format.isEmpty() ? std::string("docs/FORMAT.md") : format.toStdString();
+  text +=
+      ".\n"
       "\n"
       "This program is provided as is, without any warranty.\n"
       "\n"
@@ -143,6 +158,8 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
   const QString site = WebsiteTarget();
   m_websiteLink->setText(Website().isEmpty() ? QStringLiteral("README") : site);
   m_websiteLink->SetTarget(site);
+  // Without a website and without the documentation there is nothing to open.
+  if (site.isEmpty()) m_websiteLink->setEnabled(false);
   m_websiteLink->SetLinkCursor(nullptr);
 
   auto* head = new QHBoxLayout;

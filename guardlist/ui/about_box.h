@@ -29,8 +29,11 @@ class CAboutBox : public QDialog {
   static QString ContactEmail();
   static QString Website();
   // Where the website link leads: the website, else the README beside the program or in
-  // its documentation folder, else the README of the source tree it was built from.
+  // its documentation folder (empty when neither is there).
   static QString WebsiteTarget();
+  // The documentation file name (README.md, FORMAT.md) beside the program or in the
+  // documentation folder of its installation or build folder; empty when not found.
+  static QString DocumentationFile(const QString& name);
   // The text shown in the middle of the box.
   static std::string DefaultAboutText();
 

@@ -28,8 +28,9 @@ QString NameCellText(const CGuardItem& item) {
 QString TypeCellText(const CGuardItem& item) {
   if (item.IsFolder()) return QString::fromStdString(ItemTypeText(item));
   const std::string name = LastPathComponent(item.m_path);
+  // "." and the text after the last dot; a dot name (".bashrc") is its own extension.
   const size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0) return QString();
+  if (dot == std::string::npos) return QString();
   return QStringLiteral(".") + QString::fromStdString(name.substr(dot + 1));
 }
 

@@ -6,6 +6,7 @@
 #include "explorer/sort_list_ctrl.h"
 #include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
+#include "guard/guard_command.h"
 #include "guard/guard_item.h"
 #include "guardlist/ui/add_folder_dlg.h"
 #include "guardlist/ui/explorer_document.h"
@@ -391,11 +392,14 @@ void CTopListForm::OnInsertFolders() {
 
 void CTopListForm::OnRemoveSelected() {
   // The list keeps its modified flag: removing is not a change the list asks to save.
+  // Removed by row, from the last to the first: a state stored in the list file may be
+  // any number, so no state can serve as a mark.
   auto& items = m_document->Items();
-  for (int row : SelectedRows()) items[static_cast<size_t>(row)].m_state = -1;
-  items.erase(std::remove_if(items.begin(), items.end(),
-                             [](const CGuardItem& item) { return item.m_state == -1; }),
-              items.end());
+  const QList<int> rows = SelectedRows();
+  for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+    const int row = *it;
+    if (row >= 0 && static_cast<size_t>(row) < items.size()) items.erase(items.begin() + row);
+  }
   Refresh();
 }
 
@@ -453,8 +457,8 @@ void CTopListForm::OnEncrypt(bool all) {
   if (m_guardUi) {
     std::unique_ptr<IGuardUi> ui = m_guardUi(this);
     if (ui) {
-      EncryptFileList(*ui, paths, m_document->KeyDigest(), m_document->ZipLevel(),
-                      m_document->NoZipMask());
+      ReportRun(RunProtectList(*ui, paths, m_document->KeyDigest(), m_document->ZipLevel(),
+                               m_document->NoZipMask()));
     }
   }
   Refresh();
@@ -473,9 +477,14 @@ void CTopListForm::OnDecrypt(bool all) {
   }
   if (m_guardUi) {
     std::unique_ptr<IGuardUi> ui = m_guardUi(this);
-    if (ui) DecryptFileList(*ui, paths);
+    if (ui) ReportRun(RunRestoreList(*ui, paths));
   }
   Refresh();
+}
+
+void CTopListForm::ReportRun(const GuardOutcome& outcome) {
+  const std::string text = OutcomeText(outcome);
+  if (!text.empty()) emit GuardRunFinished(QString::fromStdString(text));
 }
 
 void CTopListForm::OnOpen() {

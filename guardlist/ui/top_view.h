@@ -16,6 +16,7 @@
 class CExplorerDocument;
 class CGuardListModel;
 class CGuardItem;
+struct GuardOutcome;
 class CSortListCtrl;
 class QMenu;
 class QMimeData;
@@ -53,6 +54,8 @@ class CTopListForm : public QWidget, public ICommandTarget {
 
  signals:
   void SelectionChanged();
+  // A protect or restore run ended; text says what happened, for the status bar.
+  void GuardRunFinished(const QString& text);
 
  protected:
   // Adds the dropped or pasted paths: a folder through the add-folder dialog (once per
@@ -72,6 +75,7 @@ class CTopListForm : public QWidget, public ICommandTarget {
   void OnProperties();
   void OnEncrypt(bool all);
   void OnDecrypt(bool all);
+  void ReportRun(const GuardOutcome& outcome);
   void OnOpen();
   // Expands the selected (or all) items for protecting or restoring.
   std::vector<std::string> Expand(bool encrypt, bool all) const;

@@ -301,7 +301,14 @@ class FrameworkTest : public QObject {
     const QString second = Write(QStringLiteral("second.dlt"), "second");
     QVERIFY(!manager.OpenDocumentFile(second));
     QCOMPARE(doc.m_text, QStringLiteral("first"));
+    // "No" (do not save), then a file that cannot be opened: the modified document stays
+    // exactly as it was, changes, path and flag included.
+    doc.m_text = QStringLiteral("first, changed");
     m_answer = QMessageBox::No;
+    QVERIFY(!manager.OpenDocumentFile(missing));
+    QCOMPARE(doc.m_text, QStringLiteral("first, changed"));
+    QCOMPARE(doc.PathName(), first);
+    QVERIFY(doc.IsModified());
     QVERIFY(manager.OpenDocumentFile(second));
     QCOMPARE(doc.m_text, QStringLiteral("second"));
     QVERIFY(!doc.IsModified());

@@ -70,6 +70,10 @@ class GuardDialogsTest : public QObject {
     QCOMPARE(dlg.ExcludeEdit()->text(), QStringLiteral("Vellum*.*|"));
     QCOMPARE(dlg.NoZipEdit()->text(), QStringLiteral("*.zip|"));
     QVERIFY(dlg.LevelSpin()->Edit()->isReadOnly());
+    // The level's edit holds its digit whole (two digits, even) beside the arrows.
+    QLineEdit* level = dlg.LevelSpin()->Edit();
+    QVERIFY2(level->width() >= level->fontMetrics().horizontalAdvance(QStringLiteral("00")) + 4,
+             qPrintable(QString::number(level->width())));
     QVERIFY(!dlg.SubfoldersCheck()->isChecked());
     QCOMPARE(dlg.PasswordEdit()->echoMode(), QLineEdit::Password);
     QCOMPARE(dlg.ConfirmEdit()->echoMode(), QLineEdit::Password);

@@ -17,7 +17,9 @@
 #include "explorer/bottom_list_view.h"
 #include "explorer/bottom_tree_view.h"
 #include "guard/encryption_settings.h"
+#include "guard/file_list_driver.h"
 #include "guard/ui/encryption_settings_dlg.h"
+#include "guard/ui/password_dlg.h"
 #include "guardlist/explorer_doc.h"
 #include "guardlist/ui/explorer_document.h"
 #include "guardlist/ui/top_view.h"
@@ -26,6 +28,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
@@ -123,6 +126,8 @@ class MainFrameTest : public QObject {
     QCOMPARE(QDir(frame->ListView()->CurrentFolder()).absolutePath(), QDir::currentPath());
     QCOMPARE(frame->statusBar()->currentMessage(), QStringLiteral("Ready"));
     QCOMPARE(frame->TopView()->ColumnWidths().mid(0, 5), (QList<int>{35, 180, 320, 50, 100}));
+    // The program's icon is the application's, so the about box shows it too.
+    QVERIFY(!QApplication::windowIcon().isNull());
     // Closing writes the state file at exit.
     frame->close();
     QVERIFY(!frame->isVisible());
@@ -181,6 +186,68 @@ class MainFrameTest : public QObject {
     QVERIFY(frame);
     QVERIFY(m_app->StateLoaded());
     QCOMPARE(frame->size(), QSize(750, 550));
+  }
+
+  void geometryKeepsMaximizedAndFitsTheScreen() {
+    CMainFrame* frame = Start();
+    QVERIFY(frame);
+    frame->resize(640, 480);
+    frame->showMaximized();
+    QTRY_VERIFY(frame->isMaximized());
+    frame->close();
+    m_app->ExitInstance();
+    // The state file keeps the normal rectangle; the window opens maximized again.
+    const AppState& stored = m_app->State();
+    QCOMPARE(stored.windowRect[2] - stored.windowRect[0], 640);
+    QCOMPARE(stored.windowRect[3] - stored.windowRect[1], 480);
+    m_app.reset();
+    frame = Start();
+    QVERIFY(frame);
+    QTRY_VERIFY(frame->isMaximized());
+    frame->showNormal();
+    QTRY_COMPARE(frame->size(), QSize(640, 480));
+    frame->close();
+    m_app.reset();
+
+    // A rectangle from a larger screen shrinks to this one.
+    AppState state;
+    ResetAppState(state);
+    state.windowRect[2] = 9000;
+    state.windowRect[3] = 7000;
+    QVERIFY(SaveAppState(state, {}));
+    frame = Start();
+    QVERIFY(frame);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(!frame->isMaximized());
+    QTRY_VERIFY(area.contains(frame->frameGeometry()));
+  }
+
+  void passwordPromptSaysWhenThePasswordWasWrong() {
+    CMainFrame* frame = Start();
+    QVERIFY(frame);
+    const QString plain = MakeFile(QStringLiteral("secret.txt"));
+    uint8_t digest[32];
+    GuardKeyDigest(digest, "right");
+    CWindowGuardUi ui(frame->ListView());
+    QCOMPARE(EncryptFileList(ui, {plain.toStdString()}, digest, 6, std::string()), 1);
+    QStringList notices;
+    QStringList answers{QStringLiteral("wrong"), QStringLiteral("right")};
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+      auto* dlg = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
+      if (!dlg || answers.isEmpty()) return;
+      notices << (dlg->NoticeLabel()->isVisible() ? dlg->NoticeLabel()->text() : QString());
+      dlg->PasswordEdit()->setText(answers.takeFirst());
+      dlg->accept();
+    });
+    poll.start(20);
+    QCOMPARE(DecryptFileList(ui, {(plain + QStringLiteral(".~de")).toStdString()}), 1);
+    poll.stop();
+    QCOMPARE(notices,
+             (QStringList{QString(), QStringLiteral("Wrong password. Please try again.")}));
+    QFile restored(plain);
+    QVERIFY(restored.open(QIODevice::ReadOnly));
+    QCOMPARE(restored.readAll(), QByteArray("plain"));
   }
 
   void startWithListArgument() {
@@ -337,6 +404,17 @@ class MainFrameTest : public QObject {
     frame->TopView()->setFocus();
     QTRY_VERIFY(!bar->Edit()->hasFocus());
     QCOMPARE(m_app->Document()->PathName(), other);
+
+    // "~" and "~/..." are the home folder.
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(m_work));
+    TypeAddress(frame, QStringLiteral("~/sub"));
+    QCOMPARE(QDir(frame->ListView()->CurrentFolder()).absolutePath(), folder);
+    QCOMPARE(bar->currentText(), QStringLiteral("~/sub"));
+    frame->NavigateTo(folder, NAV_ELSEWHERE);
+    TypeAddress(frame, QStringLiteral("~"));
+    QCOMPARE(QDir(frame->ListView()->CurrentFolder()).absolutePath(), QDir(m_work).absolutePath());
+    qputenv("HOME", oldHome);
   }
 
   void closeStoresGeometryEvenWhenCancelled() {

@@ -163,6 +163,23 @@ class ProgressWindowTest : public QObject {
     QCOMPARE(CProgressTracker::Instance().LiveCount(), 0);
   }
 
+  void mainWindowStaysOutOfReachFromCancelToClose() {
+    auto* button = new QPushButton(QStringLiteral("main"), m_main);
+    button->show();
+    QSignalSpy clicks(button, &QPushButton::clicked);
+    CProgressWindow progress(m_main, QStringLiteral("Decrypting"));
+    progress.BeginModal(QStringLiteral("Decrypting"));
+    progress.Cancel();
+    // The run goes on to its next step: the main window takes no click or key yet.
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::keyClick(button, Qt::Key_Space);
+    QCOMPARE(clicks.count(), 0);
+    progress.CloseProgress();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(clicks.count(), 1);
+    delete button;
+  }
+
   void releaseOverCancelWhileModalCancels() {
     CProgressWindow progress(m_main, QStringLiteral("Encrypting"));
     progress.BeginModal(QStringLiteral("Encrypting"));

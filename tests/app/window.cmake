@@ -8,3 +8,4 @@ vg_add_test(NAME progress_window_test QT SOURCES progress_window_test.cpp LIBS v
 vg_add_test(NAME framework_test QT SOURCES framework_test.cpp LIBS vg_framework)
 vg_add_test(NAME main_frame_test QT SOURCES main_frame_test.cpp LIBS vg_app_ui)
 vg_add_test(NAME three_pane_splitter_test QT SOURCES three_pane_splitter_test.cpp LIBS vg_app_ui)
+vg_add_test(NAME guard_verbs_test QT SOURCES guard_verbs_test.cpp LIBS vg_app_ui)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 TEST(Paths, ParentLastAndExtensionFollowTheSeparatorRules) {
   EXPECT_EQ(ParentFolder("/a/b/"), "/a/");
   EXPECT_EQ(ParentFolder("/a/b.txt"), "/a/");
@@ -9,7 +11,10 @@ TEST(Paths, ParentLastAndExtensionFollowTheSeparatorRules) {
   EXPECT_EQ(ParentFolder("/"), "");
   EXPECT_EQ(LastPathComponent("/a/b/"), "b");
   EXPECT_EQ(LastPathComponent("/a/b.txt"), "b.txt");
-  EXPECT_EQ(LastPathComponent("/a"), "/a");  // last "/" is the first character
+  EXPECT_EQ(LastPathComponent("/a"), "a");  // an entry of the root: no separator in its name
+  EXPECT_EQ(LastPathComponent("/a/"), "a");
+  EXPECT_EQ(LastPathComponent("/"), "/");
+  EXPECT_EQ(LastPathComponent("//"), "/");
   EXPECT_EQ(LastPathComponent("name"), "name");
   EXPECT_EQ(PathExtension("/a/b.tar.gz"), "gz");
   EXPECT_EQ(PathExtension(".profile"), ".profile");
@@ -46,4 +51,16 @@ TEST(Paths, ProgramFolderHonoursTheHomeVariable) {
   setenv("VELLUMGUARD_HOME", home.c_str(), 1);
   EXPECT_EQ(ProgramFolder(), home + "/");
   EXPECT_TRUE(IsFolder(home));
+}
+
+TEST(Paths, AnInstalledProgramFolderIsNotAPortableCopy) {
+  const std::string root = ::testing::TempDir() + "vg-prefix-test";
+  std::filesystem::create_directories(root + "/portable");
+  std::filesystem::create_directories(root + "/usr/bin");
+  std::filesystem::create_directories(root + "/usr/share/doc/vellumguard");
+  EXPECT_TRUE(IsPortableProgramFolder(root + "/portable/"));
+  // A writable bin folder of an installation (root running /usr/bin/vellumguard) keeps
+  // the state and settings files out of it.
+  EXPECT_FALSE(IsPortableProgramFolder(root + "/usr/bin/"));
+  EXPECT_FALSE(IsPortableProgramFolder(root + "/missing/"));
 }

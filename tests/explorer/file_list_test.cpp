@@ -17,6 +17,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
@@ -99,7 +100,12 @@ struct MenuCapture {
 class CRecordingNavigator : public INavigator {
  public:
   void NavigateTo(const QString& path, NavSource source) override { calls.append({path, source}); }
+  bool OpenListFile(const QString& path) override {
+    lists.append(path);
+    return true;
+  }
   QList<QPair<QString, NavSource>> calls;
+  QStringList lists;
 };
 
 void SelectByName(EListCtrl& list, const QStringList& names) {
@@ -208,6 +214,13 @@ class FileListTest : public QObject {
     QVERIFY(!list.IsShowingDrives());
     QCOMPARE(list.GetCurrentFolder(), QStringLiteral("/"));
     QCOMPARE(commands.count(), 2);
+    // F5 in the computer view shows the folder it came from again.
+    QVERIFY(list.DisplayFolder(m_root));
+    list.ShowDrives();
+    list.RefreshList(true);
+    QVERIFY(!list.IsShowingDrives());
+    QCOMPARE(list.GetCurrentFolder(), m_root);
+    QCOMPARE(commands.count(), 3);
   }
 
   void refreshCheckFollowsNamesNotSizes() {
@@ -239,6 +252,97 @@ class FileListTest : public QObject {
 
     QVERIFY(QFile::remove(m_root + QStringLiteral("new.txt")));
     QTRY_VERIFY_WITH_TIMEOUT(list.FindEntry(m_root + QStringLiteral("new.txt")) < 0, 4000);
+
+    // A change the watcher never reports (made by another machine on a network file
+    // system) shows through the folder's modification time.
+    auto* watcher = list.findChild<QFileSystemWatcher*>();
+    QVERIFY(watcher);
+    watcher->blockSignals(true);
+    QVERIFY(WriteFile(m_root + QStringLiteral("remote.txt"), "r"));
+    list.RefreshCheck();
+    QVERIFY(list.FindEntry(m_root + QStringLiteral("remote.txt")) >= 0);
+    watcher->blockSignals(false);
+  }
+
+  // Keys act only on what the list itself received, and the file manager's keys work.
+  void keysOfTheList() {
+    QVERIFY(QDir(m_root).mkdir(QStringLiteral("sub")));
+    QVERIFY(WriteFile(m_root + QStringLiteral("sub/inner.bin"), "i"));
+    QVERIFY(WriteFile(m_root + QStringLiteral("top.bin"), "t"));
+    auto log = std::make_shared<ScriptedUiLog>();
+    EListCtrl list;
+    list.SetGuardUi(ScriptedFactory(log));
+    QStringList opened;
+    list.SetOpener([&opened](const QString& p) {
+      opened << p;
+      return false;  // nothing is set up to open it: a message box
+    });
+    QSignalSpy commands(&list, &EListCtrl::Command);
+    list.SetupList();
+    list.SetViewType(CSortListCtrl::VIEW_REPORT);
+    list.DisplayFolder(m_root + QStringLiteral("sub"));
+    list.resize(600, 300);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QTreeView* view = list.ReportView();
+    view->setFocus();
+    SelectByName(list, {QStringLiteral("inner.bin")});
+    // The Enter that closed the message box is released over the list: no new open.
+    QTest::keyClick(view, Qt::Key_Return);
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(log->messages.size(), size_t(1));
+    QTest::keyRelease(view, Qt::Key_Return);
+    QTest::keyRelease(view, Qt::Key_F2);
+    QCOMPARE(opened.size(), 1);
+    QVERIFY(!list.IsEditing());
+
+    // Backspace and Alt+Up open the parent, with the folder just left focused.
+    QTest::keyClick(view, Qt::Key_Backspace);
+    QCOMPARE(list.GetCurrentFolder(), m_root);
+    QCOMPARE(list.FocusedRow(), list.FindEntry(m_root + QStringLiteral("sub")));
+    list.DisplayFolder(m_root + QStringLiteral("sub"));
+    QTest::keyClick(view, Qt::Key_Up, Qt::AltModifier);
+    QCOMPARE(list.GetCurrentFolder(), m_root);
+    QCOMPARE(commands.count(), 2);
+
+    // Delete asks, naming the count, then moves the selection to the trash.
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/share")));
+    SelectByName(list, {QStringLiteral("sub"), QStringLiteral("top.bin")});
+    log->answers = {MSG_NO};
+    QTest::keyClick(view, Qt::Key_Delete);
+    QVERIFY(log->messages.back().text.find("2 items") != std::string::npos);
+    QVERIFY(QFile::exists(m_root + QStringLiteral("top.bin")));
+    log->answers = {MSG_YES};
+    QTest::keyClick(view, Qt::Key_Delete);
+    QVERIFY(!QFile::exists(m_root + QStringLiteral("top.bin")));
+    QVERIFY(!QFile::exists(m_root + QStringLiteral("sub")));
+    QVERIFY(QFile::exists(home.path() + QStringLiteral("/share/Trash/files/top.bin")));
+    QCOMPARE(list.FindEntry(m_root + QStringLiteral("top.bin")), -1);
+    qputenv("HOME", oldHome);
+    qunsetenv("XDG_DATA_HOME");
+  }
+
+  void listFileOpensAsTheGuardList() {
+    QVERIFY(WriteFile(m_root + QStringLiteral("mine.dlt"), "list"));
+    QVERIFY(WriteFile(m_root + QStringLiteral("UPPER.DLT"), "not a list by its name"));
+    CRecordingNavigator navigator;
+    CBottomListView pane(&navigator, {});
+    QStringList opened;
+    pane.List()->SetOpener([&opened](const QString& p) {
+      opened << p;
+      return true;
+    });
+    pane.ShowFolder(m_root);
+    SelectByName(*pane.List(), {QStringLiteral("mine.dlt")});
+    pane.List()->OpenFocusedEntry();
+    QCOMPARE(navigator.lists, QStringList{m_root + QStringLiteral("mine.dlt")});
+    QVERIFY(opened.isEmpty());
+    SelectByName(*pane.List(), {QStringLiteral("UPPER.DLT")});
+    pane.List()->OpenFocusedEntry();
+    QCOMPARE(opened, QStringList{m_root + QStringLiteral("UPPER.DLT")});
   }
 
   void renameInPlaceWithEnterDoesNotOpen() {
@@ -662,6 +766,7 @@ class FileListTest : public QObject {
     auto log = std::make_shared<ScriptedUiLog>();
     CRecordingNavigator nav;
     CBottomListView pane(&nav, ScriptedFactory(log));
+    QSignalSpy outcomes(&pane, &CBottomListView::GuardRunFinished);
     pane.ShowFolder(m_root);
     EListCtrl* list = pane.List();
 
@@ -677,6 +782,7 @@ class FileListTest : public QObject {
     QVERIFY(QFile::exists(a + QStringLiteral(".~de")));
     QVERIFY(!QFile::exists(a));
     QCOMPARE(log->progressTitles.back(), std::string("Encrypting"));
+    QCOMPARE(outcomes.takeLast().at(0).toString(), QStringLiteral("Protected 1 of 1 file"));
 
     // Cancel in the settings dialog protects nothing.
     QTRY_VERIFY_WITH_TIMEOUT(list->FindEntry(a + QStringLiteral(".~de")) >= 0, 4000);
@@ -727,6 +833,9 @@ class FileListTest : public QObject {
              std::string("Do you want to decrypt all files in subfolders?"));
     QVERIFY(QFile::exists(a));
     QVERIFY(QFile::exists(m_root + QStringLiteral("sub/inner.txt.~de")));
+    // The status bar's line says what stayed behind.
+    QCOMPARE(outcomes.takeLast().at(0).toString(),
+             QStringLiteral("Restored 1 of 1 file; 1 protected file remains in subfolders"));
 
     // A folder without subfolders is not asked about them.
     pane.ShowFolder(m_root + QStringLiteral("sub"));

@@ -281,6 +281,37 @@ class FileOperationsTest : public QObject {
     } else {
       QSKIP("no trash available on this file system");
     }
+
+    // No data folder yet: the home trash is made (mode 0700) and takes the file; nothing
+    // lands in the working folder.
+    const QString data = home.path() + QStringLiteral("/fresh/share");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+    QTemporaryDir work;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work.path()));
+    const QString second = home.path() + QStringLiteral("/second.txt");
+    QVERIFY(WriteFile(second, "2"));
+    const FileOpResult fresh = MoveToTrash({second}, *ui);
+    QDir::setCurrent(previous);
+    QCOMPARE(fresh.done, 1);
+    QVERIFY(!QFile::exists(second));
+    QVERIFY(QFile::exists(data + QStringLiteral("/Trash/files/second.txt")));
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(data + QStringLiteral("/Trash")).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0700));
+    QVERIFY(QDir(work.path()).isEmpty());
+
+    // A data folder that cannot be made: said so, and the file stays.
+    QVERIFY(WriteFile(home.path() + QStringLiteral("/blocked"), "a file, not a folder"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/blocked/share")));
+    const QString third = home.path() + QStringLiteral("/third.txt");
+    QVERIFY(WriteFile(third, "3"));
+    const size_t before = log->messages.size();
+    const FileOpResult refused = MoveToTrash({third}, *ui);
+    QCOMPARE(refused.failed, 1);
+    QCOMPARE(log->messages.size(), before + 1);
+    QVERIFY(log->messages.back().text.find("third.txt") != std::string::npos);
+    QCOMPARE(ReadFile(third), QByteArray("3"));
   }
 };
 

@@ -4,6 +4,7 @@
 #include "explorer/bottom_tree_view.h"
 #include "folder_tree_test_support.h"
 
+#include <QFileSystemWatcher>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -234,6 +235,63 @@ class FolderTreePaneTest : public QObject {
     QCOMPARE(frame.calls.size(), 6);
     QCOMPARE(frame.calls[5].path, Path("beta"));
     QCOMPARE(frame.calls[5].source, NAV_TREE);
+  }
+
+  // Open folders follow the disk; F5 and navigation find folders made behind the
+  // tree's back; the folder a navigation ends on is in view.
+  void treeFollowsTheDisk() {
+    QTemporaryDir live;
+    QStringList entries{"docs/old/", "zz/target/"};
+    for (int i = 0; i < 40; ++i) entries << QStringLiteral("f%1/").arg(i, 2, 10, QLatin1Char('0'));
+    QVERIFY(MakeEntries(live.path(), entries));
+    const QString docs = live.path() + QStringLiteral("/docs");
+    RecordingFrame frame;
+    auto pane = std::make_unique<CBottomTreeView>(&frame);
+    frame.tree = pane.get();
+    pane->resize(240, 200);
+    pane->show();
+    QVERIFY(QTest::qWaitForWindowExposed(pane.get()));
+    CPaneTreeCtrl* tree = pane->Tree();
+    tree->SetRoot(ShellTreeCtrl::ParsePath(live.path()));
+    auto inView = [tree] {
+      QTreeWidgetItem* current = tree->currentItem();
+      return current && tree->viewport()->rect().contains(tree->visualItemRect(current));
+    };
+
+    frame.NavigateTo(live.path() + QStringLiteral("/zz/target"), NAV_LIST);
+    QTRY_COMPARE(pane->SelectedFolder(), live.path() + QStringLiteral("/zz/target"));
+    QTRY_VERIFY(inView());
+    pane->resize(240, 120);  // the pane settles after the window is shown
+    QTRY_VERIFY(inView());
+
+    frame.NavigateTo(docs + QStringLiteral("/old"), NAV_LIST);
+    QTRY_COMPARE(pane->SelectedFolder(), docs + QStringLiteral("/old"));
+    QTreeWidgetItem* docsItem = ChildNamed(tree->invisibleRootItem(), "docs");
+    QVERIFY(docsItem && docsItem->isExpanded());
+    QVERIFY(QDir().mkdir(docs + QStringLiteral("/new")));
+    QTRY_COMPARE(ChildTexts(docsItem), (QStringList{"new", "old"}));
+    QVERIFY(QDir().rename(docs + QStringLiteral("/new"), docs + QStringLiteral("/renamed")));
+    QTRY_COMPARE(ChildTexts(docsItem), (QStringList{"old", "renamed"}));
+    QVERIFY(QDir().rmdir(docs + QStringLiteral("/renamed")));
+    QTRY_COMPARE(ChildTexts(docsItem), QStringList{"old"});
+    QCOMPARE(pane->SelectedFolder(), docs + QStringLiteral("/old"));
+    QCOMPARE(frame.calls.size(), 2);  // the tree's own updates report nothing
+    QVERIFY(tree->WatchedFolders().contains(docs));
+    QVERIFY(tree->WatchedFolders().size() <= ShellTreeCtrl::kMaxWatches);
+
+    // Behind the watcher's back (a network file system, say): a navigation to a folder
+    // made after its parent was read still finds it, and F5 reads the selected folder.
+    auto* watcher = tree->findChild<QFileSystemWatcher*>();
+    QVERIFY(watcher);
+    watcher->blockSignals(true);
+    QVERIFY(QDir().mkdir(docs + QStringLiteral("/fresh")));
+    frame.NavigateTo(docs + QStringLiteral("/fresh"), NAV_ADDRESS);
+    QTRY_COMPARE(pane->SelectedFolder(), docs + QStringLiteral("/fresh"));
+    QVERIFY(QDir().mkdir(docs + QStringLiteral("/pressed")));
+    tree->setCurrentItem(docsItem);
+    QTest::keyClick(tree, Qt::Key_F5);
+    QCOMPARE(ChildTexts(docsItem), (QStringList{"fresh", "old", "pressed"}));
+    watcher->blockSignals(false);
   }
 
   void computerIsNotReported() {

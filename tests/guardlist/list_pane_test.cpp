@@ -348,6 +348,8 @@ void ListPaneTest::contextMenuRunsChosenCommand() {
 void ListPaneTest::removeKeepsModifiedFlag() {
   MakeMixedList();
   m_doc->SetModifiedFlag(false);
+  // A list file may store any state, -1 too: only the selected rows go.
+  m_doc->Items()[1].m_state = -1;
   m_view->ListCtrl()->SelectRows({0, 2, 4});
   QVERIFY(m_view->OnCommand(ID_LIST_REMOVE_SELECTED));
   QCOMPARE(m_doc->Items().size(), size_t(2));
@@ -550,7 +552,10 @@ void ListPaneTest::statusColumnShowsDisk() {
   AddFile(QStringLiteral("v1.2/notes"));
   AddFolder(QStringLiteral("docs"), false);
   AddFolder(QStringLiteral("more"), true);
+  Write(QStringLiteral(".bashrc"), "set -o vi");
+  AddFile(QStringLiteral(".bashrc"));
   m_view->Refresh();
+  QCOMPARE(Cell(5, COL_TYPE), QStringLiteral(".bashrc"));  // the whole dot name
   QCOMPARE(Cell(0, COL_NO), QStringLiteral("1"));
   QCOMPARE(Cell(0, COL_NAME), QStringLiteral("a.txt"));
   QCOMPARE(Cell(0, COL_PATH), Path(QStringLiteral("a.txt")));

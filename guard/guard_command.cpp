@@ -1,0 +1,266 @@
+#include "guard/guard_command.h"
+
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "common/paths.h"
+#include "guard/encryption_settings.h"
+#include "guard/file_collector.h"
+#include "guard/guard_item.h"
+
+namespace {
+
+constexpr const char* kSubfoldersQuestion = "Do you want to decrypt all files in subfolders?";
+// A restore asks for the password at most this often per file (see DecryptOneFile).
+constexpr int kPasswordAttempts = 3;
+
+bool IsFolderEntry(const std::string& path) {
+  return !path.empty() && path.back() == '/';
+}
+
+// A progress window that remembers whether the run saw a cancel.
+class CReportingProgress : public IProgressWindow {
+ public:
+  CReportingProgress(std::unique_ptr<IProgressWindow> inner, bool& cancelSeen)
+      : m_inner(std::move(inner)), m_cancelSeen(cancelSeen) {}
+  bool IsCancelled() const override {
+    const bool cancelled = m_inner->IsCancelled();
+    if (cancelled) m_cancelSeen = true;
+    return cancelled;
+  }
+  void Hide() override { m_inner->Hide(); }
+  void Show() override { m_inner->Show(); }
+  void SetBarRange(uint64_t lower, uint64_t upper, uint64_t step) override {
+    m_inner->SetBarRange(lower, upper, step);
+  }
+  uint64_t SetBarStep(uint64_t step) override { return m_inner->SetBarStep(step); }
+  uint64_t StepBar() override { return m_inner->StepBar(); }
+  void SetStatusText(const std::string& text) override { m_inner->SetStatusText(text); }
+  void PumpMessages(bool cancelOnEsc) override { m_inner->PumpMessages(cancelOnEsc); }
+  void CloseProgress() override { m_inner->CloseProgress(); }
+
+ private:
+  std::unique_ptr<IProgressWindow> m_inner;
+  bool& m_cancelSeen;
+};
+
+// Passes everything to the user's interface and notes, for the entry being processed,
+// the answers and messages that explain what became of it.
+class CReportingUi : public IGuardUi {
+ public:
+  explicit CReportingUi(IGuardUi& inner) : m_inner(inner) {}
+
+  int ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) override {
+    const int answer = m_inner.ShowMessage(text, icon, buttons);
+    if (buttons == MsgButtons::YesNo && answer != MSG_YES) m_answeredNo = true;
+    if (icon == MsgIcon::Error || icon == MsgIcon::Warning) m_errors.push_back(text);
+    return answer;
+  }
+  bool AskPassword(const std::string& prompt, std::string& password) override {
+    ++m_prompts;
+    const bool ok = m_inner.AskPassword(prompt, password);
+    if (!ok) m_promptCancelled = true;
+    return ok;
+  }
+  bool EditSettings(SettingsDialogData& data) override { return m_inner.EditSettings(data); }
+  std::unique_ptr<IProgressWindow> OpenProgress(const std::string& title) override {
+    std::unique_ptr<IProgressWindow> inner = m_inner.OpenProgress(title);
+    if (!inner) return nullptr;
+    return std::make_unique<CReportingProgress>(std::move(inner), m_cancelSeen);
+  }
+  void RestoreFocus() override { m_inner.RestoreFocus(); }
+
+  // Books the entry that just finished into outcome and starts afresh for the next one.
+  void Book(GuardOutcome& outcome, const FileEntry& entry, ListStep step) {
+    const bool restoring = outcome.verb == GuardVerb::Restore;
+    if (step == ListStep::Done) {
+      ++outcome.done;
+    } else if (m_promptCancelled || (step == ListStep::Stop && !m_answeredNo)) {
+      outcome.cancelled = true;
+    } else if (m_answeredNo) {
+      ++outcome.skipped;
+    } else if (!m_errors.empty()) {
+      std::string reason;
+      for (const std::string& e : m_errors) reason += (reason.empty() ? "" : "; ") + OneLine(e);
+      outcome.failures.push_back({entry.path, reason});
+    } else if (m_cancelSeen) {
+      // Stopped by the cancel in the middle of the file; nothing was changed.
+      outcome.cancelled = true;
+    } else if (!restoring && FileExists(entry.path) && FileExists(ProtectedPathOf(entry.path))) {
+      outcome.failures.push_back(
+          {entry.path, "protected, but the plain file could not be wiped and deleted"});
+    } else if (!FileExists(entry.path)) {
+      ++outcome.skipped;  // gone before its turn
+    } else if (restoring && m_prompts >= kPasswordAttempts) {
+      outcome.wrongPassword = true;
+      outcome.failures.push_back({entry.path, "wrong password: left as it is"});
+    } else if (restoring) {
+      outcome.failures.push_back(
+          {entry.path, "could not be restored: it is damaged, or it cannot be read or written"});
+    } else {
+      outcome.failures.push_back({entry.path, "could not be protected"});
+    }
+    if (step == ListStep::Stop && m_cancelSeen) outcome.cancelled = true;
+    m_answeredNo = m_promptCancelled = false;
+    m_prompts = 0;
+    m_errors.clear();
+  }
+  bool CancelSeen() const { return m_cancelSeen; }
+
+ private:
+  static std::string OneLine(std::string text) {
+    for (size_t pos; (pos = text.find("\n\n")) != std::string::npos;) text.replace(pos, 2, ": ");
+    for (char& c : text)
+      if (c == '\n') c = ' ';
+    return text;
+  }
+
+  IGuardUi& m_inner;
+  bool m_answeredNo = false;
+  bool m_promptCancelled = false;
+  bool m_cancelSeen = false;
+  int m_prompts = 0;
+  std::vector<std::string> m_errors;
+};
+
+GuardOutcome ProtectSelection(IGuardUi& ui, const GuardCommand& command) {
+  GuardOutcome outcome;
+  outcome.verb = GuardVerb::Protect;
+  ProtectSettings settings;
+  if (!SettleProtectSettings(ui, command.kind, command.paths, settings)) {
+    outcome.declined = true;
+    return outcome;
+  }
+  std::vector<std::string> files;
+  for (const std::string& path : command.paths) {
+    const bool folder = command.kind == ProtectKind::WholeFolder || IsFolderEntry(path);
+    CGuardItem item(path, folder ? 1 : 0);
+    if (folder) {
+      item.m_subfolders = settings.encryptSubfolders ? 1 : 0;
+      item.m_includeMask = settings.includeMask;
+      item.m_excludeMask = settings.excludeMask;
+    }
+    CollectFilesToEncrypt(files, item);
+  }
+  return RunProtectList(ui, files, settings.digest, settings.level, settings.noZipMask);
+}
+
+GuardOutcome RestoreSelection(IGuardUi& ui, const GuardCommand& command) {
+  // Which folders take their subfolders along: asked once for the whole selection.
+  std::vector<bool> withSubfolders(command.paths.size(), false);
+  if (command.subfolders != RestoreSubfolders::Never) {
+    bool ask = false;
+    for (const std::string& path : command.paths) {
+      if (!IsFolderEntry(path)) continue;
+      ask = command.subfolders == RestoreSubfolders::AskWhenAny ? HasSubfolder(path)
+                                                                : CountProtectedBelow(path) > 0;
+      if (ask) break;
+    }
+    const bool yes =
+        ask && ui.ShowMessage(kSubfoldersQuestion, MsgIcon::Question, MsgButtons::YesNo) == MSG_YES;
+    withSubfolders.assign(command.paths.size(), yes);
+  }
+  std::vector<std::string> files;
+  for (size_t i = 0; i < command.paths.size(); ++i) {
+    const std::string& path = command.paths[i];
+    const bool folder = IsFolderEntry(path);
+    CGuardItem item(path, folder ? 1 : 0);
+    item.m_subfolders = folder && withSubfolders[i] ? 1 : 0;
+    CollectFilesToDecrypt(files, item);
+  }
+  GuardOutcome outcome = RunRestoreList(ui, files);
+  // Folders restored without their subfolders: say what is still protected below them.
+  std::set<std::string> counted;
+  for (size_t i = 0; i < command.paths.size(); ++i) {
+    const std::string& path = command.paths[i];
+    if (!IsFolderEntry(path) || withSubfolders[i]) continue;
+    if (!counted.insert(WithoutTrailingSlash(path)).second) continue;
+    outcome.remainingInSubfolders += CountProtectedBelow(path);
+  }
+  return outcome;
+}
+
+std::string Files(size_t n) {
+  return std::to_string(n) + (n == 1 ? " file" : " files");
+}
+
+}  // namespace
+
+size_t CountProtectedBelow(const std::string& folder) {
+  CFileCollector collector;
+  collector.SetRecursive(true);
+  collector.SetRoot(folder);
+  collector.AddFilesMatching(kProtectedPattern);
+  const std::string own = WithTrailingSlash(collector.Root());
+  size_t count = 0;
+  for (const FileEntry& e : collector.Entries()) {
+    if (ParentFolder(e.path) != own) ++count;
+  }
+  return count;
+}
+
+GuardOutcome RunProtectList(IGuardUi& ui, const std::vector<std::string>& files,
+                            const uint8_t* digest, int level, const std::string& noZipMask) {
+  GuardOutcome outcome;
+  outcome.verb = GuardVerb::Protect;
+  if (files.empty() || !IsUsableDigest(digest)) return outcome;
+  outcome.wanted = PrepareEncryptEntries(files).size();
+  if (outcome.wanted == 0) return outcome;
+  outcome.ran = true;
+  CReportingUi reporting(ui);
+  EncryptFileList(reporting, files, digest, level, noZipMask,
+                  [&](const FileEntry& e, ListStep s) { reporting.Book(outcome, e, s); });
+  if (reporting.CancelSeen()) outcome.cancelled = true;
+  return outcome;
+}
+
+GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files) {
+  GuardOutcome outcome;
+  outcome.verb = GuardVerb::Restore;
+  if (files.empty()) return outcome;
+  outcome.wanted = PrepareDecryptEntries(files).size();
+  if (outcome.wanted == 0) return outcome;
+  outcome.ran = true;
+  CReportingUi reporting(ui);
+  DecryptFileList(reporting, files,
+                  [&](const FileEntry& e, ListStep s) { reporting.Book(outcome, e, s); });
+  if (reporting.CancelSeen()) outcome.cancelled = true;
+  return outcome;
+}
+
+GuardOutcome RunGuardCommand(IGuardUi& ui, const GuardCommand& command) {
+  if (command.verb == GuardVerb::Protect) return ProtectSelection(ui, command);
+  return RestoreSelection(ui, command);
+}
+
+std::string OutcomeText(const GuardOutcome& o) {
+  if (o.declined) return {};
+  const bool restoring = o.verb == GuardVerb::Restore;
+  std::string text;
+  if (!o.ran) {
+    text = restoring ? "Nothing to restore" : "Nothing to protect";
+  } else if (o.cancelled) {
+    text = "Cancelled after " + std::to_string(o.done) + " of " + Files(o.wanted);
+  } else {
+    text = std::string(restoring ? "Restored " : "Protected ") + std::to_string(o.done) + " of " +
+           Files(o.wanted);
+    if (o.skipped > 0) text += "; " + std::to_string(o.skipped) + " skipped";
+    if (!o.failures.empty()) text += "; " + std::to_string(o.failures.size()) + " failed";
+  }
+  if (o.remainingInSubfolders > 0) {
+    const size_t n = o.remainingInSubfolders;
+    text += "; " + std::to_string(n) +
+            (n == 1 ? " protected file remains in subfolders"
+                    : " protected files remain in subfolders");
+  }
+  return text;
+}
+
+int OutcomeExitCode(const GuardOutcome& o) {
+  if (o.declined || o.cancelled) return GUARD_EXIT_CANCELLED;
+  if (o.verb == GuardVerb::Restore && o.wrongPassword) return GUARD_EXIT_WRONG_PASSWORD;
+  if (static_cast<size_t>(o.done) < o.wanted || o.skipped > 0 || !o.failures.empty())
+    return GUARD_EXIT_INCOMPLETE;
+  return GUARD_EXIT_DONE;
+}

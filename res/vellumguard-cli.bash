@@ -1,0 +1,62 @@
+# bash completion for vellumguard-cli
+_vellumguard_cli() {
+  local cur prev words cword
+  if declare -F _init_completion >/dev/null; then
+    _init_completion || return
+  else
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=${COMP_WORDS[COMP_CWORD - 1]}
+    words=("${COMP_WORDS[@]}")
+    cword=$COMP_CWORD
+  fi
+
+  local protect_opts="-r --recursive --level --include --exclude --no-zip --use-last
+    --use-default --password-file --password-fd --yes --no -j --jobs --quiet"
+  local restore_opts="-r --recursive --password-file --password-fd --yes --no -j --jobs
+    --quiet"
+
+  case $prev in
+    --level) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 8 9" -- "$cur")); return ;;
+    --password-file) COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames; return ;;
+    --include | --exclude | --no-zip | --password-fd | -j | --jobs) return ;;
+  esac
+
+  if ((cword == 1)); then
+    COMPREPLY=($(compgen -W "protect restore list --help --version" -- "$cur"))
+    return
+  fi
+
+  local opts=""
+  case ${words[1]} in
+    protect) opts=$protect_opts ;;
+    restore) opts=$restore_opts ;;
+    list)
+      if ((cword == 2)); then
+        COMPREPLY=($(compgen -W "new add remove show protect restore" -- "$cur"))
+        return
+      fi
+      if ((cword == 3)); then
+        COMPREPLY=($(compgen -f -X '!*.dlt' -- "$cur") $(compgen -d -- "$cur"))
+        compopt -o filenames
+        return
+      fi
+      case ${words[2]} in
+        new) opts="--level --include --exclude --no-zip --password-file --password-fd" ;;
+        add) opts="-r --recursive --include --exclude" ;;
+        protect) opts="--yes --no -j --jobs --quiet" ;;
+        restore) opts="--password-file --password-fd --yes --no -j --jobs --quiet" ;;
+      esac
+      ;;
+  esac
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$opts" -- "$cur"))
+    return
+  fi
+  if [[ ${words[1]} == restore ]]; then
+    COMPREPLY=($(compgen -f -X '!*.~de' -- "$cur") $(compgen -d -- "$cur"))
+  else
+    COMPREPLY=($(compgen -f -- "$cur"))
+  fi
+  compopt -o filenames
+}
+complete -F _vellumguard_cli vellumguard-cli

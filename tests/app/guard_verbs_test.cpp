@@ -1,0 +1,195 @@
+// The window program's verbs as file managers call them: the command line, --protect and
+// --restore with the window's real dialogs answered where they come up, the summary and
+// the exit codes, and --open handing the restored file to the opener.
+#include "app/ui/guard_verbs.h"
+#include "app/framework/prompts.h"
+#include "app/ui/window_guard_ui.h"
+#include "explorer/file_operations.h"
+#include "guard/ui/encryption_settings_dlg.h"
+#include "guard/ui/password_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class GuardVerbsTest : public QObject {
+  Q_OBJECT
+ private:
+  QTemporaryDir m_dir;
+  QStringList m_boxes;  // every message box's text, in order
+  QMessageBox::StandardButton m_answer = QMessageBox::No;
+  QStringList m_passwords;  // typed into the password prompts in turn; none left: Esc
+  QString m_settingsPassword;
+  bool m_settingsSubfolders = false;
+  int m_settingsShown = 0;
+  QTimer m_answerer;
+
+  QString Path(const QString& name) const { return m_dir.filePath(name); }
+  void Write(const QString& name, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(Path(name)).absolutePath());
+    QFile f(Path(name));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+  }
+  QByteArray Read(const QString& name) {
+    QFile f(Path(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  int Run(const QStringList& arguments) {
+    return RunGuardVerb(ParseCommandLine(arguments), MakeWindowGuardUiFactory());
+  }
+  // Answers the window's dialogs as a user would, whenever one is up.
+  void AnswerDialogs() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* settings = qobject_cast<CEncryptionSettingsDlg*>(modal)) {
+      ++m_settingsShown;
+      settings->PasswordEdit()->setText(m_settingsPassword);
+      settings->ConfirmEdit()->setText(m_settingsPassword);
+      if (settings->SubfoldersCheck()->isEnabled())
+        settings->SubfoldersCheck()->setChecked(m_settingsSubfolders);
+      if (m_settingsPassword.isEmpty()) {
+        settings->reject();
+      } else {
+        settings->accept();
+      }
+    } else if (auto* prompt = qobject_cast<CPasswordDlg*>(modal)) {
+      if (m_passwords.isEmpty()) {
+        prompt->reject();
+        return;
+      }
+      prompt->PasswordEdit()->setText(m_passwords.takeFirst());
+      prompt->accept();
+    }
+  }
+
+ private slots:
+  void initTestCase() {
+    connect(&m_answerer, &QTimer::timeout, this, &GuardVerbsTest::AnswerDialogs);
+    m_answerer.start(10);
+  }
+  void init() {
+    qputenv("VELLUMGUARD_HOME", m_dir.filePath(QStringLiteral("home")).toUtf8());
+    QDir().mkpath(m_dir.filePath(QStringLiteral("home")));
+    m_boxes.clear();
+    m_answer = QMessageBox::No;
+    m_passwords.clear();
+    m_settingsPassword.clear();
+    m_settingsSubfolders = false;
+    m_settingsShown = 0;
+    Prompts().message = [this](QWidget*, const QString& text, QMessageBox::Icon,
+                               QMessageBox::StandardButtons buttons) {
+      m_boxes << text;
+      return buttons.testFlag(QMessageBox::Yes) ? m_answer : QMessageBox::Ok;
+    };
+  }
+  void cleanup() {
+    RestoreDefaultPrompts();
+    SetFileOpener({});
+  }
+
+  void commandLine() {
+    CommandLine line = ParseCommandLine({QStringLiteral("--protect"), QStringLiteral("a"),
+                                         QStringLiteral("--"), QStringLiteral("-b")});
+    QCOMPARE(line.action, CommandLine::Protect);
+    QCOMPARE(line.paths, (QStringList{QStringLiteral("a"), QStringLiteral("-b")}));
+    // A double click on a protected file restores and opens it; a list opens the window.
+    QCOMPARE(ParseCommandLine({QStringLiteral("/x/a.doc.~de")}).action, CommandLine::Open);
+    QCOMPARE(ParseCommandLine({QStringLiteral("/x/l.dlt")}).action, CommandLine::Window);
+    QCOMPARE(ParseCommandLine({}).action, CommandLine::Window);
+    QCOMPARE(ParseCommandLine({QStringLiteral("--restore")}).action, CommandLine::BadUsage);
+    QCOMPARE(ParseCommandLine({QStringLiteral("--frobnicate")}).action, CommandLine::BadUsage);
+    QCOMPARE(ParseCommandLine(
+                 {QStringLiteral("--protect"), QStringLiteral("--open"), QStringLiteral("a")})
+                 .action,
+             CommandLine::BadUsage);
+    QCOMPARE(ParseCommandLine({QStringLiteral("a"), QStringLiteral("--version")}).action,
+             CommandLine::Version);
+    // Nothing that exists: bad usage, no dialog.
+    QCOMPARE(Run({QStringLiteral("--protect"), Path(QStringLiteral("missing.txt"))}), 2);
+    QCOMPARE(m_settingsShown, 0);
+  }
+
+  void protectAndRestoreAFolder() {
+    Write(QStringLiteral("work/a.txt"), "alpha");
+    Write(QStringLiteral("work/sub/b.txt"), "beta");
+    const QString work = Path(QStringLiteral("work"));
+
+    // Cancel in the settings dialog writes nothing and ends as cancelled.
+    QCOMPARE(Run({QStringLiteral("--protect"), work}), 130);
+    QCOMPARE(m_settingsShown, 1);
+    QVERIFY(!QFile::exists(Path(QStringLiteral("work/zde.tmp"))));
+    QVERIFY(m_boxes.isEmpty());
+
+    m_settingsPassword = QStringLiteral("pw");
+    m_settingsSubfolders = true;
+    QCOMPARE(Run({QStringLiteral("--protect"), work}), 0);
+    QVERIFY(QFile::exists(Path(QStringLiteral("work/a.txt.~de"))));
+    QVERIFY(QFile::exists(Path(QStringLiteral("work/sub/b.txt.~de"))));
+    QVERIFY(!QFile::exists(Path(QStringLiteral("work/a.txt"))));
+    QVERIFY(QFile::exists(Path(QStringLiteral("work/zde.tmp"))));
+    QCOMPARE(m_boxes.last(), QStringLiteral("Protected 2 of 2 files"));
+
+    // The folder asks about its subfolders because protected files lie below; No keeps
+    // them, and the summary says how many remain.
+    m_boxes.clear();
+    m_passwords = {QStringLiteral("pw")};
+    QCOMPARE(Run({QStringLiteral("--restore"), work}), 0);
+    QCOMPARE(m_boxes.first(), QStringLiteral("Do you want to decrypt all files in subfolders?"));
+    QCOMPARE(Read(QStringLiteral("work/a.txt")), QByteArray("alpha"));
+    QVERIFY(QFile::exists(Path(QStringLiteral("work/sub/b.txt.~de"))));
+    QCOMPARE(m_boxes.last(),
+             QStringLiteral("Restored 1 of 1 file; 1 protected file remains in subfolders"));
+
+    // Three wrong passwords leave the file and end with the wrong-password code.
+    m_boxes.clear();
+    m_passwords = {QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("z")};
+    QCOMPARE(Run({QStringLiteral("--restore"), Path(QStringLiteral("work/sub/b.txt"))}), 3);
+    QVERIFY(QFile::exists(Path(QStringLiteral("work/sub/b.txt.~de"))));
+    QVERIFY2(m_boxes.last().startsWith(QStringLiteral("Restored 0 of 1 file; 1 failed\n\n")) &&
+                 m_boxes.last().contains(QStringLiteral("wrong password")),
+             qPrintable(m_boxes.last()));
+
+    // An existing plain file answered No is skipped: exit code 1, both files untouched.
+    Write(QStringLiteral("work/sub/b.txt"), "newer");
+    m_boxes.clear();
+    m_answer = QMessageBox::No;
+    QCOMPARE(Run({QStringLiteral("--restore"), Path(QStringLiteral("work/sub/b.txt.~de"))}), 1);
+    QCOMPARE(Read(QStringLiteral("work/sub/b.txt")), QByteArray("newer"));
+    QVERIFY(QFile::exists(Path(QStringLiteral("work/sub/b.txt.~de"))));
+    QCOMPARE(m_boxes.last(), QStringLiteral("Restored 0 of 1 file; 1 skipped"));
+  }
+
+  void openRestoresThenOpens() {
+    Write(QStringLiteral("open/report.doc"), "report");
+    m_settingsPassword = QStringLiteral("secret");
+    QCOMPARE(Run({QStringLiteral("--protect"), Path(QStringLiteral("open/report.doc"))}), 0);
+    const QString protectedPath = Path(QStringLiteral("open/report.doc.~de"));
+    QVERIFY(QFile::exists(protectedPath));
+    QStringList opened;
+    SetFileOpener([&opened](const QString& path) {
+      opened << path;
+      return true;
+    });
+
+    // A cancelled prompt opens nothing: the protected file would only come back here.
+    m_boxes.clear();
+    QCOMPARE(Run({protectedPath}), 130);
+    QVERIFY(opened.isEmpty());
+    QVERIFY(QFile::exists(protectedPath));
+
+    m_passwords = {QStringLiteral("secret")};
+    QCOMPARE(Run({QStringLiteral("--open"), protectedPath}), 0);
+    QCOMPARE(opened, QStringList{Path(QStringLiteral("open/report.doc"))});
+    QCOMPARE(Read(QStringLiteral("open/report.doc")), QByteArray("report"));
+    QVERIFY(!QFile::exists(protectedPath));
+    QVERIFY(m_boxes.isEmpty());  // the opened file is the answer
+  }
+};
+
+QTEST_MAIN(GuardVerbsTest)
+#include "guard_verbs_test.moc"
