@@ -60,7 +60,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux
   "${launcher[@]}" "${isal_args[@]}"
 cmake --build "$build" -j"$(nproc)" --target vellumguard-cli engine_tests guard_tests \
   fuzz_decode_replay
-file "$build/cli/vellumguard-cli"
+aarch64-linux-gnu-readelf -h "$build/cli/vellumguard-cli" | grep "Machine: *AArch64"
 # The tests run under the emulator directly: emulated they take many times as long as
 # natively, beyond CTest's time limits. Left out: the tests that fork a child to make its
 # writes fail under a file size limit. Under qemu-user 7.2 the forked child spins without
