@@ -21,9 +21,12 @@ while [ $# -gt 0 ]; do
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-cmake -S . -B build-peers -G Ninja -DCMAKE_BUILD_TYPE=Release -DVG_BUILD_GUI=OFF -DVG_BUILD_TESTS=OFF >/dev/null
-cmake --build build-peers --target vellumguard-cli >/dev/null
-cli=$PWD/build-peers/cli/vellumguard-cli
+build=${VG_BUILD_DIR:-build-peers}  # VG_BUILD_DIR: an existing Release build to use instead
+if [ -z "${VG_BUILD_DIR:-}" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVG_BUILD_GUI=OFF -DVG_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" --target vellumguard-cli >/dev/null
+fi
+cli=$PWD/$build/cli/vellumguard-cli
 sevenzip=$(command -v 7z || command -v 7zz || true)
 [ -n "$sevenzip" ] || { echo "missing 7z or 7zz" >&2; exit 2; }
 for t in hyperfine gpg age age-keygen openssl gzip tar; do
@@ -66,6 +69,10 @@ bench "vellumguard -j 1" "$prep_plain" "$cli protect -r -q --yes -j 1 --password
 bench "vellumguard -j $cores" "$prep_plain" "$cli protect -r -q --yes -j $cores --password-file $work/pw $w"
 bench "gpg -z 6 (of a tar)" "$prep_plain; rm -f $work/out.gpg" \
   "tar -C $w -cf - . | gpg --batch --yes --quiet --symmetric --cipher-algo AES256 --compress-algo zlib -z 6 --pinentry-mode loopback --passphrase-file $work/pw -o $work/out.gpg"
+bench "vellumguard -j 1 --level 1" "$prep_plain" \
+  "$cli protect -r -q --yes -j 1 --level 1 --password-file $work/pw $w"
+bench "gpg -z 1 (of a tar)" "$prep_plain; rm -f $work/out1.gpg" \
+  "tar -C $w -cf - . | gpg --batch --yes --quiet --symmetric --cipher-algo AES256 --compress-algo zlib -z 1 --pinentry-mode loopback --passphrase-file $work/pw -o $work/out1.gpg"
 bench "7z -mx=1 -mhe=on" "$prep_plain; rm -f $work/out.7z" \
   "$sevenzip a -bd -bso0 -mx=1 -mhe=on -p\$(cat $work/pw) $work/out.7z $w"
 bench "age (of a tar)" "$prep_plain; rm -f $work/out.age" \

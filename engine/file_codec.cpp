@@ -4,6 +4,7 @@
 #include "common/safe_file.h"
 #include "engine/digest.h"
 #include "engine/encrypted_stream.h"
+#include "engine/zlib_engines.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -25,6 +26,13 @@ namespace {
 // Plain-file reads and writes are gathered into pieces of this size: the codec's own
 // buffers stay at the callers' 1040 bytes without one system call per buffer.
 constexpr size_t kIoChunk = 64 * 1024;
+
+// Restoring reads the payload in pieces of kDecodeChunk bytes and inflates into
+// kInflateOut bytes at a time, whatever the callers' buffer size: ISA-L spends 75% more
+// time on a stream fed in 1 KiB pieces (docs/PERFORMANCE.md). Progress is still reported
+// in steps of the callers' buffer size. The file format does not depend on either.
+constexpr size_t kDecodeChunk = 64 * 1024;
+constexpr size_t kInflateOut = 256 * 1024;
 
 // A work buffer that is wiped before it is freed (it holds plain text).
 class SecretBuffer {
@@ -133,52 +141,19 @@ struct DeflatePiece {
   uLong adler = 0;
   int result = CODEC_OK;
 
-  void Deflate(int level) {
-    try {
-      z_stream z{};
-      if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        result = CODEC_ZLIB_ERROR;
-        return;
-      }
-      if (!dictionary.empty() &&
-          deflateSetDictionary(&z, dictionary.data(), static_cast<uInt>(dictionary.size())) !=
-              Z_OK) {
-        deflateEnd(&z);
-        result = CODEC_ZLIB_ERROR;
-        return;
-      }
-      out.resize(deflateBound(&z, size) + 64);
-      z.next_in = in.data();
-      z.avail_in = static_cast<uInt>(size);
-      size_t produced = 0;
-      int r;
-      for (;;) {
-        z.next_out = out.data() + produced;
-        z.avail_out = static_cast<uInt>(out.size() - produced);
-        r = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-        produced = out.size() - z.avail_out;
-        if (r == Z_STREAM_ERROR || r == Z_STREAM_END || z.avail_out != 0) break;
-        out.resize(out.size() * 2);
-      }
-      // A sync flush repeated with nothing new says Z_BUF_ERROR: the flush was complete.
-      if (!last && r == Z_BUF_ERROR && z.avail_in == 0) r = Z_OK;
-      deflateEnd(&z);
-      if (last ? r != Z_STREAM_END : r != Z_OK) {
-        result = CODEC_ZLIB_ERROR;
-        return;
-      }
-      out.resize(produced);
-      adler = adler32(1L, in.data(), static_cast<uInt>(size));
-      result = CODEC_OK;
-    } catch (const std::bad_alloc&) {
-      result = CODEC_NO_MEMORY;
-    }
+  void Deflate(int level, bool zlibOnly) {
+    result = vg::zengine::DeflatePiece(level, zlibOnly, dictionary.data(), dictionary.size(),
+                                       in.data(), size, last, out);
+    if (result == CODEC_OK) adler = vg::zengine::Adler32(1, in.data(), size);
   }
 };
 
-// How many cores to deflate a file on: one for small files and for stored ones.
-unsigned ParallelDeflateThreads(int level, uint64_t total) {
-  if (level < 1 || level > 9 || total < 4 * kParallelPiece) return 1;
+// How many cores to deflate a file on in pieces: none (0) for stored files and for small
+// files at the levels zlib deflates, which stream through one deflate instead; one for
+// small files at the levels ISA-L deflates, whose deflate works in pieces only.
+unsigned PieceDeflateThreads(int level, uint64_t total, bool zlibOnly) {
+  if (level < 1 || level > 9) return 0;
+  if (total < 4 * kParallelPiece) return !zlibOnly && vg::zengine::FastDeflates(level) ? 1 : 0;
   const unsigned cores = std::thread::hardware_concurrency();
   return std::max(1u, std::min(cores, 4u));
 }
@@ -199,9 +174,9 @@ struct ParallelOutcome {
   bool sourceFailed = false;
 };
 
-ParallelOutcome DeflateInParallel(SourceFile& source, CEncryptedStream& stream, int level,
-                                  uint64_t total, ProgressProc progress, void* user,
-                                  unsigned threads) {
+ParallelOutcome DeflateInPieces(SourceFile& source, CEncryptedStream& stream, int level,
+                                bool zlibOnly, uint64_t total, ProgressProc progress, void* user,
+                                unsigned threads) {
   ParallelOutcome outcome;
   std::vector<DeflatePiece> pieces(threads);
   std::vector<uint8_t> tail;  // the last 32 KiB before the next piece
@@ -242,12 +217,14 @@ ParallelOutcome DeflateInParallel(SourceFile& source, CEncryptedStream& stream, 
     }
     std::vector<std::thread> workers;
     try {
-      for (size_t i = 1; i < count; ++i) workers.emplace_back([&, i] { pieces[i].Deflate(level); });
+      for (size_t i = 1; i < count; ++i) {
+        workers.emplace_back([&, i] { pieces[i].Deflate(level, zlibOnly); });
+      }
     } catch (const std::system_error&) {
       // No thread to be had: the remaining pieces are deflated here, one after another.
-      for (size_t i = workers.size() + 1; i < count; ++i) pieces[i].Deflate(level);
+      for (size_t i = workers.size() + 1; i < count; ++i) pieces[i].Deflate(level, zlibOnly);
     }
-    pieces[0].Deflate(level);
+    pieces[0].Deflate(level, zlibOnly);
     for (auto& w : workers) w.join();
     for (size_t i = 0; i < count; ++i) {
       DeflatePiece& piece = pieces[i];
@@ -290,6 +267,8 @@ class RestoredFile {
     return LockNoWait(m_fd, LOCK_EX);
   }
   bool Write(const uint8_t* p, size_t n) {
+    // Whole buffers of inflated bytes go straight to the file.
+    if (m_used == 0 && n >= kIoChunk) return WriteAll(p, n);
     while (n > 0) {
       size_t take = kIoChunk - m_used;
       if (take > n) take = n;
@@ -324,9 +303,11 @@ class RestoredFile {
 
  private:
   bool Flush() {
-    const uint8_t* p = m_buffer->get();
-    size_t n = m_used;
+    const size_t n = m_used;
     m_used = 0;
+    return WriteAll(m_buffer->get(), n);
+  }
+  bool WriteAll(const uint8_t* p, size_t n) {
     while (n > 0) {
       const ssize_t w = ::write(m_fd, p, n);
       if (w < 0 && errno == EINTR) continue;
@@ -346,6 +327,21 @@ class RestoredFile {
   size_t m_used = 0;
 };
 
+// Hands inflated bytes to the restored file, keeping the errno of a failed write.
+class DestinationSink final : public vg::zengine::Sink {
+ public:
+  explicit DestinationSink(RestoredFile& file) : m_file(file) {}
+  bool Take(const uint8_t* p, size_t n) override {
+    if (m_file.Write(p, n)) return true;
+    err = errno;
+    return false;
+  }
+  int err = 0;
+
+ private:
+  RestoredFile& m_file;
+};
+
 // True when both paths name the same existing file (the same inode): writing one would
 // destroy the other.
 bool SameFile(const std::string& a, const std::string& b) {
@@ -363,24 +359,6 @@ class DeflateState {
   int Init(int level) {
     std::memset(&m_z, 0, sizeof m_z);
     const int r = deflateInit(&m_z, level);
-    m_live = r == Z_OK;
-    return r;
-  }
-  z_stream& z() { return m_z; }
-
- private:
-  z_stream m_z;
-  bool m_live = false;
-};
-
-class InflateState {
- public:
-  ~InflateState() {
-    if (m_live) inflateEnd(&m_z);
-  }
-  int Init() {
-    std::memset(&m_z, 0, sizeof m_z);
-    const int r = inflateInit(&m_z);
     m_live = r == Z_OK;
     return r;
   }
@@ -457,9 +435,9 @@ int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void
   const uint64_t total = source.Length();
   uint64_t done = 0;
 
-  if (const unsigned threads = ParallelDeflateThreads(m_level, total); threads > 1) {
+  if (const unsigned threads = PieceDeflateThreads(m_level, total, m_zlibOnly); threads > 0) {
     const ParallelOutcome r =
-        DeflateInParallel(source, stream, m_level, total, progress, user, threads);
+        DeflateInPieces(source, stream, m_level, m_zlibOnly, total, progress, user, threads);
     if (r.result == CODEC_IO_ERROR)
       return IoError(r.sourceFailed ? m_source : m_destination, r.err);
     return r.result;
@@ -522,48 +500,44 @@ int CFileCodec::DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void
   if (got != 4) return IoError(m_source, got < 0 ? errno : 0);
   if (std::memcmp(magic, kCodecMagic, sizeof magic) != 0) return CODEC_BAD_KEY;
 
-  const size_t bufferSize = m_bufferSize;
-  SecretBuffer in(bufferSize);
-  SecretBuffer out(bufferSize);
-  if (!in || !out) return CODEC_NO_MEMORY;
-
-  InflateState inflater;
-  if (inflater.Init() != Z_OK) return CODEC_ZLIB_ERROR;
-  z_stream& z = inflater.z();
-
+  SecretBuffer in(kDecodeChunk);
+  if (!in) return CODEC_NO_MEMORY;
   RestoredFile destination(m_destination);
   if (!destination.Create()) return IoError(m_destination, errno);
+  DestinationSink sink(destination);
 
+  // The engine is picked by the stream's first bytes, once they are read.
+  std::unique_ptr<vg::zengine::Inflater> inflater;
   const uint64_t total = FileLength(m_source);
-  uint64_t done = 0;
+  uint64_t reported = 0;
   for (;;) {
-    const int64_t c = stream.Read(in.get(), bufferSize);
+    const int64_t c = stream.Read(in.get(), kDecodeChunk);
     if (c < 0) return IoError(m_source, errno);
     if (c == 0) return CODEC_ZLIB_ERROR;  // the payload ended inside the zlib stream
-    done += static_cast<uint64_t>(c);
-    z.next_in = in.get();
-    z.avail_in = static_cast<uInt>(c);
-    int r;
-    do {
-      z.next_out = out.get();
-      z.avail_out = static_cast<uInt>(bufferSize);
-      r = inflate(&z, Z_NO_FLUSH);
-      if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR || r == Z_STREAM_ERROR) {
-        return CODEC_ZLIB_ERROR;
-      }
-      const size_t produced = bufferSize - z.avail_out;
-      if (produced > 0 && !destination.Write(out.get(), produced)) {
-        return IoError(m_destination, errno);
-      }
-    } while (z.avail_out == 0 && r != Z_STREAM_END);
-    if (progress && progress(total, done, static_cast<uint64_t>(c), user) == 0) {
-      return CODEC_CANCELLED;
+    if (!inflater) {
+      inflater =
+          vg::zengine::MakeInflater(in.get(), static_cast<size_t>(c), m_zlibOnly, kInflateOut);
+      if (!inflater) return CODEC_NO_MEMORY;
     }
-    if (r == Z_STREAM_END) {
+    const vg::zengine::Step step = inflater->Feed(in.get(), static_cast<size_t>(c), sink);
+    if (step == vg::zengine::Step::kBad) return CODEC_ZLIB_ERROR;
+    if (step == vg::zengine::Step::kSinkFailed) return IoError(m_destination, sink.err);
+    if (progress) {
+      for (uint64_t at = 0; at < static_cast<uint64_t>(c); at += m_bufferSize) {
+        const uint64_t n = std::min<uint64_t>(m_bufferSize, static_cast<uint64_t>(c) - at);
+        reported += n;
+        if (progress(total, reported, n, user) == 0) return CODEC_CANCELLED;
+      }
+    }
+    if (step == vg::zengine::Step::kEnd) {
       struct stat from {};
       if (::fstat(stream.Descriptor(), &from) != 0) return IoError(m_source, errno);
       const int err = destination.Commit(from);
       return err == 0 ? CODEC_OK : IoError(m_destination, err);
     }
   }
+}
+
+bool CFileCodec::FastEngineBuiltIn() {
+  return vg::zengine::FastBuiltIn();
 }

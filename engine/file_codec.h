@@ -65,6 +65,13 @@ class CFileCodec {
   uint8_t m_keyDigest[32] = {};
   int32_t m_usePasswordText = 1;
   bool m_createNew = false;
+  // Deflate and inflate with zlib alone even where the build has ISA-L (which restores
+  // every file and protects at level 1 several times faster). Both engines read
+  // each other's files and give the same result for every input; tests compare them.
+  bool m_zlibOnly = false;
+
+  // True when the build has ISA-L.
+  static bool FastEngineBuiltIn();
 
  private:
   int KeyStream(CEncryptedStream& stream);

@@ -44,6 +44,7 @@ class FileCodec : public ::testing::Test {
   // A codec set up the way the guard operations use it.
   CFileCodec MakeCodec(const std::string& password = "secret", uint32_t buffer = 1024) {
     CFileCodec c;
+    c.m_zlibOnly = m_zlibOnly;
     c.m_bufferSize = buffer;
     c.m_usePasswordText = 0;
     GuardKeyDigest(c.m_keyDigest, password);
@@ -81,6 +82,7 @@ class FileCodec : public ::testing::Test {
   }
 
   TempFolder m_dir;
+  bool m_zlibOnly = false;  // both directions through zlib, even with ISA-L built in
 };
 
 Bytes Deflated(const Bytes& plain) {
@@ -249,21 +251,51 @@ TEST_F(FileCodec, BadPayloads) {
        CODEC_ZLIB_ERROR},
       {"random bytes", WithMagic(RandomBytes(rng, 3000)), CODEC_ZLIB_ERROR},
       {"preset dictionary", WithMagic(Bytes{0x78, 0xBB, 0, 0, 0, 1, 1, 2, 3}), CODEC_ZLIB_ERROR},
+      {"damaged check value",
+       [&] {
+         Bytes b = good;
+         b.back() ^= 0x01;
+         return b;
+       }(),
+       CODEC_ZLIB_ERROR},
+      {"random bytes after a good header",
+       [&] {
+         Bytes b = WithMagic(Bytes{0x78, 0x9c});
+         const Bytes noise = RandomBytes(rng, 3000);
+         b.insert(b.end(), noise.begin(), noise.end());
+         return b;
+       }(),
+       CODEC_ZLIB_ERROR},
+      {"reserved block type", WithMagic(Bytes{0x78, 0x9c, 0x07, 0, 0, 0, 0}), CODEC_ZLIB_ERROR},
+      {"stored block length check fails",
+       WithMagic(Bytes{0x78, 0x9c, 0x01, 0x05, 0x00, 0xfa, 0xfe, 'a', 'b', 'c', 'd', 'e'}),
+       CODEC_ZLIB_ERROR},
+      {"distance before the start",
+       // Fixed codes: the literal 'a', then length 3 at distance 2 with one byte written.
+       WithMagic(Bytes{0x78, 0x9c, 0x4b, 0x04, 0x42, 0x00, 0, 0, 0, 0}), CODEC_ZLIB_ERROR},
   };
-  for (const auto& c : cases) {
-    WriteFileBytes(Restored(), Bytes{'o', 'l', 'd'});
-    WritePayload(c.payload);
-    EXPECT_EQ(c.expected, Decode()) << c.name;
-    // The file that was there before is untouched, and nothing else is left behind.
-    EXPECT_EQ((Bytes{'o', 'l', 'd'}), ReadFileBytes(Restored())) << c.name;
-    ExpectNoStrayFiles({"report.doc.~de", "restored.doc"});
+  // ISA-L restores when the build has it; zlib must give the same verdicts.
+  for (const bool zlibOnly : {false, true}) {
+    m_zlibOnly = zlibOnly;
+    for (const auto& c : cases) {
+      WriteFileBytes(Restored(), Bytes{'o', 'l', 'd'});
+      WritePayload(c.payload);
+      EXPECT_EQ(c.expected, Decode()) << c.name << (zlibOnly ? " (zlib)" : "");
+      // The file that was there before is untouched, and nothing else is left behind.
+      EXPECT_EQ((Bytes{'o', 'l', 'd'}), ReadFileBytes(Restored())) << c.name;
+      ExpectNoStrayFiles({"report.doc.~de", "restored.doc"});
+    }
+    // Bytes after the end of the zlib stream are ignored.
+    Bytes trailing = good;
+    trailing.insert(trailing.end(), 100, 0xEE);
+    WritePayload(trailing);
+    EXPECT_EQ(CODEC_OK, Decode());
+    EXPECT_EQ(plain, ReadFileBytes(Restored()));
+    // So is the rest of the payload behind a stream that ends within the first bytes.
+    WritePayload(WithMagic(Bytes{0x78, 0x9c, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01, 'x'}));
+    EXPECT_EQ(CODEC_OK, Decode());
+    EXPECT_TRUE(ReadFileBytes(Restored()).empty());
   }
-  // Bytes after the end of the zlib stream are ignored.
-  Bytes trailing = good;
-  trailing.insert(trailing.end(), 100, 0xEE);
-  WritePayload(trailing);
-  EXPECT_EQ(CODEC_OK, Decode());
-  EXPECT_EQ(plain, ReadFileBytes(Restored()));
 }
 
 TEST_F(FileCodec, FilesShorterThanTheHeader) {
@@ -421,4 +453,38 @@ TEST_F(FileCodec, LargeFilesDeflatedInPiecesRoundTripAndReportProgress) {
   EXPECT_EQ(CODEC_CANCELLED, Encode(plain, 6, &stop));
   EXPECT_EQ(2u, stop.calls.size());
   ExpectNoStrayFiles({"report.doc", "report.doc.~de", "restored.doc"});
+}
+
+// Random data of random compressibility: the fast engine's streams (ISA-L at level 1)
+// restore through zlib, and zlib's streams at every level restore through the fast
+// engine, byte for byte, piece boundaries included.
+TEST_F(FileCodec, EnginesRestoreEachOthersFiles) {
+  if (!CFileCodec::FastEngineBuiltIn()) GTEST_SKIP() << "built without ISA-L";
+  std::mt19937_64 rng(12);
+  constexpr size_t kPiece = 512 * 1024;
+  std::vector<size_t> sizes = {
+      0, 1, 2, 100, kPiece - 1, kPiece, kPiece + 1, 4 * kPiece - 1, 4 * kPiece, 5 * kPiece + 3};
+  for (int i = 0; i < 3; ++i) sizes.push_back(rng() % (6 * kPiece));
+  for (const size_t n : sizes) {
+    // Stretches of text, noise and runs of one byte, each of random length.
+    Bytes plain;
+    while (plain.size() < n) {
+      const size_t len = std::min<size_t>(n - plain.size(), 1 + rng() % 200000);
+      const Bytes part = rng() % 3 == 0   ? RandomBytes(rng, len)
+                         : rng() % 2 == 0 ? Bytes(len, static_cast<uint8_t>(rng()))
+                                          : TextLikeBytes(rng, len);
+      plain.insert(plain.end(), part.begin(), part.end());
+    }
+    for (int level = 0; level <= 9; ++level) {
+      // Levels zlib deflates in either build are worth their time on the smaller sizes.
+      if (level > 3 && n > kPiece + 1) continue;
+      for (const bool zlibWrites : {false, true}) {
+        m_zlibOnly = zlibWrites;
+        ASSERT_EQ(CODEC_OK, Encode(plain, level)) << n << " level " << level;
+        m_zlibOnly = !zlibWrites;
+        ASSERT_EQ(CODEC_OK, Decode()) << n << " level " << level;
+        ASSERT_EQ(plain, ReadFileBytes(Restored())) << n << " level " << level;
+      }
+    }
+  }
 }

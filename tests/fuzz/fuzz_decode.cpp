@@ -1,5 +1,7 @@
 // Decode on arbitrary protected-file bytes: whatever the input, no crash, no over-read,
 // one of the documented result codes, and no output left behind unless it succeeded.
+// Every input is restored twice, by the fast engine (ISA-L when built in) and by zlib
+// alone: both must give the same result and the same bytes.
 // The first input byte picks the mode: even, the rest is the protected file as it is;
 // odd, the rest is a payload that follows the magic inside a correctly keyed
 // container, so the zlib side sees hostile bytes directly.
@@ -126,7 +128,7 @@ std::vector<uint8_t> WithMode(uint8_t mode, const std::vector<uint8_t>& body) {
 #endif
 
 extern "C" size_t LLVMFuzzerSeedCount() {
-  return 6;
+  return 8;
 }
 
 extern "C" std::vector<uint8_t> LLVMFuzzerSeed(size_t index) {
@@ -143,6 +145,10 @@ extern "C" std::vector<uint8_t> LLVMFuzzerSeed(size_t index) {
       return WithMode(0, Protect(text.substr(0, 1500), 0));  // stored blocks
     case 4:
       return WithMode(1, PayloadOf(text, 9));
+    case 6:
+      return WithMode(0, Protect(text, 1));  // deflated by ISA-L when built in
+    case 7:
+      return WithMode(1, PayloadOf(text, 1));
     default:
       return WithMode(1, PayloadOf(text.substr(0, 700), 0));
   }
@@ -157,28 +163,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     : WriteBytes(source, data + 1, size - 1))) {
     std::abort();
   }
-  CFileCodec codec;
-  codec.m_bufferSize = 1024;
-  codec.m_usePasswordText = 0;
-  std::memcpy(codec.m_keyDigest, FuzzKey(), 32);
-  codec.m_source = source;
-  codec.m_destination = destination;
-  const int result = codec.Decode();
-  struct stat st {};
-  const bool exists = ::stat(destination.c_str(), &st) == 0;
-  switch (result) {
-    case CODEC_OK:
-      if (!exists) std::abort();
-      break;
-    case CODEC_IO_ERROR:
-    case CODEC_ZLIB_ERROR:
-    case CODEC_BAD_KEY:
-      if (exists) std::abort();  // failures leave no output
-      break;
-    default:
-      std::abort();
+  int results[2];
+  std::vector<uint8_t> restored[2];
+  for (const bool zlibOnly : {false, true}) {
+    CFileCodec codec;
+    codec.m_bufferSize = 1024;
+    codec.m_usePasswordText = 0;
+    codec.m_zlibOnly = zlibOnly;
+    std::memcpy(codec.m_keyDigest, FuzzKey(), 32);
+    codec.m_source = source;
+    codec.m_destination = destination;
+    const int result = codec.Decode();
+    struct stat st {};
+    const bool exists = ::stat(destination.c_str(), &st) == 0;
+    switch (result) {
+      case CODEC_OK:
+        if (!exists) std::abort();
+        break;
+      case CODEC_IO_ERROR:
+      case CODEC_ZLIB_ERROR:
+      case CODEC_BAD_KEY:
+        if (exists) std::abort();  // failures leave no output
+        break;
+      default:
+        std::abort();
+    }
+    results[zlibOnly] = result;
+    if (exists) restored[zlibOnly] = ReadBytes(destination);
+    ::unlink(destination.c_str());
   }
-  ::unlink(destination.c_str());
+  if (results[0] != results[1] || restored[0] != restored[1]) std::abort();
   ::unlink(source.c_str());
   return 0;
 }
