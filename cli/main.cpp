@@ -13,7 +13,7 @@
 
 #include "app/core/app_state.h"
 #include "cli/cli_ui.h"
-#include "cli/parallel_runner.h"
+#include "guard/parallel_runner.h"
 #include "cli/terminal.h"
 #include "common/paths.h"
 #include "engine/digest.h"

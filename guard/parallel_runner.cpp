@@ -1,4 +1,4 @@
-#include "cli/parallel_runner.h"
+#include "guard/parallel_runner.h"
 
 #include <algorithm>
 #include <atomic>
