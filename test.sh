@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh test
 build=${VG_TEST_BUILD_DIR:-build-test}
-
+scripts/check_format.sh
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVG_SANITIZE=ON \
   -DVG_WERROR=ON -DVG_BUILD_TESTS=ON >/dev/null

@@ -1,11 +1,5 @@
 // Engine throughput: the block cipher on both paths, SHA-256, the encrypted stream, and
 // Encode/Decode of 64 MiB files. Files go to $TMPDIR (or /tmp).
-#include "engine/block_cipher.h"
-#include "engine/digest.h"
-#include "engine/encrypted_stream.h"
-#include "engine/file_codec.h"
-
-#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +10,13 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "engine/block_cipher.h"
+#include "engine/digest.h"
+#include "engine/encrypted_stream.h"
+#include "engine/file_codec.h"
 
 namespace {
 

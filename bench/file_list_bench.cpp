@@ -7,12 +7,9 @@
 //   QT_QPA_PLATFORM=offscreen build-explorer/bench/file_list_bench
 //
 // VG_BENCH_FILES changes the number of files; VG_BENCH_IDLE_SECONDS the idle period.
-#include "app/framework/command_ids.h"
-#include "explorer/bottom_list_view.h"
-#include "explorer/file_list_model.h"
-#include "explorer/shell_list_ctrl.h"
-
-#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -22,17 +19,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "app/framework/command_ids.h"
+#include "explorer/bottom_list_view.h"
+#include "explorer/file_list_model.h"
+#include "explorer/shell_list_ctrl.h"
 
 namespace {
 

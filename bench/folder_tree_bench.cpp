@@ -8,7 +8,7 @@
 //   build-tree-bench/bench/folder_tree_bench [folders] [runs]
 //
 // The folders go to a scratch folder below $TMPDIR (or /tmp) and are removed afterwards.
-#include "explorer/tree_form_view.h"
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QDir>
@@ -17,15 +17,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "explorer/tree_form_view.h"
 
 namespace {
 

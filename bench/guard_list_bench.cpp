@@ -13,20 +13,19 @@ int main() {
   return 0;
 }
 #else
-#include "explorer/sort_list_ctrl.h"
-#include "guardlist/ui/explorer_document.h"
-#include "guardlist/ui/guard_list_model.h"
-#include "guardlist/ui/top_view.h"
-
-#include <benchmark/benchmark.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTreeView>
-
 #include <memory>
+
+#include <benchmark/benchmark.h>
+
+#include "explorer/sort_list_ctrl.h"
+#include "guardlist/ui/explorer_document.h"
+#include "guardlist/ui/guard_list_model.h"
+#include "guardlist/ui/top_view.h"
 
 namespace {
 

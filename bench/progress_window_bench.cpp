@@ -14,16 +14,15 @@ int main() {
   return 0;
 }
 #else
-#include "app/ui/progress_window.h"
-
-#include <benchmark/benchmark.h>
-
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QThread>
-
 #include <cstdint>
 #include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "app/ui/progress_window.h"
 
 namespace {
 

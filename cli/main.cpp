@@ -13,13 +13,13 @@
 
 #include "app/core/app_state.h"
 #include "cli/cli_ui.h"
-#include "guard/parallel_runner.h"
 #include "cli/terminal.h"
 #include "common/paths.h"
 #include "engine/digest.h"
 #include "guard/encryption_settings.h"
 #include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
+#include "guard/parallel_runner.h"
 #include "guard/protect_settings.h"
 #include "guardlist/explorer_doc.h"
 

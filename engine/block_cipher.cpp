@@ -1,13 +1,13 @@
 #include "engine/block_cipher.h"
 
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+
 #include "engine/aes_hw.h"
 #include "engine/aes_tables.h"
 #include "engine/byte_order.h"
 #include "engine/digest.h"
-
-#include <atomic>
-#include <cstring>
-#include <stdexcept>
 
 using vg::LoadBe32;
 using vg::StoreBe32;

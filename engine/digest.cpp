@@ -1,14 +1,14 @@
 #include "engine/digest.h"
 
-#include "common/text.h"
-#include "engine/byte_order.h"
-
 #include <string.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "common/text.h"
+#include "engine/byte_order.h"
 
 using vg::LoadBe32;
 using vg::LoadBe64;

@@ -1,10 +1,5 @@
 #include "engine/encrypted_stream.h"
 
-#include "common/safe_file.h"
-#include "common/text.h"
-#include "engine/digest.h"
-#include "engine/random_pool.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +8,11 @@
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "common/safe_file.h"
+#include "common/text.h"
+#include "engine/digest.h"
+#include "engine/random_pool.h"
 
 namespace {
 

@@ -1,11 +1,5 @@
 #include "engine/file_codec.h"
 
-#include "common/paths.h"
-#include "common/safe_file.h"
-#include "engine/digest.h"
-#include "engine/encrypted_stream.h"
-#include "engine/zlib_engines.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +14,12 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "common/paths.h"
+#include "common/safe_file.h"
+#include "engine/digest.h"
+#include "engine/encrypted_stream.h"
+#include "engine/zlib_engines.h"
 
 namespace {
 

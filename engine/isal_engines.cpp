@@ -1,13 +1,13 @@
 // ISA-L's deflate (its levels 1 to 3; the codec uses level 1) and inflate, built only
 // with VG_WITH_ISAL.
-#include "engine/digest.h"
-#include "engine/file_codec.h"
-#include "engine/zlib_engines.h"
-
 #include <isa-l/igzip_lib.h>
 
 #include <cstring>
 #include <new>
+
+#include "engine/digest.h"
+#include "engine/file_codec.h"
+#include "engine/zlib_engines.h"
 
 namespace vg::zengine {
 namespace {

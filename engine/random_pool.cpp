@@ -1,7 +1,5 @@
 #include "engine/random_pool.h"
 
-#include "engine/digest.h"
-
 #include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -9,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "engine/digest.h"
 
 namespace {
 

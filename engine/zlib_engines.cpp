@@ -1,12 +1,12 @@
 #include "engine/zlib_engines.h"
 
-#include "engine/digest.h"
-#include "engine/file_codec.h"
-
 #include <zlib.h>
 
 #include <cstring>
 #include <new>
+
+#include "engine/digest.h"
+#include "engine/file_codec.h"
 
 namespace vg::zengine {
 namespace {

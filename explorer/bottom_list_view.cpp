@@ -1,14 +1,6 @@
 #include "explorer/bottom_list_view.h"
 
-#include "app/framework/command_ids.h"
-#include "common/paths.h"
-#include "common/text.h"
-#include "explorer/file_clipboard.h"
-#include "explorer/file_list_model.h"
-#include "explorer/shell_list_ctrl.h"
-#include "explorer/shell_menu.h"
-#include "guard/guard_command.h"
-#include "guard/protect_settings.h"
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QCursor>
@@ -19,12 +11,19 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QVBoxLayout>
-
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <string>
 #include <vector>
+
+#include "app/framework/command_ids.h"
+#include "common/paths.h"
+#include "common/text.h"
+#include "explorer/file_clipboard.h"
+#include "explorer/file_list_model.h"
+#include "explorer/shell_list_ctrl.h"
+#include "explorer/shell_menu.h"
+#include "guard/guard_command.h"
+#include "guard/protect_settings.h"
 
 namespace {
 

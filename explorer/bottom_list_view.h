@@ -5,10 +5,10 @@
 // empty space opens the pane's own menu (the whole folder's commands, Paste, Refresh,
 // sorting, view modes, New Folder), and Cut, Copy and Paste exchange files with the
 // desktop's file managers.
-#include "app/framework/command_target.h"
-
 #include <QStringList>
 #include <QWidget>
+
+#include "app/framework/command_target.h"
 
 class EListCtrl;
 class QMenu;

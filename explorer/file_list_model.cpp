@@ -1,11 +1,10 @@
 #include "explorer/file_list_model.h"
 
+#include <QMimeData>
+#include <algorithm>
+
 #include "explorer/file_clipboard.h"
 #include "explorer/file_type_cache.h"
-
-#include <QMimeData>
-
-#include <algorithm>
 
 CFileListModel::CFileListModel(QObject* parent) : QAbstractItemModel(parent) {
   m_headings = {QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Type"),

@@ -4,12 +4,11 @@
 // fetched only for rows that are drawn, then kept in the entry. Edits of a name are not
 // applied here: they are handed to the control as RenameRequested and reported as not
 // accepted, so a row keeps its label until the folder shows the new name.
-#include "explorer/file_listing.h"
-
 #include <QAbstractItemModel>
 #include <QStringList>
-
 #include <vector>
+
+#include "explorer/file_listing.h"
 
 class CFileListModel : public QAbstractItemModel {
   Q_OBJECT

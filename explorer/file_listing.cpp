@@ -1,6 +1,10 @@
 #include "explorer/file_listing.h"
 
-#include "common/safe_file.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -8,17 +12,12 @@
 #include <QHash>
 #include <QSet>
 #include <QStorageInfo>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <numeric>
+
+#include "common/safe_file.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 // column with folders first and ".." fixed on top.
 #include <QString>
 #include <QtGlobal>
-
 #include <vector>
 
 // Attribute bits in the file system's classic layout, derived from what Linux reports.

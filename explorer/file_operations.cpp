@@ -1,7 +1,9 @@
 #include "explorer/file_operations.h"
 
-#include "common/paths.h"
-#include "common/safe_file.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -14,17 +16,14 @@
 #include <QProgressDialog>
 #include <QUrl>
 #include <QWidget>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "common/paths.h"
+#include "common/safe_file.h"
 
 namespace {
 

@@ -6,14 +6,13 @@
 // interrupted paste leaves no half-written file under the real name. Every failure is
 // reported through IFileOpUi with the file and the reason, and the operation goes on with
 // the next item.
-#include "app/framework/command_target.h"
-#include "guard/guard_ui.h"
-
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
+
+#include "app/framework/command_target.h"
+#include "guard/guard_ui.h"
 
 class QWidget;
 

@@ -1,7 +1,5 @@
 #include "explorer/file_properties_dialog.h"
 
-#include "explorer/file_listing.h"
-
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -11,6 +9,8 @@
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QVBoxLayout>
+
+#include "explorer/file_listing.h"
 
 namespace {
 

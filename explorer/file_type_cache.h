@@ -5,13 +5,13 @@
 // shell names types by extension), icons from QFileIconProvider; both are looked up once
 // per name suffix and MIME type and then answered from the cache, so a folder of
 // 100,000 files costs a handful of lookups.
-#include "explorer/file_listing.h"
-
 #include <QFileIconProvider>
 #include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QMimeDatabase>
+
+#include "explorer/file_listing.h"
 
 class CFileTypeCache {
  public:

@@ -12,7 +12,6 @@
 #include <QIcon>
 #include <QTimer>
 #include <QTreeWidget>
-
 #include <atomic>
 #include <cstdint>
 #include <memory>

@@ -1,9 +1,7 @@
 #include "explorer/shell_list_ctrl.h"
 
-#include "explorer/file_clipboard.h"
-#include "explorer/file_list_model.h"
-#include "explorer/shell_menu.h"
-#include "guard/file_list_driver.h"
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <QAbstractItemDelegate>
 #include <QDir>
@@ -20,12 +18,13 @@
 #include <QSet>
 #include <QTimer>
 #include <QTreeView>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <ctime>
+
+#include "explorer/file_clipboard.h"
+#include "explorer/file_list_model.h"
+#include "explorer/shell_menu.h"
+#include "guard/file_list_driver.h"
 
 namespace {
 

@@ -6,15 +6,14 @@
 // It can also show the computer view of mounted volumes. It knows one rule about
 // protection: opening a protected file ("*.~de") first restores it, and then opens the
 // restored file.
+#include <QString>
+#include <QStringList>
+#include <functional>
+
 #include "app/framework/command_target.h"
 #include "explorer/file_listing.h"
 #include "explorer/file_operations.h"
 #include "explorer/sort_list_ctrl.h"
-
-#include <QString>
-#include <QStringList>
-
-#include <functional>
 
 class CFileListModel;
 class QFileSystemWatcher;

@@ -1,9 +1,5 @@
 #include "explorer/shell_menu.h"
 
-#include "explorer/file_clipboard.h"
-#include "explorer/file_operations.h"
-#include "explorer/file_properties_dialog.h"
-
 #include <QAction>
 #include <QClipboard>
 #include <QFileInfo>
@@ -11,6 +7,10 @@
 #include <QInputDialog>
 #include <QMenu>
 #include <QWidget>
+
+#include "explorer/file_clipboard.h"
+#include "explorer/file_operations.h"
+#include "explorer/file_properties_dialog.h"
 
 namespace {
 

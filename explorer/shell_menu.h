@@ -6,15 +6,14 @@
 // or the id of one of the caller's items. InvokeOffset runs a provider command without
 // showing anything; the panes use the offsets 24 (cut), 25 (copy) and 26 (paste, into
 // the one folder given as object). Make one CShellMenu for each use.
-#include "app/framework/command_target.h"
-
 #include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
+
+#include "app/framework/command_target.h"
 
 class QAction;
 class QMenu;

@@ -12,7 +12,6 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWheelEvent>
-
 #include <algorithm>
 #include <utility>
 

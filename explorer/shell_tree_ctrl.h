@@ -4,19 +4,18 @@
 // them the folders, each read the first time it is expanded (folders only unless files are
 // asked for). Names come in natural order, folders before files; icons come from the
 // desktop's icon theme. Hidden (dot) names are left out.
-#include "explorer/lazy_tree_ctrl.h"
-#include "explorer/tree_folder_reader.h"
-
 #include <QFileIconProvider>
 #include <QHash>
 #include <QIcon>
 #include <QSet>
 #include <QStringList>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+
+#include "explorer/lazy_tree_ctrl.h"
+#include "explorer/tree_folder_reader.h"
 
 // An item's place in the tree, from the top: the id of the top-level entry it hangs below,
 // then one id per level down to it. Ids: "/" for the file system root, "computer:///" for

@@ -6,7 +6,6 @@
 #include <QListView>
 #include <QStackedLayout>
 #include <QTreeView>
-
 #include <algorithm>
 
 namespace {

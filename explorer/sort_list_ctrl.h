@@ -12,7 +12,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QWidget>
-
 #include <functional>
 
 class QAbstractItemModel;

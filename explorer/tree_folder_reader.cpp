@@ -1,20 +1,20 @@
 #include "explorer/tree_folder_reader.h"
 
-#include "common/paths.h"
-#include "common/safe_file.h"
-
-#include <QFile>
-#include <QStorageInfo>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QFile>
+#include <QStorageInfo>
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+
+#include "common/paths.h"
+#include "common/safe_file.h"
 
 namespace {
 

@@ -8,11 +8,8 @@
 // folder's link count is 2 plus its subfolders on the usual Unix file systems. Removable,
 // optical and network volumes get a button without being touched, so an empty drive or a
 // hung server never stalls the listing of the folder that holds their mount point.
-#include "explorer/lazy_tree_ctrl.h"
-
 #include <QString>
 #include <QStringView>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +18,8 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include "explorer/lazy_tree_ctrl.h"
 
 enum class TreeItemKind : uint8_t {
   kFolder,

@@ -6,7 +6,6 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <cmath>
 

@@ -3,14 +3,13 @@
 // top level with folders only. A folder the user selects is reported to the window with
 // NAV_TREE; a double click opens the folder in the desktop's file manager (and expands or
 // collapses it as usual); SelectFolder follows the other panes without reporting back.
-#include "app/framework/command_target.h"
-#include "explorer/shell_tree_ctrl.h"
-
 #include <QHash>
 #include <QUrl>
 #include <QWidget>
-
 #include <functional>
+
+#include "app/framework/command_target.h"
+#include "explorer/shell_tree_ctrl.h"
 
 // Width in pixels of the red fill of the busy bar, at most 50. With a known total it is
 // done * 50 / total; with total 0 (not yet known) it approaches full length as children

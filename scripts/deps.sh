@@ -6,7 +6,7 @@ kind=${1:-build}
 pkgs=(g++ cmake ninja-build pkg-config zlib1g-dev libisal-dev qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
       fonts-dejavu-core adwaita-icon-theme)
 case "$kind" in
-  test) pkgs+=(libgtest-dev libgmock-dev libssl-dev clang libclang-rt-14-dev xauth xvfb
+  test) pkgs+=(libgtest-dev libgmock-dev libssl-dev clang libclang-rt-14-dev clang-format xauth xvfb
               desktop-file-utils appstream shared-mime-info python3 groff-base) ;;
   bench) pkgs+=(libgtest-dev libgmock-dev libssl-dev libbenchmark-dev hyperfine gnupg age 7zip openssl) ;;
 esac

@@ -5,7 +5,6 @@
 // tests and portable copies never touch the user's own profile.
 #include <QSettings>
 #include <QString>
-
 #include <memory>
 
 inline const QString kProfileOrganisation =

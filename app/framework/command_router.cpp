@@ -1,13 +1,13 @@
 #include "app/framework/command_router.h"
 
-#include "app/framework/document.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMetaMethod>
 #include <QTimer>
 #include <QWidget>
+
+#include "app/framework/document.h"
 
 namespace {
 const char* const kCommandIdProperty = "vgCommandId";

@@ -5,14 +5,14 @@
 // and text; a command that no target handles is disabled (Undo and Print, for example).
 // States are brought up to date before a menu is shown, when the focus moves between
 // panes, when a pane reports a new selection and after every command.
-#include "app/framework/command_target.h"
-
 #include <QHash>
 #include <QKeySequence>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+
+#include "app/framework/command_target.h"
 
 class CDocument;
 class QAction;

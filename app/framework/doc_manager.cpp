@@ -1,9 +1,9 @@
 #include "app/framework/doc_manager.h"
 
+#include <QFileInfo>
+
 #include "app/framework/document.h"
 #include "app/framework/prompts.h"
-
-#include <QFileInfo>
 
 CDocManager::CDocManager(QObject* parent) : QObject(parent), m_recent(10) {}
 

@@ -2,10 +2,10 @@
 // The single-document handling of the application: New, Open, the recent files, and
 // opening a path (from the command line, the address bar or a recent-file entry). The
 // one document stays the same object; it is emptied and refilled.
-#include "app/framework/recent_file_list.h"
-
 #include <QObject>
 #include <QString>
+
+#include "app/framework/recent_file_list.h"
 
 class CDocument;
 class QWidget;

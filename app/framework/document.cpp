@@ -1,11 +1,11 @@
 #include "app/framework/document.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include "app/framework/command_ids.h"
 #include "app/framework/command_target.h"
 #include "app/framework/prompts.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 CDocument::CDocument(QObject* parent) : QObject(parent) {}
 

@@ -4,7 +4,6 @@
 // answer in place of a user.
 #include <QMessageBox>
 #include <QString>
-
 #include <functional>
 
 class QWidget;

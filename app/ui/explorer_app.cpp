@@ -1,10 +1,7 @@
 #include "app/ui/explorer_app.h"
 
-#include "app/framework/command_ids.h"
-#include "app/framework/doc_manager.h"
-#include "app/ui/main_frame.h"
-#include "guardlist/ui/about_box.h"
-#include "guardlist/ui/explorer_document.h"
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,12 +9,15 @@
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
-
-#include <sys/socket.h>
-#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+
+#include "app/framework/command_ids.h"
+#include "app/framework/doc_manager.h"
+#include "app/ui/main_frame.h"
+#include "guardlist/ui/about_box.h"
+#include "guardlist/ui/explorer_document.h"
 
 namespace {
 int g_signalSocket[2] = {-1, -1};

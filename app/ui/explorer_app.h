@@ -4,14 +4,13 @@
 // program in a fixed order, takes the command line (no argument: a new list; a path:
 // that list), handles New, Open, the recent files, About and Exit, and writes the state
 // file at exit.
-#include "app/core/app_state.h"
-#include "app/framework/command_target.h"
-
 #include <QObject>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
+
+#include "app/core/app_state.h"
+#include "app/framework/command_target.h"
 
 class CDocManager;
 class CExplorerDocument;

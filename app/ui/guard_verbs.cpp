@@ -1,16 +1,15 @@
 #include "app/ui/guard_verbs.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "app/framework/prompts.h"
 #include "common/paths.h"
 #include "explorer/file_operations.h"
 #include "guard/guard_command.h"
-
-#include <QFile>
-#include <QFileInfo>
-
-#include <cstdio>
-#include <string>
-#include <vector>
 
 #ifndef VG_VERSION
 #define VG_VERSION "0.0.0"

@@ -4,10 +4,10 @@
 // with the window's own dialogs and progress window but without the main window, or
 // restore a protected file and open it. A verb says what happened at the end and exits
 // with the command-line tool's exit codes.
-#include "app/framework/command_target.h"
-
 #include <QString>
 #include <QStringList>
+
+#include "app/framework/command_target.h"
 
 struct CommandLine {
   enum Action { Window, Protect, Restore, Open, Help, Version, BadUsage };

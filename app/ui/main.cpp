@@ -1,17 +1,16 @@
 // vellumguard: the window program.
-#include "app/ui/explorer_app.h"
-#include "app/ui/guard_verbs.h"
-#include "app/ui/main_frame.h"
-#include "app/ui/window_guard_ui.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QTimer>
-
 #include <cstdio>
 #include <ctime>
+
+#include "app/ui/explorer_app.h"
+#include "app/ui/guard_verbs.h"
+#include "app/ui/main_frame.h"
+#include "app/ui/window_guard_ui.h"
 
 namespace {
 // Without a desktop that names an icon theme, use an installed standard one.

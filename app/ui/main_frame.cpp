@@ -1,5 +1,20 @@
 #include "app/ui/main_frame.h"
 
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTimer>
+#include <QToolBar>
+#include <cstring>
+
 #include "app/framework/app_profile.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/command_router.h"
@@ -20,22 +35,6 @@
 #include "guardlist/ui/explorer_document.h"
 #include "guardlist/ui/svg_icon.h"
 #include "guardlist/ui/top_view.h"
-
-#include <QAction>
-#include <QActionGroup>
-#include <QApplication>
-#include <QCloseEvent>
-#include <QDir>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QMenuBar>
-#include <QScreen>
-#include <QStatusBar>
-#include <QStatusTipEvent>
-#include <QTimer>
-#include <QToolBar>
-
-#include <cstring>
 
 namespace {
 

@@ -3,12 +3,12 @@
 // and the three panes (guard list on top, folder tree and file list below) that it
 // keeps on one folder through NavigateTo. Commands go through the router to the pane
 // with the focus, the list document, this frame and the application.
-#include "app/framework/command_target.h"
-
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+
+#include "app/framework/command_target.h"
 
 class CAddressBar;
 class CBottomListView;

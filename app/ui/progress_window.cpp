@@ -1,7 +1,5 @@
 #include "app/ui/progress_window.h"
 
-#include "app/framework/app_profile.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -13,6 +11,8 @@
 #include <QScreen>
 #include <QStyle>
 #include <QWindow>
+
+#include "app/framework/app_profile.h"
 
 namespace {
 const QString kSection = QStringLiteral("Settings");

@@ -3,15 +3,14 @@
 // line, a progress bar and Cancel. The run works on the user-interface thread and calls
 // PumpMessages between chunks; that is where Esc and Cancel are noticed. Cancel only
 // sets a flag that the run reads at its next step. Counts are 64-bit.
-#include "guard/guard_ui.h"
-
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
-
 #include <cstdint>
+
+#include "guard/guard_ui.h"
 
 class QLabel;
 class QPushButton;

@@ -1,7 +1,6 @@
 #include "app/ui/three_pane_splitter.h"
 
 #include <QResizeEvent>
-
 #include <algorithm>
 
 CThreePaneSplitter::CThreePaneSplitter(QWidget* parent) : QSplitter(parent) {

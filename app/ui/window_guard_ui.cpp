@@ -1,11 +1,11 @@
 #include "app/ui/window_guard_ui.h"
 
+#include <QApplication>
+
 #include "app/framework/prompts.h"
 #include "app/ui/progress_window.h"
 #include "guard/ui/encryption_settings_dlg.h"
 #include "guard/ui/password_dlg.h"
-
-#include <QApplication>
 
 namespace {
 QString Q(const std::string& s) {

@@ -1,13 +1,12 @@
 #pragma once
 // The window's side of the guard operations: message boxes captioned "Vellumguard", the
 // password and settings dialogs and the progress window, all owned by one window.
-#include "app/framework/command_target.h"
-#include "guard/guard_ui.h"
-
 #include <QPointer>
 #include <QWidget>
-
 #include <string>
+
+#include "app/framework/command_target.h"
+#include "guard/guard_ui.h"
 
 class CWindowGuardUi : public IGuardUi {
  public:

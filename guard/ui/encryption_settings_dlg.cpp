@@ -1,7 +1,5 @@
 #include "guard/ui/encryption_settings_dlg.h"
 
-#include "app/framework/prompts.h"
-
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,6 +11,8 @@
 #include <QShowEvent>
 #include <QStyleOptionSpinBox>
 #include <QVBoxLayout>
+
+#include "app/framework/prompts.h"
 
 namespace {
 QLineEdit* MakePasswordEdit(QWidget* parent, const char* name) {

@@ -1,6 +1,6 @@
 #include "guardlist/ui/about_box.h"
 
-#include "guardlist/ui/link_label.h"
+#include <zlib.h>
 
 #include <QApplication>
 #include <QDir>
@@ -14,7 +14,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include <zlib.h>
+#include "guardlist/ui/link_label.h"
 
 #ifndef VG_CONTACT_EMAIL
 #define VG_CONTACT_EMAIL ""

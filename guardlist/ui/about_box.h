@@ -6,7 +6,6 @@
 // disabled.
 #include <QDialog>
 #include <QString>
-
 #include <string>
 
 class CLinkLabel;

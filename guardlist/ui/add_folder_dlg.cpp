@@ -1,9 +1,5 @@
 #include "guardlist/ui/add_folder_dlg.h"
 
-#include "app/framework/prompts.h"
-#include "common/paths.h"
-#include "explorer/browse_folder.h"
-
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,6 +9,10 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+
+#include "app/framework/prompts.h"
+#include "common/paths.h"
+#include "explorer/browse_folder.h"
 
 CAddFolderDlg::CAddFolderDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Add Folder to List"));

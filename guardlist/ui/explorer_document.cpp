@@ -1,10 +1,9 @@
 #include "guardlist/ui/explorer_document.h"
 
-#include "app/framework/prompts.h"
-
 #include <QFileInfo>
-
 #include <cstring>
+
+#include "app/framework/prompts.h"
 
 CExplorerDocument::CExplorerDocument(QObject* parent) : CDocument(parent) {
   // The model's flag and the framework's move together, whichever side changes first;

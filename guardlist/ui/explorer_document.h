@@ -2,18 +2,17 @@
 // The guard list as the window's document: the framework's New, Open, Save and Save As
 // on the list model CExplorerDoc, with its modified flag mirrored, the list's settings
 // dialog, and every list file opened or saved handed to the known list paths.
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "app/core/app_state.h"
 #include "app/framework/command_target.h"
 #include "app/framework/document.h"
 #include "guardlist/explorer_doc.h"
-
-#include <QPointer>
-#include <QString>
-#include <QWidget>
-
-#include <cstdint>
-#include <string>
-#include <vector>
 
 class CExplorerDocument : public CDocument {
   Q_OBJECT

@@ -3,13 +3,12 @@
 // every cell is read from the document's items when the view asks, and the status of an
 // item is checked on disk whenever its image or its "Note" cell is drawn, so only the
 // rows on screen cost a look at the disk.
-#include "guard/guard_item.h"
-
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QString>
-
 #include <vector>
+
+#include "guard/guard_item.h"
 
 enum GuardListColumn : int { COL_NO = 0, COL_NAME, COL_PATH, COL_TYPE, COL_NOTE, COL_COUNT };
 

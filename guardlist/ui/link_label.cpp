@@ -1,14 +1,14 @@
 #include "guardlist/ui/link_label.h"
 
-#include "app/framework/prompts.h"
-#include "guardlist/ui/shell_open.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QUrl>
+
+#include "app/framework/prompts.h"
+#include "guardlist/ui/shell_open.h"
 
 CLinkLabel::CLinkLabel(QWidget* parent) : QLabel(parent) {
   Attach();

@@ -6,7 +6,6 @@
 #include <QCursor>
 #include <QLabel>
 #include <QString>
-
 #include <optional>
 
 class CLinkLabel : public QLabel {

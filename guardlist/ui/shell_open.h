@@ -2,7 +2,6 @@
 // Opening files, folders and links with the desktop's default application. Tests put a
 // recording opener in place so that nothing is started.
 #include <QUrl>
-
 #include <functional>
 
 using UrlOpener = std::function<bool(const QUrl& url)>;

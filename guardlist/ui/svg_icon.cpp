@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
-
 #include <memory>
 
 namespace {

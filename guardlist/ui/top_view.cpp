@@ -1,19 +1,5 @@
 #include "guardlist/ui/top_view.h"
 
-#include "app/framework/command_ids.h"
-#include "app/framework/prompts.h"
-#include "common/paths.h"
-#include "explorer/sort_list_ctrl.h"
-#include "guard/file_collector.h"
-#include "guard/file_list_driver.h"
-#include "guard/guard_command.h"
-#include "guard/guard_item.h"
-#include "guardlist/ui/add_folder_dlg.h"
-#include "guardlist/ui/explorer_document.h"
-#include "guardlist/ui/guard_list_model.h"
-#include "guardlist/ui/shell_open.h"
-#include "guardlist/ui/svg_icon.h"
-
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
@@ -32,8 +18,21 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
-
 #include <algorithm>
+
+#include "app/framework/command_ids.h"
+#include "app/framework/prompts.h"
+#include "common/paths.h"
+#include "explorer/sort_list_ctrl.h"
+#include "guard/file_collector.h"
+#include "guard/file_list_driver.h"
+#include "guard/guard_command.h"
+#include "guard/guard_item.h"
+#include "guardlist/ui/add_folder_dlg.h"
+#include "guardlist/ui/explorer_document.h"
+#include "guardlist/ui/guard_list_model.h"
+#include "guardlist/ui/shell_open.h"
+#include "guardlist/ui/svg_icon.h"
 
 namespace {
 

@@ -3,15 +3,14 @@
 // five-column report with live status, and the List and Guard commands on them.
 // CTopListForm does the list and its commands; CTopView adds copy, paste and files
 // dropped from the desktop's file manager.
-#include "app/framework/command_target.h"
-
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-
 #include <string>
 #include <vector>
+
+#include "app/framework/command_target.h"
 
 class CExplorerDocument;
 class CGuardListModel;

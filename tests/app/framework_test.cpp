@@ -1,12 +1,5 @@
 // The framework layer: the command route (focus pane, document, frame, application),
 // update handlers, the document's save questions and the recent files.
-#include "app/framework/app_profile.h"
-#include "app/framework/command_ids.h"
-#include "app/framework/command_router.h"
-#include "app/framework/doc_manager.h"
-#include "app/framework/document.h"
-#include "app/framework/prompts.h"
-
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
@@ -15,6 +8,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
+
+#include "app/framework/app_profile.h"
+#include "app/framework/command_ids.h"
+#include "app/framework/command_router.h"
+#include "app/framework/doc_manager.h"
+#include "app/framework/document.h"
+#include "app/framework/prompts.h"
 
 namespace {
 

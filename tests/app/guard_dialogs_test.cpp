@@ -1,16 +1,16 @@
 // The settings and password dialogs: limits, the level's arrows, the two password
 // choices with their placeholder and the disabling flags, validation on OK, and the
 // password prompt's shortening.
-#include "app/framework/prompts.h"
-#include "guard/ui/encryption_settings_dlg.h"
-#include "guard/ui/password_dlg.h"
-
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+#include "app/framework/prompts.h"
+#include "guard/ui/encryption_settings_dlg.h"
+#include "guard/ui/password_dlg.h"
 
 class GuardDialogsTest : public QObject {
   Q_OBJECT

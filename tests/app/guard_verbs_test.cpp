@@ -2,11 +2,6 @@
 // --restore with the window's real dialogs answered where they come up, the summary and
 // the exit codes, and --open handing the restored file to the opener.
 #include "app/ui/guard_verbs.h"
-#include "app/framework/prompts.h"
-#include "app/ui/window_guard_ui.h"
-#include "explorer/file_operations.h"
-#include "guard/ui/encryption_settings_dlg.h"
-#include "guard/ui/password_dlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,6 +11,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include "app/framework/prompts.h"
+#include "app/ui/window_guard_ui.h"
+#include "explorer/file_operations.h"
+#include "guard/ui/encryption_settings_dlg.h"
+#include "guard/ui/password_dlg.h"
 
 class GuardVerbsTest : public QObject {
   Q_OBJECT

@@ -3,6 +3,24 @@
 // address bar, the view modes, "Default setting", closing, and a shutdown requested
 // while a guard run is going on.
 #include "app/ui/main_frame.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <csignal>
+#include <cstring>
+#include <memory>
+
 #include "app/core/app_state.h"
 #include "app/framework/command_ids.h"
 #include "app/framework/command_router.h"
@@ -23,24 +41,6 @@
 #include "guardlist/explorer_doc.h"
 #include "guardlist/ui/explorer_document.h"
 #include "guardlist/ui/top_view.h"
-
-#include <QAction>
-#include <QCheckBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenuBar>
-#include <QScreen>
-#include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <QToolBar>
-
-#include <csignal>
-#include <cstring>
-#include <memory>
 
 class MainFrameTest : public QObject {
   Q_OBJECT

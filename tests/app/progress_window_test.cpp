@@ -1,7 +1,6 @@
 // The progress window: caption percentage, status text, Cancel (button, Esc, a release
 // over the button while modal), the remembered position and the pump.
 #include "app/ui/progress_window.h"
-#include "app/framework/app_profile.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -12,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include "app/framework/app_profile.h"
 
 class ProgressWindowTest : public QObject {
   Q_OBJECT

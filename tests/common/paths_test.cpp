@@ -1,8 +1,8 @@
 #include "common/paths.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+
+#include <gtest/gtest.h>
 
 TEST(Paths, ParentLastAndExtensionFollowTheSeparatorRules) {
   EXPECT_EQ(ParentFolder("/a/b/"), "/a/");

@@ -1,12 +1,13 @@
 #include "common/safe_file.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+
+#include <gtest/gtest.h>
 
 #include "common/paths.h"
 

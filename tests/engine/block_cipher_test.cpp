@@ -1,9 +1,6 @@
 #include "engine/block_cipher.h"
-#include "engine_test_util.h"
 
 #include <openssl/evp.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +9,10 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine_test_util.h"
 
 namespace {
 

@@ -1,14 +1,15 @@
 #include "engine/digest.h"
-#include "engine/random_pool.h"
-#include "engine_test_util.h"
 
 #include <openssl/evp.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/random_pool.h"
+#include "engine_test_util.h"
 
 namespace {
 

@@ -1,16 +1,17 @@
 #include "engine/encrypted_stream.h"
-#include "child_process.h"
-#include "engine/digest.h"
-#include "engine_test_util.h"
 
 #include <openssl/evp.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstring>
 #include <random>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+#include "engine/digest.h"
+#include "engine_test_util.h"
 
 namespace {
 

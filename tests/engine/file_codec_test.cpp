@@ -1,8 +1,4 @@
 #include "engine/file_codec.h"
-#include "child_process.h"
-#include "engine/digest.h"
-#include "engine/encrypted_stream.h"
-#include "engine_test_util.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,13 +6,18 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+#include "engine/digest.h"
+#include "engine/encrypted_stream.h"
+#include "engine_test_util.h"
 
 namespace {
 

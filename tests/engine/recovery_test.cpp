@@ -1,17 +1,17 @@
 // Files of the program read back with nothing but OpenSSL, zlib and the layout that
 // docs/FORMAT.md describes: the proof that a user can recover a file with standard
 // tools. Nothing of the engine is used on the reading side.
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <random>
+
+#include <gtest/gtest.h>
+
 #include "engine/digest.h"
 #include "engine/encrypted_stream.h"
 #include "engine/file_codec.h"
 #include "engine_test_util.h"
-
-#include <openssl/evp.h>
-#include <zlib.h>
-
-#include <gtest/gtest.h>
-
-#include <random>
 
 namespace {
 

@@ -2,15 +2,15 @@
 // A scripted stand-in for the window's dialogs: message boxes, the password prompt and
 // the settings dialog answer from queues the test fills, and every text shown is
 // recorded. The progress window is never cancelled.
-#include "app/framework/command_target.h"
-#include "guard/guard_ui.h"
-
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "app/framework/command_target.h"
+#include "guard/guard_ui.h"
 
 struct ScriptedUiLog {
   struct Message {

@@ -2,16 +2,6 @@
 // screen, the computer view, the refresh check, keys and in-place rename, opening with
 // restore-before-open, the context and background menus, captions, New Folder, the
 // clipboard, and the guard commands with scripted dialogs.
-#include "app/framework/command_ids.h"
-#include "engine/digest.h"
-#include "explorer/bottom_list_view.h"
-#include "explorer/file_clipboard.h"
-#include "explorer/file_list_model.h"
-#include "explorer/shell_list_ctrl.h"
-#include "explorer/shell_menu.h"
-#include "file_list_fake_ui.h"
-#include "guard/file_list_driver.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -25,6 +15,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+
+#include "app/framework/command_ids.h"
+#include "engine/digest.h"
+#include "explorer/bottom_list_view.h"
+#include "explorer/file_clipboard.h"
+#include "explorer/file_list_model.h"
+#include "explorer/shell_list_ctrl.h"
+#include "explorer/shell_menu.h"
+#include "file_list_fake_ui.h"
+#include "guard/file_list_driver.h"
 
 namespace {
 

@@ -2,6 +2,9 @@
 // all-pairs exchange passes that define the order.
 #include "explorer/file_listing.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -9,10 +12,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <ctime>
 
 namespace {

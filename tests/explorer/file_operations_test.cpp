@@ -2,9 +2,9 @@
 // copies keep contents, permissions and times, folders merge, a folder never goes into
 // itself, links stay links, and failures name the file.
 #include "explorer/file_operations.h"
-#include "explorer/file_clipboard.h"
-#include "explorer/shell_menu.h"
-#include "file_list_fake_ui.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -15,8 +15,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "explorer/file_clipboard.h"
+#include "explorer/shell_menu.h"
+#include "file_list_fake_ui.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The folder tree pane: what it reports to the window and what it opens, following the
 // other panes without reporting back, and the busy bar beside "Loading...".
-#include "app/framework/command_ids.h"
-#include "explorer/bottom_tree_view.h"
-#include "folder_tree_test_support.h"
-
 #include <QFileSystemWatcher>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "app/framework/command_ids.h"
+#include "explorer/bottom_tree_view.h"
+#include "folder_tree_test_support.h"
 
 using namespace folder_tree_test;
 

@@ -1,13 +1,13 @@
 // The worker side of the folder tree: what a folder's listing yields, its order, expand
 // buttons, links and loops, failures, and the mount table.
-#include "explorer/tree_folder_reader.h"
-#include "folder_tree_test_support.h"
+#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <unistd.h>
 #include <cerrno>
+
+#include "explorer/tree_folder_reader.h"
+#include "folder_tree_test_support.h"
 
 using namespace folder_tree_test;
 

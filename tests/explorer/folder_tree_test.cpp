@@ -2,8 +2,7 @@
 // once on a worker, the placeholder, expand-button rules, a window that stays responsive
 // while a read hangs, selection by path level by level, and folders that cannot be read,
 // vanish while loading or loop through links.
-#include "explorer/shell_tree_ctrl.h"
-#include "folder_tree_test_support.h"
+#include <unistd.h>
 
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -11,9 +10,10 @@
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <unistd.h>
 #include <cerrno>
+
+#include "explorer/shell_tree_ctrl.h"
+#include "folder_tree_test_support.h"
 
 using namespace folder_tree_test;
 

@@ -1,17 +1,16 @@
 #pragma once
 // Helpers shared by the folder tree tests: building folder layouts in a temporary folder,
 // waiting on reader threads, and looking at tree items.
-#include "explorer/lazy_tree_ctrl.h"
-
 #include <QDir>
 #include <QFile>
 #include <QSemaphore>
 #include <QStringList>
 #include <QTreeWidgetItem>
-
 #include <atomic>
 #include <functional>
 #include <mutex>
+
+#include "explorer/lazy_tree_ctrl.h"
 
 namespace folder_tree_test {
 

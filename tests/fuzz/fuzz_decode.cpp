@@ -5,14 +5,9 @@
 // The first input byte picks the mode: even, the rest is the protected file as it is;
 // odd, the rest is a payload that follows the magic inside a correctly keyed
 // container, so the zlib side sees hostile bytes directly.
-#include "engine/digest.h"
-#include "engine/encrypted_stream.h"
-#include "engine/file_codec.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,6 +16,10 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "engine/digest.h"
+#include "engine/encrypted_stream.h"
+#include "engine/file_codec.h"
 
 namespace {
 

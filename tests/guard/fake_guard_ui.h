@@ -2,14 +2,14 @@
 // A scripted user for the guard operations: answers message boxes, password prompts and
 // the settings dialog from queues set up by the test, and records every text it was
 // shown, so that tests assert the program's exact texts and their order.
-#include <gtest/gtest.h>
-
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "guard/guard_ui.h"
 

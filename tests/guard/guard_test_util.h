@@ -2,13 +2,13 @@
 // Temporary folders and small file helpers for the guard and list tests. Every test works
 // in a folder of its own under $TMPDIR (or /tmp), removed afterwards; VELLUMGUARD_HOME
 // points at a fresh subfolder so the program folder is private too.
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 class TempFolder {
  public:

@@ -1,11 +1,12 @@
 // Settling the settings of a protect command.
+#include "guard/protect_settings.h"
+
 #include <cstring>
 
 #include "common/paths.h"
 #include "engine/digest.h"
 #include "fake_guard_ui.h"
 #include "guard/encryption_settings.h"
-#include "guard/protect_settings.h"
 #include "guard_test_util.h"
 
 namespace {

@@ -1,4 +1,6 @@
 // Protecting and restoring one file, the wipe, the progress step.
+#include "guard/single_file.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,7 +13,6 @@
 #include "engine/digest.h"
 #include "engine/file_codec.h"
 #include "fake_guard_ui.h"
-#include "guard/single_file.h"
 #include "guard_test_util.h"
 
 namespace {

@@ -1,14 +1,5 @@
 // The add-folder dialog, the folder picker, the hyperlink label, the about box and the
 // status pictures.
-#include "explorer/browse_folder.h"
-#include "guardlist/ui/about_box.h"
-#include "guardlist/ui/add_folder_dlg.h"
-#include "guardlist/ui/guard_list_model.h"
-#include "guardlist/ui/link_label.h"
-#include "guardlist/ui/shell_open.h"
-#include "guardlist/ui/svg_icon.h"
-#include "pane_test_support.h"
-
 #include <QCheckBox>
 #include <QDir>
 #include <QEnterEvent>
@@ -21,6 +12,15 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "explorer/browse_folder.h"
+#include "guardlist/ui/about_box.h"
+#include "guardlist/ui/add_folder_dlg.h"
+#include "guardlist/ui/guard_list_model.h"
+#include "guardlist/ui/link_label.h"
+#include "guardlist/ui/shell_open.h"
+#include "guardlist/ui/svg_icon.h"
+#include "pane_test_support.h"
 
 namespace {
 

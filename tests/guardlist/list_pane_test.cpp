@@ -1,18 +1,6 @@
 // The guard list pane and its document: enable and caption rules, the context menu,
 // removing, properties, copy, paste and drops, sorting, the live status column, saving
 // and reopening through the framework, and a whole protect and restore run.
-#include "app/framework/command_ids.h"
-#include "app/framework/doc_manager.h"
-#include "engine/digest.h"
-#include "explorer/sort_list_ctrl.h"
-#include "guard/file_list_driver.h"
-#include "guardlist/ui/add_folder_dlg.h"
-#include "guardlist/ui/explorer_document.h"
-#include "guardlist/ui/guard_list_model.h"
-#include "guardlist/ui/shell_open.h"
-#include "guardlist/ui/top_view.h"
-#include "pane_test_support.h"
-
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
@@ -27,9 +15,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
-
 #include <cstring>
 #include <memory>
+
+#include "app/framework/command_ids.h"
+#include "app/framework/doc_manager.h"
+#include "engine/digest.h"
+#include "explorer/sort_list_ctrl.h"
+#include "guard/file_list_driver.h"
+#include "guardlist/ui/add_folder_dlg.h"
+#include "guardlist/ui/explorer_document.h"
+#include "guardlist/ui/guard_list_model.h"
+#include "guardlist/ui/shell_open.h"
+#include "guardlist/ui/top_view.h"
+#include "pane_test_support.h"
 
 class ListPaneTest : public QObject {
   Q_OBJECT

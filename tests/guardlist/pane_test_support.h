@@ -2,21 +2,20 @@
 // Shared pieces of the guard list pane tests: a scripted user for the guard operations,
 // a recorder for the framework's message boxes, and a helper that answers the next modal
 // dialog the code under test opens.
-#include "app/framework/command_target.h"
-#include "app/framework/prompts.h"
-#include "guard/guard_ui.h"
-
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "app/framework/command_target.h"
+#include "app/framework/prompts.h"
+#include "guard/guard_ui.h"
 
 // What the scripted user answers and what it was asked.
 struct GuardScript {
