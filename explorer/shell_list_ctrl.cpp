@@ -424,9 +424,9 @@ void EListCtrl::OnRenameRequested(int row, const QString& newName) {
       m_dirty = true;
       RefreshCheck();
       // The renamed entry keeps the selection and the focus under its new name.
-      if (const int row = FindEntry(newPath); row >= 0) {
-        SelectRows({row});
-        SetFocusedRow(row);
+      if (const int renamedRow = FindEntry(newPath); renamedRow >= 0) {
+        SelectRows({renamedRow});
+        SetFocusedRow(renamedRow);
       }
     }
   });

@@ -296,7 +296,9 @@ TEST_P(CipherPaths, InPlaceBuffers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TableAndHardware, CipherPaths, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Hardware" : "Table"; });
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "Hardware" : "Table";
+                         });
 
 TEST(BlockCipher, HardwareAndTablePathsAgree) {
   if (!CBlockCipher::HardwareAvailable()) GTEST_SKIP() << "no AES instructions";
