@@ -11,14 +11,9 @@
 #include <QVBoxLayout>
 
 #include "explorer/file_listing.h"
+#include "explorer/native_path.h"
 
 namespace {
-
-QString Trimmed(const QString& path) {
-  QString p = path;
-  while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
-  return p;
-}
 
 QString SizeWithBytes(quint64 bytes) {
   if (bytes < 1024) return SizeText(bytes);
@@ -55,7 +50,7 @@ CFilePropertiesDialog::CFilePropertiesDialog(const QStringList& paths, QWidget* 
   layout->addWidget(buttons);
 
   if (paths.size() == 1) {
-    const QFileInfo info(Trimmed(paths.first()));
+    const QFileInfo info(TrimmedPath(paths.first()));
     setWindowTitle(QStringLiteral("%1 Properties")
                        .arg(info.fileName().isEmpty() ? info.filePath() : info.fileName()));
     AddRow(QStringLiteral("Name:"), info.fileName().isEmpty() ? info.filePath() : info.fileName());
@@ -87,7 +82,7 @@ CFilePropertiesDialog::CFilePropertiesDialog(const QStringList& paths, QWidget* 
     QString location;
     bool oneLocation = true;
     for (const QString& p : paths) {
-      const QFileInfo info(Trimmed(p));
+      const QFileInfo info(TrimmedPath(p));
       if (info.isDir()) {
         ++folders;
       } else {

@@ -11,18 +11,14 @@
 #include "explorer/file_clipboard.h"
 #include "explorer/file_operations.h"
 #include "explorer/file_properties_dialog.h"
+#include "explorer/file_trash.h"
+#include "explorer/native_path.h"
 
 namespace {
 
 PopupMenuExecutor& Executor() {
   static PopupMenuExecutor executor;
   return executor;
-}
-
-QString Trimmed(const QString& path) {
-  QString p = path;
-  while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
-  return p;
 }
 
 bool IsFolderPath(const QString& path) {
@@ -130,10 +126,10 @@ void CShellMenu::Run(int offset) {
       for (const QString& path : m_objects) {
         if (OpenHandler) {
           OpenHandler(path);
-        } else if (!OpenWithDesktop(Trimmed(path))) {
+        } else if (!OpenWithDesktop(TrimmedPath(path))) {
           MakeFileOpUi(m_owner, m_guardUi)
               ->Fail(QStringLiteral("Cannot open %1: no application is set up to open it.")
-                         .arg(Trimmed(path)));
+                         .arg(TrimmedPath(path)));
         }
       }
       break;
@@ -154,7 +150,7 @@ void CShellMenu::Run(int offset) {
       break;
     case OFFSET_COPY_PATH: {
       QStringList paths;
-      for (const QString& p : m_objects) paths.append(Trimmed(p));
+      for (const QString& p : m_objects) paths.append(TrimmedPath(p));
       QGuiApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
       break;
     }
@@ -167,7 +163,7 @@ void CShellMenu::Run(int offset) {
 }
 
 void CShellMenu::Paste() {
-  const QString folder = Trimmed(m_objects.first());
+  const QString folder = TrimmedPath(m_objects.first());
   if (!QFileInfo(folder).isDir()) return;
   const ClipboardFiles files = FilesOnClipboard();
   if (files.IsEmpty()) return;
@@ -182,7 +178,7 @@ void CShellMenu::Paste() {
 
 void CShellMenu::Rename() {
   if (m_objects.size() != 1) return;
-  const QString path = Trimmed(m_objects.first());
+  const QString path = TrimmedPath(m_objects.first());
   if (RenameHandler) {
     RenameHandler(path);
     return;

@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include "explorer/file_clipboard.h"
+#include "explorer/file_trash.h"
 #include "explorer/shell_menu.h"
 #include "file_list_fake_ui.h"
 

@@ -1,0 +1,27 @@
+#include "explorer/native_path.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <cstdlib>
+
+std::string NativePath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+QString PathFromNative(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString TrimmedPath(const QString& path) {
+  QString p = path;
+  while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
+  return p;
+}
+
+std::string CanonicalPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return {};
+  std::string out(resolved);
+  std::free(resolved);
+  return out;
+}
