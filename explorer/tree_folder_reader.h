@@ -1,7 +1,7 @@
 #pragma once
 // The worker side of the folder tree: reads the subfolders of one folder with what the tree
 // shows of them (names, kinds, expand buttons, symbolic-link loops), lists the mounted
-// volumes, and orders names. Nothing here touches a widget, so all of it runs on the tree's
+// volumes, and orders them. Nothing here touches a widget, so all of it runs on the tree's
 // worker threads.
 //
 // Expand buttons follow the file system's link counts instead of listing every subfolder: a
@@ -9,17 +9,14 @@
 // optical and network volumes get a button without being touched, so an empty drive or a
 // hung server never stalls the listing of the folder that holds their mount point.
 #include <QString>
-#include <QStringView>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "explorer/lazy_tree_ctrl.h"
+#include "explorer/mount_table.h"
 
 enum class TreeItemKind : uint8_t {
   kFolder,
@@ -45,36 +42,6 @@ struct TreeChildRecord {
   TreeItemKind kind = TreeItemKind::kFolder;
   bool hasChildren = false;  // expand button before its children are read
   bool loop = false;         // a link back to the folder itself or one above: never expanded
-};
-
-enum class VolumeKind : uint8_t { kFixed, kRemovable, kNetwork, kOptical };
-
-struct MountEntry {
-  std::string mountPoint;
-  std::string fsType;
-  std::string source;
-};
-
-// Lines of /proc/self/mountinfo; malformed lines are skipped, escapes (\040) decoded.
-std::vector<MountEntry> ParseMountInfo(std::string_view text);
-// Network file systems, optical media, and volumes mounted where desktops mount removable
-// media (or whose disk the kernel marks removable) are not fixed.
-VolumeKind ClassifyVolume(std::string_view fsType, std::string_view source,
-                          std::string_view mountPoint);
-
-// The mount points of the system with their kinds, read without touching any volume.
-class CMountTable {
- public:
-  static CMountTable Load();
-  static CMountTable FromEntries(const std::vector<MountEntry>& entries);
-  // The kind of the volume mounted exactly at path; false when path is no mount point.
-  bool KindAt(const std::string& path, VolumeKind& kind) const;
-  // Whether any mount point lies directly in folder (most folders have none).
-  bool HasMountPointsIn(const std::string& folder) const;
-
- private:
-  std::unordered_map<std::string, VolumeKind> m_points;
-  std::unordered_set<std::string> m_parents;  // folders holding a mount point
 };
 
 enum class FolderReadStatus : uint8_t {
@@ -109,10 +76,6 @@ std::vector<TreeChildRecord> ReadComputerVolumes(CLoadProgress& progress);
 // cannot tell, from its first few hundred entries.
 bool FolderHasSubfolders(const std::string& path);
 
-// The order of the tree: no regard to case, runs of digits by their value ("a2" < "a10");
-// names equal in that order go by their exact text.
-int CompareNaturally(QStringView a, QStringView b);
-// A key whose plain comparison gives that order (before the tie on the exact text).
-QString NaturalSortKey(QStringView name);
-// Folders and volumes before files, each group in natural order of names.
+// Folders and volumes before files, each group in the natural order of names
+// (explorer/natural_order.h).
 void SortTreeChildren(std::vector<TreeChildRecord>& children);

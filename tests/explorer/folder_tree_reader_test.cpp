@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <cerrno>
 
+#include "explorer/natural_order.h"
 #include "explorer/tree_folder_reader.h"
 #include "folder_tree_test_support.h"
 
