@@ -1,19 +1,20 @@
 #include "explorer/shell_tree_ctrl.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPixmap>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 #include <utility>
+
+#include "explorer/native_path.h"
+#include "explorer/shell_child_reader.h"
+#include "explorer/shell_tree_item.h"
 
 const QString ShellTreeCtrl::kComputerPath = QStringLiteral("computer:///");
 
@@ -25,133 +26,6 @@ constexpr int kChangeDelayMs = 150;
 const QString kHomeId = QStringLiteral("home");
 const QString kDesktopId = QStringLiteral("desktop");
 const QString kFileSystemId = QStringLiteral("/");
-
-// One folder (or volume, or top-level entry) of the tree. Its icon is looked up by kind
-// from the tree's shared set when drawn, so large folders store no icons.
-class CShellTreeItem : public QTreeWidgetItem {
- public:
-  static constexpr int kType = QTreeWidgetItem::UserType + 0x5354;
-
-  explicit CShellTreeItem(TreeChildRecord&& record)
-      : QTreeWidgetItem(kType),
-        m_id(std::move(record.id)),
-        m_name(std::move(record.name)),
-        m_path(std::move(record.path)),
-        m_kind(record.kind),
-        m_loop(record.loop) {
-    setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    CLazyTreeCtrl::SetChildrenFlag(this, record.hasChildren && !record.loop);
-  }
-
-  QVariant data(int column, int role) const override {
-    if (column == 0) {
-      switch (role) {
-        case Qt::DisplayRole:
-        case Qt::EditRole:
-          return m_name;
-        case Qt::ToolTipRole:
-          return m_path.isEmpty() ? m_name : m_path;
-        case Qt::DecorationRole:
-          if (const auto* tree = qobject_cast<const ShellTreeCtrl*>(treeWidget())) {
-            return tree->IconFor(m_kind);
-          }
-          return {};
-        default:
-          break;
-      }
-    }
-    return QTreeWidgetItem::data(column, role);
-  }
-
-  const QString& Id() const { return m_id; }
-  const QString& Path() const { return m_path; }
-  TreeItemKind Kind() const { return m_kind; }
-  bool IsLoop() const { return m_loop; }
-
- private:
-  QString m_id;
-  QString m_name;
-  QString m_path;
-  TreeItemKind m_kind;
-  bool m_loop;
-};
-
-const CShellTreeItem* AsShellItem(const QTreeWidgetItem* item) {
-  return item && item->type() == CShellTreeItem::kType ? static_cast<const CShellTreeItem*>(item)
-                                                       : nullptr;
-}
-
-// Reads one item's children on the worker and turns them into items on the
-// user-interface thread, a slice at a time.
-class CShellChildReader : public CChildReader {
- public:
-  enum class Mode { kNothing, kFolder, kTopLevel, kComputer };
-
-  Mode mode = Mode::kNothing;
-  FolderReadRequest request;
-  std::vector<TreeChildRecord> topLevel;  // kTopLevel, and the fallback of a folder root
-  bool fallBackToTopLevel = false;
-
-  FolderReadResult result;  // status kNotBound until read
-  bool readTopLevel = false;
-
-  ~CShellChildReader() override { qDeleteAll(m_items); }
-
-  void Read(CLoadProgress& progress) override {
-    result.status = FolderReadStatus::kNotBound;
-    switch (mode) {
-      case Mode::kNothing:
-        break;
-      case Mode::kFolder:
-        result = ReadFolderChildren(request, progress);
-        if (fallBackToTopLevel && result.status == FolderReadStatus::kNotBound) {
-          ReadTopLevel(progress);
-        }
-        break;
-      case Mode::kTopLevel:
-        ReadTopLevel(progress);
-        break;
-      case Mode::kComputer:
-        result.children = ReadComputerVolumes(progress);
-        result.status = FolderReadStatus::kRead;
-        break;
-    }
-  }
-
-  bool BuildChildren(const QElapsedTimer& clock, int64_t budgetMs) override {
-    m_items.reserve(static_cast<qsizetype>(result.children.size()));
-    while (m_next < result.children.size()) {
-      m_items.append(new CShellTreeItem(std::move(result.children[m_next])));
-      ++m_next;
-      if ((m_next & 511) == 0 && clock.elapsed() >= budgetMs) break;
-    }
-    if (m_next < result.children.size()) return false;
-    result.children.clear();
-    return true;
-  }
-
-  QList<QTreeWidgetItem*> TakeItems() { return std::exchange(m_items, {}); }
-
- private:
-  void ReadTopLevel(CLoadProgress& progress) {
-    progress.SetLoadProgress(0, 0);
-    for (TreeChildRecord& record : topLevel) {
-      // The computer is never probed: its volumes may be slow.
-      if (record.kind != TreeItemKind::kComputer) {
-        record.hasChildren = FolderHasSubfolders(QFile::encodeName(record.path).toStdString());
-      }
-      progress.AddLoadProgress(1);
-    }
-    result = FolderReadResult{};
-    result.status = FolderReadStatus::kRead;
-    result.children = std::move(topLevel);
-    readTopLevel = true;
-    progress.SetLoadProgress(1, 1);
-  }
-
-  size_t m_next = 0;
-  QList<QTreeWidgetItem*> m_items;
-};
 
 QString PathOfIdList(const TreeIdList& ids) {
   if (ids.isEmpty() || ids.front() != kFileSystemId) return {};
@@ -309,7 +183,7 @@ void ShellTreeCtrl::RefreshSelected() {
     SyncChildren(item);
   } else if (const QString path = PathOf(item); !path.isEmpty() && !IsLoopItem(item)) {
     // Not read yet: only its button can be out of date.
-    SetChildrenFlag(item, FolderHasSubfolders(QFile::encodeName(path).toStdString()));
+    SetChildrenFlag(item, FolderHasSubfolders(NativePath(path)));
   }
 }
 
@@ -358,39 +232,29 @@ bool ShellTreeCtrl::NeedsReload(QTreeWidgetItem*) {
 }
 
 std::vector<TreeChildRecord> ShellTreeCtrl::TopLevelRecords() const {
+  auto record = [](const QString& id, const QString& name, const QString& path, TreeItemKind kind) {
+    TreeChildRecord r;
+    r.id = id;
+    r.name = name;
+    r.path = path;
+    r.kind = kind;
+    return r;
+  };
   std::vector<TreeChildRecord> records;
   const QString home = QDir::homePath();
-  TreeChildRecord homeRecord;
-  homeRecord.id = kHomeId;
-  homeRecord.name = QStandardPaths::displayName(QStandardPaths::HomeLocation);
-  homeRecord.path = home;
-  homeRecord.kind = TreeItemKind::kHome;
-  records.push_back(homeRecord);
-
+  records.push_back(record(kHomeId, QStandardPaths::displayName(QStandardPaths::HomeLocation), home,
+                           TreeItemKind::kHome));
   const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   if (!desktop.isEmpty() && QDir::cleanPath(desktop) != QDir::cleanPath(home) &&
       QFileInfo(desktop).isDir()) {
-    TreeChildRecord desktopRecord;
-    desktopRecord.id = kDesktopId;
-    desktopRecord.name = QStandardPaths::displayName(QStandardPaths::DesktopLocation);
-    desktopRecord.path = desktop;
-    desktopRecord.kind = TreeItemKind::kDesktop;
-    records.push_back(desktopRecord);
+    records.push_back(record(kDesktopId,
+                             QStandardPaths::displayName(QStandardPaths::DesktopLocation), desktop,
+                             TreeItemKind::kDesktop));
   }
-
-  TreeChildRecord fileSystem;
-  fileSystem.id = kFileSystemId;
-  fileSystem.name = tr("File System");
-  fileSystem.path = kFileSystemId;
-  fileSystem.kind = TreeItemKind::kFileSystem;
-  records.push_back(fileSystem);
-
-  TreeChildRecord computer;
-  computer.id = kComputerPath;
-  computer.name = tr("Computer");
-  computer.kind = TreeItemKind::kComputer;
-  computer.hasChildren = true;
-  records.push_back(computer);
+  records.push_back(
+      record(kFileSystemId, tr("File System"), kFileSystemId, TreeItemKind::kFileSystem));
+  records.push_back(record(kComputerPath, tr("Computer"), QString(), TreeItemKind::kComputer));
+  records.back().hasChildren = true;
   return records;
 }
 
@@ -577,78 +441,5 @@ void ShellTreeCtrl::keyPressEvent(QKeyEvent* event) {
 }
 
 QIcon ShellTreeCtrl::IconFor(TreeItemKind kind) const {
-  const int key = static_cast<int>(kind);
-  auto it = m_icons.find(key);
-  if (it == m_icons.end()) it = m_icons.insert(key, MakeIcon(kind));
-  return it.value();
-}
-
-QIcon ShellTreeCtrl::MakeIcon(TreeItemKind kind) const {
-  auto themed = [this](const char* name, QAbstractFileIconProvider::IconType fallback) {
-    const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
-    return icon.isNull() ? m_iconProvider.icon(fallback) : icon;
-  };
-  switch (kind) {
-    case TreeItemKind::kFolder: {
-      QIcon folder = m_iconProvider.icon(QAbstractFileIconProvider::Folder);
-      // The selected folder shows open, where the theme has an open folder.
-      const QIcon open = QIcon::fromTheme(QStringLiteral("folder-open"));
-      if (!open.isNull()) {
-        QIcon both;
-        for (int size : {16, 22, 24, 32}) {
-          both.addPixmap(folder.pixmap(size), QIcon::Normal);
-          both.addPixmap(open.pixmap(size), QIcon::Selected);
-        }
-        return both;
-      }
-      return folder;
-    }
-    case TreeItemKind::kFolderLink: {
-      // The folder with a small arrow in its lower left corner, as links are marked.
-      const QIcon folder = IconFor(TreeItemKind::kFolder);
-      const QIcon emblem = QIcon::fromTheme(QStringLiteral("emblem-symbolic-link"));
-      QIcon linked;
-      for (int size : {16, 22, 24, 32}) {
-        QPixmap pixmap = folder.pixmap(size);
-        if (pixmap.isNull()) continue;
-        QPainter painter(&pixmap);
-        const int e = std::max(7, size / 2);
-        const QRect box(0, pixmap.height() - e, e, e);
-        if (!emblem.isNull()) {
-          emblem.paint(&painter, box);
-        } else {
-          painter.fillRect(box, Qt::white);
-          painter.setPen(QPen(Qt::black, 1));
-          painter.drawRect(box.adjusted(0, 0, -1, -1));
-          const QPoint from(box.left() + 2, box.bottom() - 1);
-          const QPoint to(box.right() - 1, box.top() + 2);
-          painter.drawLine(from, to);
-          painter.drawLine(to, to + QPoint(-e / 3, 0));
-          painter.drawLine(to, to + QPoint(0, e / 3));
-        }
-        painter.end();
-        linked.addPixmap(pixmap);
-      }
-      return linked.isNull() ? folder : linked;
-    }
-    case TreeItemKind::kFile:
-      return m_iconProvider.icon(QAbstractFileIconProvider::File);
-    case TreeItemKind::kHome:
-      return themed("user-home", QAbstractFileIconProvider::Folder);
-    case TreeItemKind::kDesktop:
-      return themed("user-desktop", QAbstractFileIconProvider::Desktop);
-    case TreeItemKind::kFileSystem:
-      return themed("drive-harddisk", QAbstractFileIconProvider::Drive);
-    case TreeItemKind::kComputer:
-      return themed("computer", QAbstractFileIconProvider::Computer);
-    case TreeItemKind::kFixedVolume:
-      return themed("drive-harddisk", QAbstractFileIconProvider::Drive);
-    case TreeItemKind::kRemovableVolume:
-      return themed("drive-removable-media", QAbstractFileIconProvider::Drive);
-    case TreeItemKind::kNetworkVolume:
-      return themed("folder-remote", QAbstractFileIconProvider::Network);
-    case TreeItemKind::kOpticalVolume:
-      return themed("drive-optical", QAbstractFileIconProvider::Drive);
-  }
-  return {};
+  return m_iconSet.IconFor(kind);
 }

@@ -4,8 +4,6 @@
 // them the folders, each read the first time it is expanded (folders only unless files are
 // asked for). Names come in natural order, folders before files; icons come from the
 // desktop's icon theme. Hidden (dot) names are left out.
-#include <QFileIconProvider>
-#include <QHash>
 #include <QIcon>
 #include <QSet>
 #include <QStringList>
@@ -16,6 +14,7 @@
 
 #include "explorer/lazy_tree_ctrl.h"
 #include "explorer/tree_folder_reader.h"
+#include "explorer/tree_icon_set.h"
 
 // An item's place in the tree, from the top: the id of the top-level entry it hangs below,
 // then one id per level down to it. Ids: "/" for the file system root, "computer:///" for
@@ -110,13 +109,11 @@ class ShellTreeCtrl : public CLazyTreeCtrl {
   void RevealCurrent();
   void ContinueSelection();
   std::vector<TreeChildRecord> TopLevelRecords() const;
-  QIcon MakeIcon(TreeItemKind kind) const;
 
   TreeIdList m_root;
   TreeIdList m_topBase;  // id list above the top-level items as last read
   bool m_showFiles = false;
-  QFileIconProvider m_iconProvider;
-  mutable QHash<int, QIcon> m_icons;
+  CTreeIconSet m_iconSet;
   std::optional<PendingSelection> m_selection;
   bool m_quietSelection = false;
   bool m_continuing = false;
