@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "explorer/file_clipboard.h"
+#include "explorer/file_entry_sort.h"
 #include "explorer/file_type_cache.h"
 
 CFileListModel::CFileListModel(QObject* parent) : QAbstractItemModel(parent) {

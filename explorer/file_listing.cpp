@@ -9,15 +9,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QSet>
 #include <QStorageInfo>
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <numeric>
 
 #include "common/safe_file.h"
+#include "explorer/native_path.h"
 
 namespace {
 
@@ -50,6 +49,24 @@ bool MayWrite(const struct statx& st) {
   return (st.stx_mode & S_IWOTH) != 0;
 }
 
+// The attribute bits of an entry from what statx reported (through a final link, or of a
+// dangling link itself), without the hidden bit.
+quint32 AttributesOf(const struct statx& st, bool dangling, bool readOnlyMount) {
+  quint32 attributes = dangling ? quint32{FILE_ATTR_SYSTEM} : 0u;
+  if (S_ISDIR(st.stx_mode) && !dangling) {
+    attributes |= FILE_ATTR_DIRECTORY;
+  } else if (!S_ISREG(st.stx_mode)) {
+    attributes |= FILE_ATTR_SYSTEM;
+  }
+  const auto has = [&st](uint64_t bit) {
+    return (st.stx_attributes_mask & bit) != 0 && (st.stx_attributes & bit) != 0;
+  };
+  if (readOnlyMount || has(STATX_ATTR_IMMUTABLE) || !MayWrite(st)) attributes |= FILE_ATTR_READONLY;
+  if (has(STATX_ATTR_COMPRESSED)) attributes |= FILE_ATTR_COMPRESSED;
+  if (has(STATX_ATTR_ENCRYPTED)) attributes |= FILE_ATTR_ENCRYPTED;
+  return attributes;
+}
+
 // Names listed in the folder's ".hidden" file, the desktop's way of hiding entries without
 // renaming them. The file is read with a bound; a missing or unreadable one hides nothing.
 QSet<QString> HiddenNames(int dirFd) {
@@ -79,12 +96,6 @@ QString NormalizedFolder(const QString& folder) {
   QString f = QDir::cleanPath(QDir::isAbsolutePath(folder) ? folder : QDir(folder).absolutePath());
   if (!f.endsWith(QLatin1Char('/'))) f += QLatin1Char('/');
   return f;
-}
-
-QString ParentRowPath(const QString& f) {
-  if (f == QLatin1String("/")) return QString::fromLatin1(kComputerPath);
-  const QString trimmed = f.left(f.size() - 1);
-  return trimmed.left(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 }  // namespace
@@ -119,33 +130,19 @@ int ListFolder(FileEntryTable& table, const QString& folder) {
     struct statx st {};
     const unsigned mask =
         STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_SIZE | STATX_MTIME;
-    quint32 attributes = 0;
+    bool dangling = false;
     if (::statx(dirFd, rawName, AT_STATX_SYNC_AS_STAT, mask, &st) != 0) {
       // A dangling symbolic link still is an entry; anything else vanished meanwhile.
       if (::statx(dirFd, rawName, AT_STATX_SYNC_AS_STAT | AT_SYMLINK_NOFOLLOW, mask, &st) != 0)
         continue;
-      attributes |= FILE_ATTR_SYSTEM;
+      dangling = true;
     }
     FileListEntry e;
     e.name = QFile::decodeName(rawName);
     e.fullPath = f + e.name;
-    const bool isDir = S_ISDIR(st.stx_mode) && !(attributes & FILE_ATTR_SYSTEM);
-    if (isDir) {
-      attributes |= FILE_ATTR_DIRECTORY;
-    } else if (!S_ISREG(st.stx_mode)) {
-      attributes |= FILE_ATTR_SYSTEM;
-    }
-    if (hidden.contains(e.name)) attributes |= FILE_ATTR_HIDDEN;
-    const bool immutable = (st.stx_attributes_mask & STATX_ATTR_IMMUTABLE) &&
-                           (st.stx_attributes & STATX_ATTR_IMMUTABLE);
-    if (readOnlyMount || immutable || !MayWrite(st)) attributes |= FILE_ATTR_READONLY;
-    if ((st.stx_attributes_mask & STATX_ATTR_COMPRESSED) &&
-        (st.stx_attributes & STATX_ATTR_COMPRESSED))
-      attributes |= FILE_ATTR_COMPRESSED;
-    if ((st.stx_attributes_mask & STATX_ATTR_ENCRYPTED) &&
-        (st.stx_attributes & STATX_ATTR_ENCRYPTED))
-      attributes |= FILE_ATTR_ENCRYPTED;
-    e.attributes = attributes;
+    e.attributes = AttributesOf(st, dangling, readOnlyMount);
+    if (hidden.contains(e.name)) e.attributes |= FILE_ATTR_HIDDEN;
+    const bool isDir = e.IsFolder();
     if (isDir) {
       folders.push_back(std::move(e));
     } else {
@@ -159,14 +156,23 @@ int ListFolder(FileEntryTable& table, const QString& folder) {
 
   table.clear();
   table.reserve(1 + folders.size() + files.size());
-  FileListEntry parent;
-  parent.fullPath = ParentRowPath(f);
-  parent.name = QStringLiteral("..");
-  parent.attributes = FILE_ATTR_DIRECTORY;
-  table.push_back(std::move(parent));
+  table.push_back(ParentRow(f));
   std::move(folders.begin(), folders.end(), std::back_inserter(table));
   std::move(files.begin(), files.end(), std::back_inserter(table));
   return static_cast<int>(table.size());
+}
+
+FileListEntry ParentRow(const QString& folder) {
+  FileListEntry parent;
+  parent.name = QStringLiteral("..");
+  parent.attributes = FILE_ATTR_DIRECTORY;
+  if (folder == QLatin1String("/")) {
+    parent.fullPath = QString::fromLatin1(kComputerPath);
+  } else {
+    const QString trimmed = TrimmedPath(folder);
+    parent.fullPath = trimmed.left(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+  }
+  return parent;
 }
 
 int ListVolumes(FileEntryTable& table) {
@@ -258,148 +264,4 @@ QString AttributeLetters(quint32 attributes) {
   if (attributes & FILE_ATTR_COMPRESSED) s += QLatin1Char('C');
   if (attributes & FILE_ATTR_ENCRYPTED) s += QLatin1Char('E');
   return s;
-}
-
-SortKey SortKeyOfColumn(int column) {
-  switch (column) {
-    case 1:
-      return SortKey::Size;
-    case 2:
-      return SortKey::Type;
-    case 3:
-      return SortKey::Time;
-    case 4:
-      return SortKey::Attributes;
-    default:
-      return SortKey::Name;
-  }
-}
-
-namespace {
-
-// The text that orders like a comparison without regard to case: every character replaced
-// by its simple case folding. Computed once per row, so the sort itself compares plain
-// strings.
-QString FoldedKey(const QString& text) {
-  QString folded = text;
-  QChar* p = folded.data();
-  const qsizetype n = folded.size();
-  for (qsizetype i = 0; i < n; ++i) {
-    const char16_t c = p[i].unicode();
-    if (c < 0x80) {
-      if (c >= 'A' && c <= 'Z') p[i] = QChar(static_cast<char16_t>(c + 32));
-    } else if (QChar::isHighSurrogate(c) && i + 1 < n && p[i + 1].isLowSurrogate()) {
-      const char32_t folded32 = QChar::toCaseFolded(QChar::surrogateToUcs4(c, p[i + 1].unicode()));
-      if (QChar::requiresSurrogates(folded32)) {
-        p[i] = QChar(QChar::highSurrogate(folded32));
-        p[i + 1] = QChar(QChar::lowSurrogate(folded32));
-      }
-      ++i;
-    } else {
-      p[i] = QChar(static_cast<char16_t>(QChar::toCaseFolded(static_cast<char32_t>(c))));
-    }
-  }
-  return folded;
-}
-
-// Small integers that order rows like their texts: rows with equal raw values share a
-// rank, and only the distinct values are turned into texts and sorted, so a column with few
-// distinct values (types, attribute letters) costs one hash lookup per row.
-template <typename Raw, typename RawOf, typename TextOf>
-std::vector<int> RanksOf(size_t rowCount, const std::vector<int>& rows, RawOf rawOf,
-                         TextOf textOf) {
-  QHash<Raw, int> index;
-  std::vector<Raw> distinct;
-  std::vector<int> indexOfRow(rowCount, 0);
-  for (int r : rows) {
-    const Raw raw = rawOf(r);
-    auto it = index.constFind(raw);
-    if (it == index.constEnd()) {
-      it = index.insert(raw, static_cast<int>(distinct.size()));
-      distinct.push_back(raw);
-    }
-    indexOfRow[static_cast<size_t>(r)] = it.value();
-  }
-  std::vector<QString> texts;
-  texts.reserve(distinct.size());
-  for (const Raw& raw : distinct) texts.push_back(textOf(raw));
-  std::vector<int> byText(distinct.size());
-  std::iota(byText.begin(), byText.end(), 0);
-  std::sort(byText.begin(), byText.end(), [&texts](int a, int b) {
-    return texts[static_cast<size_t>(a)] < texts[static_cast<size_t>(b)];
-  });
-  std::vector<int> rankOfDistinct(distinct.size(), 0);
-  int rank = 0;
-  for (size_t i = 0; i < byText.size(); ++i) {
-    if (i > 0 && texts[static_cast<size_t>(byText[i])] != texts[static_cast<size_t>(byText[i - 1])])
-      ++rank;
-    rankOfDistinct[static_cast<size_t>(byText[i])] = rank;
-  }
-  std::vector<int> ranks(rowCount, 0);
-  for (int r : rows)
-    ranks[static_cast<size_t>(r)] =
-        rankOfDistinct[static_cast<size_t>(indexOfRow[static_cast<size_t>(r)])];
-  return ranks;
-}
-
-}  // namespace
-
-void SortEntries(FileEntryTable& table, int column, bool ascending, std::vector<int>* order) {
-  const int n = static_cast<int>(table.size());
-  std::vector<int> rows(static_cast<size_t>(n));
-  std::iota(rows.begin(), rows.end(), 0);
-  if (n >= 2) {
-    const int start = table[0].IsParentRow() ? 1 : 0;
-    const auto first = rows.begin() + start;
-    const auto firstFile = std::stable_partition(
-        first, rows.end(), [&table](int r) { return table[static_cast<size_t>(r)].IsFolder(); });
-    const std::vector<int> folderRows(first, firstFile);
-    const std::vector<int> fileRows(firstFile, rows.end());
-    const auto at = [](auto& v, int r) -> auto& {
-      return v[static_cast<size_t>(r)];
-    };
-
-    // Folders by full path, files by the column's key; both in the chosen direction.
-    std::vector<QString> text(static_cast<size_t>(n));
-    for (int r : folderRows) at(text, r) = FoldedKey(at(table, r).fullPath);
-    std::stable_sort(first, firstFile, [&](int a, int b) {
-      return ascending ? at(text, a) < at(text, b) : at(text, b) < at(text, a);
-    });
-
-    const SortKey key = SortKeyOfColumn(column);
-    auto sortFiles = [&](auto less) {
-      std::stable_sort(firstFile, rows.end(),
-                       [&](int a, int b) { return ascending ? less(a, b) : less(b, a); });
-    };
-    switch (key) {
-      case SortKey::Size:
-        sortFiles([&](int a, int b) { return at(table, a).size < at(table, b).size; });
-        break;
-      case SortKey::Time:
-        sortFiles([&](int a, int b) { return at(table, a).lastWrite < at(table, b).lastWrite; });
-        break;
-      case SortKey::Type: {
-        const std::vector<int> ranks = RanksOf<QString>(
-            table.size(), fileRows, [&](int r) { return at(table, r).typeText; }, FoldedKey);
-        sortFiles([&](int a, int b) { return at(ranks, a) < at(ranks, b); });
-        break;
-      }
-      case SortKey::Attributes: {
-        const std::vector<int> ranks = RanksOf<quint32>(
-            table.size(), fileRows, [&](int r) { return at(table, r).attributes; },
-            AttributeLetters);
-        sortFiles([&](int a, int b) { return at(ranks, a) < at(ranks, b); });
-        break;
-      }
-      case SortKey::Name:
-        for (int r : fileRows) at(text, r) = FoldedKey(at(table, r).name);
-        sortFiles([&](int a, int b) { return at(text, a) < at(text, b); });
-        break;
-    }
-    FileEntryTable sorted;
-    sorted.reserve(table.size());
-    for (int r : rows) sorted.push_back(std::move(table[static_cast<size_t>(r)]));
-    table.swap(sorted);
-  }
-  if (order) *order = std::move(rows);
 }

@@ -1,8 +1,8 @@
 #pragma once
-// The entry table of the file list and the rules that fill, order and describe it: one
-// folder's listing (a ".." row, the subfolders, then the files; dot names never), the
-// computer view of mounted volumes, the size, time and attribute texts, and the sort by
-// column with folders first and ".." fixed on top.
+// The entry table of the file list and the rules that fill and describe it: one folder's
+// listing (a ".." row, the subfolders, then the files; dot names never), the computer view
+// of mounted volumes, and the size, time and attribute texts. The order of the rows:
+// explorer/file_entry_sort.h.
 #include <QString>
 #include <QtGlobal>
 #include <vector>
@@ -44,6 +44,10 @@ using FileEntryTable = std::vector<FileListEntry>;
 // folder.
 int ListFolder(FileEntryTable& table, const QString& folder);
 
+// The ".." row of folder (a trailing "/" is ignored): the parent folder with a trailing
+// "/", or the computer path for "/".
+FileListEntry ParentRow(const QString& folder);
+
 // Fills table with the mounted volumes a user stores files on ("/" first, then the others
 // in mount order; pseudo and system file systems are left out). Full path: the mount
 // point with a trailing "/"; name: the volume label with the mount point in brackets, or
@@ -57,16 +61,3 @@ QString SizeText(quint64 bytes);
 QString TimeText(qint64 secondsUtc);
 // "A", "H", "R", "S", "C", "E" in this order, each when its bit is set.
 QString AttributeLetters(quint32 attributes);
-
-// The key a column sorts files by: 0 name, 1 size, 2 type text, 3 time, 4 attribute
-// letters; other columns sort by name.
-enum class SortKey { Name, Size, Type, Time, Attributes };
-SortKey SortKeyOfColumn(int column);
-
-// Orders table: a ".." row in row 0 stays there, then all folders ordered by full path,
-// then all files ordered by the column's key, both in the given direction. Names, paths
-// and type texts compare without regard to case. Type texts are compared as they are in
-// the entries (the caller fetches them first). When order is given it receives, for every
-// new row, the row it came from.
-void SortEntries(FileEntryTable& table, int column, bool ascending,
-                 std::vector<int>* order = nullptr);

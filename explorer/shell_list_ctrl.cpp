@@ -8,7 +8,6 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -19,10 +18,11 @@
 #include <QTimer>
 #include <QTreeView>
 #include <algorithm>
-#include <ctime>
 
 #include "explorer/file_clipboard.h"
+#include "explorer/file_drop.h"
 #include "explorer/file_list_model.h"
+#include "explorer/native_path.h"
 #include "explorer/shell_menu.h"
 #include "guard/file_list_driver.h"
 
@@ -30,53 +30,27 @@ namespace {
 
 constexpr int kRefreshPeriodMs = 1000;
 constexpr int kEditGuardMs = 200;
-// Coarse file system clocks (FAT keeps two seconds) can leave a folder's modification
-// time unchanged by a change made just after a listing; only a listing made this long
-// after the folder's last change can be trusted to have seen every name.
-constexpr qint64 kMtimeTrustNs = 3'000'000'000LL;
-
-QString Trimmed(const QString& path) {
-  QString p = path;
-  while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
-  return p;
-}
-
-bool FolderMtimeNs(const QString& folder, qint64& ns) {
-  struct statx st {};
-  if (::statx(AT_FDCWD, QFile::encodeName(folder).constData(), AT_STATX_SYNC_AS_STAT, STATX_MTIME,
-              &st) != 0)
-    return false;
-  ns = static_cast<qint64>(st.stx_mtime.tv_sec) * 1'000'000'000LL + st.stx_mtime.tv_nsec;
-  return true;
-}
-
-qint64 NowNs() {
-  struct timespec ts {};
-  ::clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<qint64>(ts.tv_sec) * 1'000'000'000LL + ts.tv_nsec;
-}
 
 bool PathExists(const QString& path) {
   struct stat st {};
-  return ::lstat(QFile::encodeName(Trimmed(path)).constData(), &st) == 0;
+  return ::lstat(QFile::encodeName(TrimmedPath(path)).constData(), &st) == 0;
 }
 
-FileListEntry ParentRowOnly(const QString& folder) {
-  FileListEntry parent;
-  parent.name = QStringLiteral("..");
-  parent.attributes = FILE_ATTR_DIRECTORY;
-  if (folder == QLatin1String("/")) {
-    parent.fullPath = QString::fromLatin1(kComputerPath);
-  } else {
-    const QString trimmed = Trimmed(folder);
-    parent.fullPath = trimmed.left(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+// Whether a fresh listing holds other names than the rows shown.
+bool NamesDiffer(const FileEntryTable& shown, const FileEntryTable& fresh) {
+  if (fresh.size() != shown.size()) return true;
+  QSet<QString> names;
+  names.reserve(static_cast<qsizetype>(shown.size()));
+  for (const FileListEntry& e : shown) names.insert(e.name);
+  for (const FileListEntry& e : fresh) {
+    if (!names.contains(e.name)) return true;
   }
-  return parent;
+  return false;
 }
 
 }  // namespace
 
-EListCtrl::EListCtrl(QWidget* parent) : CSortListCtrl(parent) {
+EListCtrl::EListCtrl(QWidget* parent) : CSortListCtrl(parent), m_changes(this) {
   m_model = new CFileListModel(this);
   SetModel(m_model);
   SetDragDropEnabled(true);
@@ -103,9 +77,6 @@ EListCtrl::EListCtrl(QWidget* parent) : CSortListCtrl(parent) {
   m_editTimer->setSingleShot(true);
   m_editTimer->setInterval(kEditGuardMs);
   connect(m_editTimer, &QTimer::timeout, this, [this] { m_editEnded = false; });
-
-  m_watcher = new QFileSystemWatcher(this);
-  connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_dirty = true; });
 }
 
 EListCtrl::~EListCtrl() = default;
@@ -129,32 +100,6 @@ bool EListCtrl::IsShowingDrives() const {
   return m_model->ShowsVolumes();
 }
 
-void EListCtrl::Watch(const QString& folder) {
-  const QStringList watched = m_watcher->directories();
-  const QString path = Trimmed(folder);
-  if (watched.size() == 1 && watched.first() == path) return;
-  if (!watched.isEmpty()) m_watcher->removePaths(watched);
-  m_dirty = false;
-  // Without a watch (no inotify, limits reached) every check looks at the folder itself.
-  m_watching = !path.isEmpty() && m_watcher->addPath(path);
-}
-
-void EListCtrl::NoteListed() {
-  m_listedAtNs = NowNs();
-  if (!FolderMtimeNs(m_currentFolder, m_listedMtimeNs)) m_listedMtimeNs = -1;
-}
-
-bool EListCtrl::FolderMtimeUnchanged() const {
-  qint64 mtime = 0;
-  return m_listedMtimeNs >= 0 && FolderMtimeNs(m_currentFolder, mtime) && mtime == m_listedMtimeNs;
-}
-
-bool EListCtrl::FolderUnchangedSinceListing() const {
-  qint64 mtime = 0;
-  if (m_listedMtimeNs < 0 || !FolderMtimeNs(m_currentFolder, mtime)) return false;
-  return mtime == m_listedMtimeNs && m_listedAtNs - m_listedMtimeNs > kMtimeTrustNs;
-}
-
 bool EListCtrl::DisplayFolder(const QString& path) {
   if (path == QLatin1String(kComputerPath)) {
     ShowDrives();
@@ -169,14 +114,13 @@ bool EListCtrl::DisplayFolder(const QString& path) {
   if (!p.endsWith(QLatin1Char('/'))) p += QLatin1Char('/');
   const bool sameFolder = p == m_currentFolder && !IsShowingDrives();
   m_currentFolder = p;
-  Watch(p);
-  // The folder's time is taken before the listing, so a change during it counts as new.
-  NoteListed();
+  m_changes.Watch(p);
+  m_changes.NoteListed(CFolderChangeCheck::StampNow(p));
   FileEntryTable table;
   if (ListFolder(table, p) == 0) {
     // An unreadable folder shows only its way back, never the rows of the previous one.
     table.clear();
-    table.push_back(ParentRowOnly(p));
+    table.push_back(ParentRow(p));
   }
   ApplyTable(std::move(table), false, sameFolder);
   return true;
@@ -268,20 +212,10 @@ void EListCtrl::RefreshCheck() {
   const FileEntryTable& entries = m_model->Entries();
   if (!entries.empty() && !entries.front().IsParentRow()) return;  // the computer view
   if (IsEditing()) return;  // a reread now would throw the user's typing away
-  // The watcher sees local changes only; a change made on a network file system by
-  // another machine shows in the folder's modification time alone, so that one statx
-  // runs every second also while the watcher is quiet.
-  if (m_watching && !m_dirty && FolderMtimeUnchanged()) return;
-  if (FolderUnchangedSinceListing()) {
-    m_dirty = false;  // only contents or attributes changed: the names are the same
-    return;
-  }
+  if (!m_changes.NeedsComparison(m_currentFolder)) return;
   m_comparing = true;
-  m_dirty = false;
   const QString folder = m_currentFolder;
-  const qint64 listedAt = NowNs();
-  qint64 mtime = -1;
-  const bool haveMtime = FolderMtimeNs(folder, mtime);
+  const ListingStamp stamp = CFolderChangeCheck::StampNow(folder);
   FileEntryTable fresh;
   bool differ = false;
   if (ListFolder(fresh, folder) == 0) {
@@ -289,24 +223,13 @@ void EListCtrl::RefreshCheck() {
     // unreadable one is reduced to its ".." row.
     if (QFileInfo(folder).isDir() && entries.size() > 1) {
       fresh.clear();
-      fresh.push_back(ParentRowOnly(folder));
+      fresh.push_back(ParentRow(folder));
       differ = true;
     }
-  } else if (fresh.size() != entries.size()) {
-    differ = true;
   } else {
-    QSet<QString> names;
-    names.reserve(static_cast<qsizetype>(entries.size()));
-    for (const FileListEntry& e : entries) names.insert(e.name);
-    for (const FileListEntry& e : fresh) {
-      if (!names.contains(e.name)) {
-        differ = true;
-        break;
-      }
-    }
+    differ = NamesDiffer(entries, fresh);
   }
-  m_listedAtNs = listedAt;
-  m_listedMtimeNs = haveMtime ? mtime : -1;
+  m_changes.NoteListed(stamp);
   if (differ) ApplyTable(std::move(fresh), false, true);
   m_comparing = false;
 }
@@ -325,11 +248,11 @@ int EListCtrl::GetSelectedPaths(QStringList& paths) const {
 }
 
 int EListCtrl::FindEntry(const QString& path) const {
-  const QString wanted = Trimmed(path);
+  const QString wanted = TrimmedPath(path);
   const FileEntryTable& entries = m_model->Entries();
   int caseless = -1;
   for (size_t i = 0; i < entries.size(); ++i) {
-    const QString candidate = Trimmed(entries[i].fullPath);
+    const QString candidate = TrimmedPath(entries[i].fullPath);
     if (candidate == wanted) return static_cast<int>(i);
     if (caseless < 0 && QString::compare(candidate, wanted, Qt::CaseInsensitive) == 0)
       caseless = static_cast<int>(i);
@@ -360,7 +283,7 @@ void EListCtrl::OpenFocusedEntry() {
 }
 
 void EListCtrl::OpenPath(const QString& path, bool navigateFolders) {
-  const QString p = Trimmed(path);
+  const QString p = TrimmedPath(path);
   if (QFileInfo(p).isDir()) {
     if (navigateFolders) {
       DisplayFolder(p);
@@ -397,10 +320,10 @@ int EListCtrl::RestoreProtectedFile(const QString& path) {
   if (!m_guardUi) return 0;
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return 0;
-  const std::vector<std::string> paths{QFile::encodeName(path).toStdString()};
+  const std::vector<std::string> paths{NativePath(path)};
   const int restored = DecryptFileList(*ui, paths);
   if (restored != 0) {
-    m_dirty = true;
+    m_changes.MarkChanged();
     RefreshCheck();
   }
   return restored;
@@ -421,7 +344,7 @@ void EListCtrl::OnRenameRequested(int row, const QString& newName) {
     std::unique_ptr<IFileOpUi> ui = MakeFileOpUi(this, m_guardUi);
     QString newPath;
     if (RenameEntry(oldPath, newName, *ui, &newPath)) {
-      m_dirty = true;
+      m_changes.MarkChanged();
       RefreshCheck();
       // The renamed entry keeps the selection and the focus under its new name.
       if (const int renamedRow = FindEntry(newPath); renamedRow >= 0) {
@@ -449,7 +372,7 @@ void EListCtrl::ShowContextMenu(const QPoint& globalPos) {
   const int id = menu.ShowMenu(this, globalPos);
   if (MenuHook) MenuHook(1, popup);
   // A paste, move or trash from the menu shows up at once instead of within a second.
-  m_dirty = true;
+  m_changes.MarkChanged();
   if (id != 0) emit Command(id);
 }
 
@@ -459,7 +382,7 @@ FileOpResult EListCtrl::TransferFiles(const QStringList& sources, const QString&
       MakeFileOpUi(this, m_guardUi,
                    mode == PasteMode::Move ? QStringLiteral("Moving") : QStringLiteral("Copying"));
   const FileOpResult result = PasteFiles(sources, targetFolder, mode, *ui);
-  m_dirty = true;
+  m_changes.MarkChanged();
   RefreshCheck();
   return result;
 }
@@ -501,8 +424,8 @@ bool EListCtrl::HandleKeyPress(int key, Qt::KeyboardModifiers mods) {
 void EListCtrl::OpenParentFolder() {
   if (IsShowingDrives() || m_currentFolder.isEmpty()) return;
   // The way the ".." row goes: the parent folder, and from "/" the computer view.
-  const QString parent = ParentRowOnly(m_currentFolder).fullPath;
-  const QString child = Trimmed(m_currentFolder);
+  const QString parent = ParentRow(m_currentFolder).fullPath;
+  const QString child = TrimmedPath(m_currentFolder);
   if (parent == QLatin1String(kComputerPath)) {
     ShowDrives();
   } else if (!DisplayFolder(parent)) {
@@ -522,8 +445,9 @@ void EListCtrl::TrashSelection() {
   if (IsShowingDrives() || GetSelectedPaths(paths) == 0) return;
   std::unique_ptr<IFileOpUi> ui = MakeFileOpUi(this, m_guardUi);
   const QString what =
-      paths.size() == 1 ? QStringLiteral("\"%1\"").arg(QFileInfo(Trimmed(paths.first())).fileName())
-                        : QStringLiteral("these %1 items").arg(paths.size());
+      paths.size() == 1
+          ? QStringLiteral("\"%1\"").arg(QFileInfo(TrimmedPath(paths.first())).fileName())
+          : QStringLiteral("these %1 items").arg(paths.size());
   if (ui->Ask(QStringLiteral("Do you want to move %1 to the trash?").arg(what),
               MsgButtons::YesNo) != MSG_YES)
     return;
@@ -533,7 +457,7 @@ void EListCtrl::TrashSelection() {
   menu.SetObjects(paths);
   menu.SetUi(this, m_guardUi);
   menu.InvokeOffset(CShellMenu::OFFSET_TRASH);
-  m_dirty = true;
+  m_changes.MarkChanged();
   RefreshCheck();
 }
 
@@ -553,43 +477,18 @@ bool EListCtrl::HandleDrag(QObject* viewport, QEvent* event) {
   } else if (!IsShowingDrives()) {
     target = m_currentFolder;
   }
-  const bool fromHere = drop->mimeData()->hasFormat(QString::fromLatin1(kListDragMarkerMime));
-  bool acceptable = !files.IsEmpty() && !target.isEmpty();
-  if (acceptable) {
-    const QString targetTrimmed = Trimmed(target);
-    for (const QString& src : files.paths) {
-      // Onto itself, or back into the folder it came from: nothing to do.
-      if (src == targetTrimmed ||
-          (fromHere && !onRow && Trimmed(m_currentFolder) == targetTrimmed)) {
-        acceptable = false;
-        break;
-      }
-    }
-  }
-  if (!acceptable) {
+  FileDrop plan;
+  plan.sources = files.paths;
+  plan.target = target;
+  plan.onRow = onRow;
+  plan.fromHere = drop->mimeData()->hasFormat(QString::fromLatin1(kListDragMarkerMime));
+  plan.shownFolder = m_currentFolder;
+  plan.modifiers = drop->modifiers();
+  plan.possible = drop->possibleActions();
+  const Qt::DropAction action = DropActionFor(plan);
+  if (action == Qt::IgnoreAction) {
     drop->ignore();
     return true;
-  }
-  // Ctrl copies, Shift moves; otherwise a move within one file system and a copy across.
-  Qt::DropAction action = Qt::CopyAction;
-  const Qt::KeyboardModifiers mods = drop->modifiers();
-  if (mods & Qt::ControlModifier) {
-    action = Qt::CopyAction;
-  } else if (mods & Qt::ShiftModifier) {
-    action = Qt::MoveAction;
-  } else {
-    struct stat a {};
-    struct stat b {};
-    if (::stat(QFile::encodeName(files.paths.first()).constData(), &a) == 0 &&
-        ::stat(QFile::encodeName(Trimmed(target)).constData(), &b) == 0 && a.st_dev == b.st_dev)
-      action = Qt::MoveAction;
-  }
-  if (!(drop->possibleActions() & action)) {
-    action = (drop->possibleActions() & Qt::CopyAction) ? Qt::CopyAction : Qt::MoveAction;
-    if (!(drop->possibleActions() & action)) {
-      drop->ignore();
-      return true;
-    }
   }
   drop->setDropAction(action);
   drop->accept();

@@ -13,10 +13,10 @@
 #include "app/framework/command_target.h"
 #include "explorer/file_listing.h"
 #include "explorer/file_operations.h"
+#include "explorer/folder_change_check.h"
 #include "explorer/sort_list_ctrl.h"
 
 class CFileListModel;
-class QFileSystemWatcher;
 class QMenu;
 class QTimer;
 
@@ -97,10 +97,6 @@ class EListCtrl : public CSortListCtrl {
  private:
   void ApplyTable(FileEntryTable&& table, bool volumes, bool keepState);
   int LongestLabelWidth() const;
-  void Watch(const QString& folder);
-  void NoteListed();
-  bool FolderUnchangedSinceListing() const;
-  bool FolderMtimeUnchanged() const;
   void OnRenameRequested(int row, const QString& newName);
   void OnEditEnded();
   void OpenPath(const QString& path, bool navigateFolders);
@@ -114,17 +110,11 @@ class EListCtrl : public CSortListCtrl {
   QString m_currentFolder;
   QTimer* m_refreshTimer = nullptr;  // the once-a-second check
   QTimer* m_editTimer = nullptr;     // clears m_editEnded 200 ms after an edit
-  QFileSystemWatcher* m_watcher = nullptr;
-  bool m_watching = false;  // the watcher reports changes of the current folder
-  bool m_dirty = false;     // the watcher reported a change since the last check
+  CFolderChangeCheck m_changes;      // when the once-a-second check must read the folder
   bool m_comparing = false;
   bool m_editEnded = false;
   int m_pressedKey = 0;  // the last key pressed in the list and not yet released
   bool m_initialized = false;
-  // The folder's modification time at the last listing and when that listing ran, so a
-  // check can tell that no name can have changed without listing anything.
-  qint64 m_listedMtimeNs = -1;
-  qint64 m_listedAtNs = 0;
   GuardUiFactory m_guardUi;
   FileOpener m_opener;
   std::function<bool(const QString&)> m_listOpener;

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <ctime>
 
+#include "explorer/file_entry_sort.h"
+
 namespace {
 
 bool Touch(const QString& path, qint64 size = 0) {
