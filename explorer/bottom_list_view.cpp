@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QCursor>
-#include <QFile>
 #include <QListView>
 #include <QMenu>
 #include <QPainter>
@@ -20,6 +19,7 @@
 #include "common/text.h"
 #include "explorer/file_clipboard.h"
 #include "explorer/file_list_model.h"
+#include "explorer/native_path.h"
 #include "explorer/shell_list_ctrl.h"
 #include "explorer/shell_menu.h"
 #include "guard/guard_command.h"
@@ -32,8 +32,20 @@ constexpr char kEncryptAllQuestion[] =
 constexpr char kDecryptAllQuestion[] =
     "Do you want to decrypt all files and folders in folder \"%s\"?";
 
-std::string Native(const QString& path) {
-  return QFile::encodeName(path).toStdString();
+// The column a "Sort by" command sorts by; -1 for any other command.
+int SortColumnOf(int id) {
+  switch (id) {
+    case ID_FILELIST_SORT_NAME:
+      return 0;
+    case ID_FILELIST_SORT_SIZE:
+      return 1;
+    case ID_FILELIST_SORT_TYPE:
+      return 2;
+    case ID_FILELIST_SORT_TIME:
+      return 3;
+    default:
+      return -1;
+  }
 }
 
 // The 13 x 14 images of the encrypt (closed padlock) and decrypt (open padlock) items.
@@ -75,7 +87,7 @@ FileSelection ClassifyPaths(const QStringList& paths) {
   for (const QString& path : paths) {
     if (path.endsWith(QLatin1Char('/'))) {
       ++s.folders;
-    } else if (LastPathComponent(Native(path)) == kFolderSettingsName) {
+    } else if (LastPathComponent(NativePath(path)) == kFolderSettingsName) {
       ++s.ignored;
     } else if (path.endsWith(QLatin1String(".~de"))) {
       ++s.protectedFiles;
@@ -90,7 +102,7 @@ QString SelectionCaption(const QString& verb, const FileSelection& s) {
   const int n = s.Files();
   const int f = s.folders;
   if (n + f == 1 && !s.paths.isEmpty()) {
-    const QString name = QString::fromStdString(LastPathComponent(Native(s.paths.first())));
+    const QString name = PathFromNative(LastPathComponent(NativePath(s.paths.first())));
     return verb + QLatin1Char('"') + name + QLatin1Char('"');
   }
   QString text = verb;
@@ -228,18 +240,18 @@ void CBottomListView::RunShellOffset(const QStringList& objects, int offset) {
 }
 
 bool CBottomListView::OnCommand(int id) {
+  if (const int column = SortColumnOf(id); column >= 0) {
+    m_list->Sort(column, m_list->IsAscending());
+    return true;
+  }
   switch (id) {
     case ID_GUARD_ENCRYPT:
-      EncryptSelection();
-      return true;
     case ID_GUARD_DECRYPT:
-      DecryptSelection();
+      GuardSelection(id == ID_GUARD_ENCRYPT ? GuardVerb::Protect : GuardVerb::Restore);
       return true;
     case ID_GUARD_ENCRYPT_ALL:
-      EncryptFolder();
-      return true;
     case ID_GUARD_DECRYPT_ALL:
-      DecryptFolder();
+      GuardFolder(id == ID_GUARD_ENCRYPT_ALL ? GuardVerb::Protect : GuardVerb::Restore);
       return true;
     case ID_EDIT_COPY:
     case ID_EDIT_CUT:
@@ -254,18 +266,6 @@ bool CBottomListView::OnCommand(int id) {
       return true;
     case ID_FILELIST_REFRESH:
       m_list->RefreshList(true);
-      return true;
-    case ID_FILELIST_SORT_NAME:
-      m_list->Sort(0, m_list->IsAscending());
-      return true;
-    case ID_FILELIST_SORT_SIZE:
-      m_list->Sort(1, m_list->IsAscending());
-      return true;
-    case ID_FILELIST_SORT_TYPE:
-      m_list->Sort(2, m_list->IsAscending());
-      return true;
-    case ID_FILELIST_SORT_TIME:
-      m_list->Sort(3, m_list->IsAscending());
       return true;
     case ID_FILELIST_NEW_FOLDER:
       NewFolder();
@@ -341,58 +341,37 @@ bool CBottomListView::OnUpdateCommand(int id, CommandUpdate& update) {
   }
 }
 
-void CBottomListView::EncryptSelection() {
+void CBottomListView::GuardSelection(GuardVerb verb) {
   const FileSelection s = Selection();
-  if (s.plainFiles + s.folders == 0 || !m_guardUi) return;
+  const bool protect = verb == GuardVerb::Protect;
+  if ((protect ? s.plainFiles + s.folders == 0 : s.paths.isEmpty()) || !m_guardUi) return;
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return;
   GuardCommand command;
-  command.verb = GuardVerb::Protect;
-  for (const QString& p : s.paths) command.paths.push_back(Native(p));
-  ReportRun(RunGuardCommand(*ui, command));
-}
-
-void CBottomListView::DecryptSelection() {
-  const FileSelection s = Selection();
-  if (s.paths.isEmpty() || !m_guardUi) return;
-  std::unique_ptr<IGuardUi> ui = m_guardUi(this);
-  if (!ui) return;
+  command.verb = verb;
   // A selected folder gives only the protected files directly inside it.
-  GuardCommand command;
-  command.verb = GuardVerb::Restore;
-  command.subfolders = RestoreSubfolders::Never;
-  for (const QString& p : s.paths) command.paths.push_back(Native(p));
+  if (!protect) command.subfolders = RestoreSubfolders::Never;
+  for (const QString& p : s.paths) command.paths.push_back(NativePath(p));
   ReportRun(RunGuardCommand(*ui, command));
 }
 
-void CBottomListView::EncryptFolder() {
+void CBottomListView::GuardFolder(GuardVerb verb) {
   if (!ShowsFolder() || !m_guardUi) return;
-  const std::string folder = WithTrailingSlash(Native(m_list->GetCurrentFolder()));
+  const std::string folder = WithTrailingSlash(NativePath(m_list->GetCurrentFolder()));
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return;
-  if (ui->ShowMessage(FormatText(kEncryptAllQuestion, {folder}), MsgIcon::Question,
-                      MsgButtons::YesNo) != MSG_YES)
+  const bool protect = verb == GuardVerb::Protect;
+  if (ui->ShowMessage(FormatText(protect ? kEncryptAllQuestion : kDecryptAllQuestion, {folder}),
+                      MsgIcon::Question, MsgButtons::YesNo) != MSG_YES)
     return;
   GuardCommand command;
-  command.verb = GuardVerb::Protect;
-  command.kind = ProtectKind::WholeFolder;
+  command.verb = verb;
   command.paths = {folder};
-  ReportRun(RunGuardCommand(*ui, command));
-}
-
-void CBottomListView::DecryptFolder() {
-  if (!ShowsFolder() || !m_guardUi) return;
-  const std::string folder = Native(m_list->GetCurrentFolder());
-  std::unique_ptr<IGuardUi> ui = m_guardUi(this);
-  if (!ui) return;
-  if (ui->ShowMessage(FormatText(kDecryptAllQuestion, {folder}), MsgIcon::Question,
-                      MsgButtons::YesNo) != MSG_YES)
-    return;
-  // The question about subfolders comes only when there are some.
-  GuardCommand command;
-  command.verb = GuardVerb::Restore;
-  command.subfolders = RestoreSubfolders::AskWhenAny;
-  command.paths = {WithTrailingSlash(folder)};
+  if (protect) {
+    command.kind = ProtectKind::WholeFolder;
+  } else {
+    command.subfolders = RestoreSubfolders::AskWhenAny;  // asked only when there are some
+  }
   ReportRun(RunGuardCommand(*ui, command));
 }
 
@@ -404,7 +383,7 @@ void CBottomListView::ReportRun(const GuardOutcome& outcome) {
 
 void CBottomListView::NewFolder() {
   if (!ShowsFolder()) return;
-  const std::string base = WithTrailingSlash(Native(m_list->GetCurrentFolder())) + "New Folder";
+  const std::string base = WithTrailingSlash(NativePath(m_list->GetCurrentFolder())) + "New Folder";
   // Any entry of that name counts as taken: a file called "New Folder" would otherwise
   // make the creation fail and the rename start on that file.
   auto taken = [](const std::string& p) {
@@ -417,11 +396,11 @@ void CBottomListView::NewFolder() {
     const int err = errno;
     MakeFileOpUi(this, m_guardUi)
         ->Fail(QStringLiteral("Cannot create the folder %1: %2")
-                   .arg(QFile::decodeName(QByteArray::fromStdString(path)), ErrorText(err)));
+                   .arg(PathFromNative(path), ErrorText(err)));
     return;
   }
   m_list->RefreshList(true);
-  const int row = m_list->FindEntry(QFile::decodeName(QByteArray::fromStdString(path)));
+  const int row = m_list->FindEntry(PathFromNative(path));
   if (row >= 0) {
     m_list->SelectRows({row});
     m_list->SetFocusedRow(row);

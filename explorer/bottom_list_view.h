@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "app/framework/command_target.h"
+#include "guard/guard_command.h"
 
 class EListCtrl;
 class QMenu;
@@ -69,10 +70,10 @@ class CBottomListView : public QWidget, public ICommandTarget {
   void GuardRunFinished(const QString& text);
 
  private:
-  void EncryptSelection();
-  void DecryptSelection();
-  void EncryptFolder();
-  void DecryptFolder();
+  // Encrypt or Decrypt of the selection (ID_GUARD_ENCRYPT, ID_GUARD_DECRYPT).
+  void GuardSelection(GuardVerb verb);
+  // The same for the whole shown folder, after a question (ID_GUARD_ENCRYPT_ALL, ...).
+  void GuardFolder(GuardVerb verb);
   void ReportRun(const GuardOutcome& outcome);
   void NewFolder();
   void ShowBackgroundMenu();

@@ -149,6 +149,15 @@ CLazyTreeCtrl::Load* CLazyTreeCtrl::FindLoadByPlaceholder(
   return nullptr;
 }
 
+std::unique_ptr<CLazyTreeCtrl::Load> CLazyTreeCtrl::TakeLoad(const QTreeWidgetItem* placeholder) {
+  auto it = std::find_if(m_loads.begin(), m_loads.end(),
+                         [placeholder](const auto& l) { return l->placeholder == placeholder; });
+  if (it == m_loads.end()) return nullptr;
+  std::unique_ptr<Load> load = std::move(*it);
+  m_loads.erase(it);
+  return load;
+}
+
 void CLazyTreeCtrl::PrepareBusyIndicator(QTreeWidgetItem*) {}
 void CLazyTreeCtrl::DrawBusyIndicator(QTreeWidgetItem*, bool, int64_t, int64_t) {}
 void CLazyTreeCtrl::EndBusyIndicator(QTreeWidgetItem*) {}
@@ -309,11 +318,8 @@ void CLazyTreeCtrl::OnTick() {
 }
 
 void CLazyTreeCtrl::CompleteLoad(QTreeWidgetItem* placeholder) {
-  auto it = std::find_if(m_loads.begin(), m_loads.end(),
-                         [placeholder](const auto& l) { return l->placeholder == placeholder; });
-  if (it == m_loads.end()) return;
-  std::unique_ptr<Load> load = std::move(*it);
-  m_loads.erase(it);
+  std::unique_ptr<Load> load = TakeLoad(placeholder);
+  if (!load) return;
   QTreeWidgetItem* item = load->item;
 
   const bool updates = updatesEnabled();
@@ -340,11 +346,8 @@ void CLazyTreeCtrl::CompleteLoad(QTreeWidgetItem* placeholder) {
 }
 
 void CLazyTreeCtrl::OnPlaceholderDestroyed(QTreeWidgetItem* placeholder) {
-  auto it = std::find_if(m_loads.begin(), m_loads.end(),
-                         [placeholder](const auto& l) { return l->placeholder == placeholder; });
-  if (it == m_loads.end()) return;
-  std::unique_ptr<Load> load = std::move(*it);
-  m_loads.erase(it);
+  std::unique_ptr<Load> load = TakeLoad(placeholder);
+  if (!load) return;
   load->progress->Cancel();
   if (m_placeholderItem == placeholder) m_placeholderItem = nullptr;
   if (m_loadingItem == load->item) m_loadingItem = nullptr;

@@ -157,6 +157,8 @@ class CLazyTreeCtrl : public QTreeWidget {
   void OnPlaceholderDestroyed(QTreeWidgetItem* placeholder);
   Load* FindLoad(const QTreeWidgetItem* item) const;
   Load* FindLoadByPlaceholder(const QTreeWidgetItem* placeholder) const;
+  // Removes the load of placeholder from the running loads and hands it over; null when none.
+  std::unique_ptr<Load> TakeLoad(const QTreeWidgetItem* placeholder);
   void ScrollRootIntoView();
 
   std::shared_ptr<CLoadWaker> m_waker;
