@@ -32,6 +32,18 @@ constexpr char kEncryptAllQuestion[] =
 constexpr char kDecryptAllQuestion[] =
     "Do you want to decrypt all files and folders in folder \"%s\"?";
 
+// The View menu's commands and the list's view types they choose.
+struct ViewModeCommand {
+  int command;
+  CSortListCtrl::ViewType type;
+};
+constexpr ViewModeCommand kViewModes[] = {
+    {ID_VIEW_LARGEICON, CSortListCtrl::VIEW_ICON},
+    {ID_VIEW_SMALLICON, CSortListCtrl::VIEW_SMALLICON},
+    {ID_VIEW_LIST, CSortListCtrl::VIEW_LIST},
+    {ID_VIEW_DETAILS, CSortListCtrl::VIEW_REPORT},
+};
+
 // The column a "Sort by" command sorts by; -1 for any other command.
 int SortColumnOf(int id) {
   switch (id) {
@@ -158,34 +170,14 @@ bool CBottomListView::ShowsFolder() const {
 }
 
 void CBottomListView::SetViewMode(int viewCommandId) {
-  switch (viewCommandId) {
-    case ID_VIEW_LARGEICON:
-      m_list->SetViewType(CSortListCtrl::VIEW_ICON);
-      break;
-    case ID_VIEW_SMALLICON:
-      m_list->SetViewType(CSortListCtrl::VIEW_SMALLICON);
-      break;
-    case ID_VIEW_LIST:
-      m_list->SetViewType(CSortListCtrl::VIEW_LIST);
-      break;
-    case ID_VIEW_DETAILS:
-      m_list->SetViewType(CSortListCtrl::VIEW_REPORT);
-      break;
-    default:
-      break;
+  for (const ViewModeCommand& mode : kViewModes) {
+    if (mode.command == viewCommandId) m_list->SetViewType(mode.type);
   }
 }
 
 int CBottomListView::ViewMode() const {
-  switch (m_list->GetViewType()) {
-    case CSortListCtrl::VIEW_SMALLICON:
-      return ID_VIEW_SMALLICON;
-    case CSortListCtrl::VIEW_LIST:
-      return ID_VIEW_LIST;
-    case CSortListCtrl::VIEW_REPORT:
-      return ID_VIEW_DETAILS;
-    case CSortListCtrl::VIEW_ICON:
-      break;
+  for (const ViewModeCommand& mode : kViewModes) {
+    if (mode.type == m_list->GetViewType()) return mode.command;
   }
   return ID_VIEW_LARGEICON;
 }
