@@ -1,4 +1,4 @@
-#include "guardlist/ui/about_box.h"
+#include "app/about_box.h"
 
 #include <zlib.h>
 
@@ -14,7 +14,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "guardlist/ui/link_label.h"
+#include "framework/link_label.h"
 
 #ifndef VG_CONTACT_EMAIL
 #define VG_CONTACT_EMAIL ""

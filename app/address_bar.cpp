@@ -1,4 +1,4 @@
-#include "app/ui/address_bar.h"
+#include "app/address_bar.h"
 
 #include <QKeyEvent>
 

@@ -1,4 +1,4 @@
-#include "app/ui/explorer_app.h"
+#include "app/explorer_app.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,10 +13,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/framework/command_ids.h"
-#include "app/framework/doc_manager.h"
-#include "app/ui/main_frame.h"
-#include "guardlist/ui/about_box.h"
+#include "app/about_box.h"
+#include "app/main_frame.h"
+#include "framework/command_ids.h"
+#include "framework/doc_manager.h"
+#include "framework/native_path.h"
 #include "guardlist/ui/explorer_document.h"
 
 namespace {
@@ -49,8 +50,7 @@ bool CExplorerApp::InitInstance(const QStringList& arguments) {
   m_docManager = std::make_unique<CDocManager>();
   m_docManager->RecentFiles().ReadList();
   // Every known list path in stored order, so that the last one stored comes first.
-  for (const std::string& path : m_paths)
-    m_docManager->RecentFiles().Add(QString::fromStdString(path));
+  for (const std::string& path : m_paths) m_docManager->RecentFiles().Add(FromNative(path));
   m_docManager->RecentFiles().WriteList();
 
   // The single document and its window.

@@ -9,8 +9,8 @@
 #include <QStringList>
 #include <memory>
 
-#include "app/core/app_state.h"
-#include "app/framework/command_target.h"
+#include "framework/command_target.h"
+#include "guardlist/app_state.h"
 
 class CDocManager;
 class CExplorerDocument;

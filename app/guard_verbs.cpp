@@ -1,14 +1,14 @@
-#include "app/ui/guard_verbs.h"
+#include "app/guard_verbs.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "app/framework/prompts.h"
 #include "common/paths.h"
 #include "explorer/file_operations.h"
+#include "framework/native_path.h"
+#include "framework/prompts.h"
 #include "guard/guard_command.h"
 
 #ifndef VG_VERSION
@@ -16,10 +16,6 @@
 #endif
 
 namespace {
-
-std::string Native(const QString& path) {
-  return QFile::encodeName(path).toStdString();
-}
 
 QString Text(const std::string& text) {
   return QString::fromStdString(text);
@@ -119,7 +115,7 @@ int RunRestore(const QStringList& paths, IGuardUi& ui, bool open) {
   for (const std::string& path : toOpen) {
     const std::string plain = PlainPathOf(path);
     if (FileExists(path) || !FileExists(plain)) continue;
-    const QString shown = QFile::decodeName(QByteArray::fromStdString(plain));
+    const QString shown = FromNative(plain);
     if (!OpenWithDesktop(shown)) {
       const QString text =
           QStringLiteral("Cannot open %1: no application is set up to open it.").arg(shown);

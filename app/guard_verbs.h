@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/framework/command_target.h"
+#include "guard/ui/guard_ui_factory.h"
 
 struct CommandLine {
   enum Action { Window, Protect, Restore, Open, Help, Version, BadUsage };

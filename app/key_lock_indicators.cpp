@@ -1,4 +1,4 @@
-#include "app/ui/key_lock_indicators.h"
+#include "app/key_lock_indicators.h"
 
 #include <QApplication>
 #include <QDir>

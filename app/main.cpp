@@ -7,10 +7,11 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/ui/explorer_app.h"
-#include "app/ui/guard_verbs.h"
-#include "app/ui/main_frame.h"
-#include "app/ui/window_guard_ui.h"
+#include "app/explorer_app.h"
+#include "app/guard_verbs.h"
+#include "app/main_frame.h"
+#include "app/window_guard_ui.h"
+#include "framework/native_path.h"
 
 namespace {
 // Without a desktop that names an icon theme, use an installed standard one.
@@ -37,7 +38,7 @@ double RealtimeSeconds() {
 int main(int argc, char** argv) {
   // --help, --version and bad usage need no display.
   QStringList given;
-  for (int i = 1; i < argc; ++i) given << QString::fromLocal8Bit(argv[i]);
+  for (int i = 1; i < argc; ++i) given << FromNative(argv[i]);
   const CommandLine line = ParseCommandLine(given);
   switch (line.action) {
     case CommandLine::Help:

@@ -1,4 +1,4 @@
-#include "app/ui/main_frame.h"
+#include "app/main_frame.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -13,142 +13,28 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolBar>
-#include <cstring>
 
-#include "app/framework/app_profile.h"
-#include "app/framework/command_ids.h"
-#include "app/framework/command_router.h"
-#include "app/framework/doc_manager.h"
-#include "app/framework/prompts.h"
-#include "app/ui/address_bar.h"
-#include "app/ui/explorer_app.h"
-#include "app/ui/key_lock_indicators.h"
-#include "app/ui/progress_window.h"
-#include "app/ui/three_pane_splitter.h"
-#include "app/ui/window_guard_ui.h"
+#include "app/address_bar.h"
+#include "app/command_table.h"
+#include "app/default_setting.h"
+#include "app/explorer_app.h"
+#include "app/key_lock_indicators.h"
+#include "app/progress_window.h"
+#include "app/three_pane_splitter.h"
+#include "app/window_guard_ui.h"
 #include "common/paths.h"
-#include "engine/digest.h"
 #include "explorer/bottom_list_view.h"
 #include "explorer/bottom_tree_view.h"
-#include "guard/encryption_settings.h"
-#include "guard/ui/encryption_settings_dlg.h"
+#include "framework/app_profile.h"
+#include "framework/command_ids.h"
+#include "framework/command_router.h"
+#include "framework/doc_manager.h"
+#include "framework/native_path.h"
+#include "framework/svg_icon.h"
 #include "guardlist/ui/explorer_document.h"
-#include "guardlist/ui/svg_icon.h"
 #include "guardlist/ui/top_view.h"
 
 namespace {
-
-struct CommandDef {
-  int id;
-  const char* text;    // menu text; "\t" and the shortcut after it
-  const char* prompt;  // status text "\n" tooltip
-  const char* themeIcon;
-  const char* ownIcon;  // fallback picture under :/app/icons/
-};
-
-// Texts of the menus, the status line and the tooltips. The framework's own commands
-// carry the framework's customary prompts.
-const CommandDef kCommands[] = {
-    {ID_LIST_INSERT_FILES, "Insert Files", "Add files to the list\nAdd files to the list", nullptr,
-     "insert_files"},
-    {ID_LIST_INSERT_FOLDERS, "Insert Folders", "Add folder to the list\nAdd folder to the list",
-     nullptr, "insert_folder"},
-    {ID_LIST_REMOVE, "Remove",
-     "Remove folders and files from the list\nRemove folders and files from the list", nullptr,
-     nullptr},
-    {ID_LIST_REMOVE_SELECTED, "Remove Selected Items",
-     "Remove seletected item(s) from the list\nRemove seletected item(s) from the list", nullptr,
-     "remove_selected"},
-    {ID_LIST_REMOVE_ALL, "&Remove All",
-     "Remove All items of the list\nRemove All items of the list", nullptr, nullptr},
-    {ID_LIST_PROPERTIES, "Properties", "Properties of the list\nProperties of the list", nullptr,
-     nullptr},
-    {ID_FILE_NEW, "&New\tCtrl+N", "Create a new document\nNew", "document-new", "file_new"},
-    {ID_FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen", "document-open",
-     "file_open"},
-    {ID_FILE_SAVE, "&Save\tCtrl+S", "Save the active document\nSave", "document-save", "file_save"},
-    {ID_FILE_SAVE_AS, "Save &As...", "Save the active document with a new name\nSave As", nullptr,
-     nullptr},
-    {ID_FILE_PRINT, "&Print...", "Print the active document\nPrint", "document-print",
-     "file_print"},
-    {ID_APP_EXIT, "&Exit", "Quit the application; prompts to save documents\nExit", nullptr,
-     nullptr},
-    {ID_EDIT_UNDO, "&Undo\tCtrl+Z", "Undo the last action\nUndo", nullptr, nullptr},
-    {ID_EDIT_CUT, "C&ut\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut", "edit-cut",
-     "edit_cut"},
-    {ID_EDIT_COPY, "&Copy\tCtrl+C", "Copy the selection and put it on the Clipboard\nCopy",
-     "edit-copy", "edit_copy"},
-    {ID_EDIT_PASTE, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", "edit-paste",
-     "edit_paste"},
-    {ID_VIEW_TOOLBAR, "&Tool Bar", "Show or hide the toolbar\nToggle ToolBar", nullptr, nullptr},
-    {ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", nullptr,
-     nullptr},
-    {ID_VIEW_SMALLICON, "S&mall Icons", "Display items by using small icons\nSmall Icons",
-     "view-list-compact", "view_small"},
-    {ID_VIEW_LARGEICON, "Lar&ge Icons", "Display items by using large icons\nLarge Icons",
-     "view-list-icons", "view_large"},
-    {ID_VIEW_LIST, "&List", "Displays items in a list\nList", "view-list-text", "view_list"},
-    {ID_VIEW_DETAILS, "&Details",
-     "Displays detailed information about each item in the window\nDetails", "view-list-details",
-     "view_details"},
-    {ID_VIEW_BYNAME, "Arrange &Icons", "Arranges icons in a grid\nArrange Icons", nullptr, nullptr},
-    {ID_VIEW_AUTOARRANGE, "", "", nullptr, nullptr},
-    {ID_APP_ABOUT, "&About Vellumguard...",
-     "Display program information, version number and copyright\nAbout", "help-about", "app_about"},
-    {ID_GUARD_ENCRYPT, "&Encrypt Files and Folders",
-     "Encrypt selected file(s) and folder(s)\nEncrypt selected file(s) and folder(s)", nullptr,
-     "encrypt_selected"},
-    {ID_GUARD_DECRYPT, "&Decrypt Files and Folders",
-     "Decrypt selected file(s) and folder(s)\nDecrypt selected file(s) and folder(s)", nullptr,
-     "decrypt_selected"},
-    {ID_GUARD_OPEN, "Open File or Folder", "Open selected item\nOpen selected item", nullptr,
-     "guard_open"},
-    {ID_GUARD_ENCRYPT_ALL, "Encrypt &All Files and Folders",
-     "Encrypt all files and folders\nEncrypt all files and folders", nullptr, "encrypt_all"},
-    {ID_GUARD_DECRYPT_ALL, "Decrypt A&ll Files and Folders",
-     "Decrypt all files and folders\nDecrypt all files and folders", nullptr, "decrypt_all"},
-    {ID_DEFAULT_SETTING, "Default Setting", "Set default setting\nSet default setting", nullptr,
-     nullptr},
-    {ID_REFRESH, "Refresh", "Refresh\nRefresh", nullptr, nullptr},
-    {ID_NEXT_PANE, "Next Pane", "Switch to the next window pane\nNext Pane", nullptr, nullptr},
-    {ID_PREV_PANE, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
-     nullptr, nullptr},
-    {ID_ADDRESS_OK, "", "", nullptr, nullptr},
-};
-
-// Accelerators of the window.
-QList<QKeySequence> ShortcutsOf(int id) {
-  switch (id) {
-    case ID_FILE_NEW:
-      return {QKeySequence(Qt::CTRL | Qt::Key_N)};
-    case ID_FILE_OPEN:
-      return {QKeySequence(Qt::CTRL | Qt::Key_O)};
-    case ID_FILE_SAVE:
-      return {QKeySequence(Qt::CTRL | Qt::Key_S)};
-    case ID_EDIT_UNDO:
-      return {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)};
-    case ID_EDIT_CUT:
-      return {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)};
-    case ID_EDIT_COPY:
-      return {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)};
-    case ID_EDIT_PASTE:
-      return {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)};
-    case ID_NEXT_PANE:
-      return {QKeySequence(Qt::Key_F6)};
-    case ID_PREV_PANE:
-      return {QKeySequence(Qt::SHIFT | Qt::Key_F6)};
-    default:
-      return {};
-  }
-}
-
-// The desktop's standard icon where its theme has one, else the program's own picture.
-QIcon CommandIcon(const CommandDef& def) {
-  if (def.themeIcon && QIcon::hasThemeIcon(QLatin1String(def.themeIcon)))
-    return QIcon::fromTheme(QLatin1String(def.themeIcon));
-  if (def.ownIcon) return LoadSvgIcon(QStringLiteral(":/app/icons/%1.svg").arg(def.ownIcon));
-  return QIcon();
-}
 
 constexpr int kMinStoredSide = 50;
 constexpr int kMaxStoredSide = 32768;
@@ -203,14 +89,7 @@ bool CMainFrame::Create() {
 
 bool CMainFrame::CreateCommands() {
   m_router = new CCommandRouter(this);
-  for (const CommandDef& def : kCommands) {
-    QAction* action = m_router->AddCommand(def.id, QString::fromUtf8(def.text),
-                                           QString::fromUtf8(def.prompt), ShortcutsOf(def.id));
-    if (def.themeIcon || def.ownIcon) {
-      action->setIcon(CommandIcon(def));
-      action->setIconVisibleInMenu(false);
-    }
-  }
+  AddWindowCommands(*m_router);
   // The recent files: one command per entry.
   const int recentCount = m_app->DocManager()->RecentFiles().Size();
   for (int i = 0; i < recentCount; ++i)
@@ -321,8 +200,7 @@ bool CMainFrame::CreateBars() {
   addToolBar(Qt::TopToolBarArea, m_addressToolBar);
   connect(m_addressBar, &CAddressBar::Entered, this, [this] { m_router->Route(ID_ADDRESS_OK); });
   connect(m_addressBar, &CAddressBar::Selected, this, &CMainFrame::OnAddressSelect);
-  for (const std::string& path : m_app->ListPaths())
-    m_addressBar->addItem(QString::fromStdString(path));
+  for (const std::string& path : m_app->ListPaths()) m_addressBar->addItem(FromNative(path));
   m_addressBar->setEditText(QString());
 
   statusBar()->showMessage(IdleStatusText());
@@ -411,7 +289,7 @@ void CMainFrame::UpdateTitle() {
 void CMainFrame::NavigateTo(const QString& path, NavSource source) {
   if (source != NAV_TREE && m_treeView) m_treeView->SelectFolder(path);
   if (source != NAV_LIST && m_listView) m_listView->ShowFolder(path);
-  if (source != NAV_ADDRESS && m_addressBar && IsFolder(path.toStdString()))
+  if (source != NAV_ADDRESS && m_addressBar && IsFolder(Native(path)))
     m_addressBar->setEditText(path);
 }
 
@@ -422,7 +300,7 @@ bool CMainFrame::OpenListFile(const QString& path) {
 void CMainFrame::OnAddressEnter() {
   const QString text = m_addressBar->currentText();
   const QString target = ExpandHome(text);
-  const std::string path = target.toStdString();
+  const std::string path = Native(target);
   if (IsFolder(path)) {
     NavigateTo(target, NAV_ADDRESS);
     m_addressBar->addItem(text);
@@ -435,7 +313,7 @@ void CMainFrame::OnAddressEnter() {
 
 void CMainFrame::OnAddressSelect(int index) {
   const QString target = ExpandHome(m_addressBar->itemText(index));
-  const std::string path = target.toStdString();
+  const std::string path = Native(target);
   if (IsFolder(path))
     NavigateTo(target, NAV_ADDRESS);
   else if (FileExists(path) && EndsWithDlt(target))
@@ -443,42 +321,7 @@ void CMainFrame::OnAddressSelect(int index) {
 }
 
 void CMainFrame::OnDefaultSetting() {
-  const std::string path = ProgramFolder() + std::string(kDefaultSettingsName);
-  CEncryptionSettings settings;
-  settings.m_zipLevel = kDefaultZipLevel;
-  settings.m_includeMask = std::string(kDefaultIncludeMask);
-  settings.m_excludeMask = std::string(kOwnFilesMask);
-  settings.m_noZipMask = std::string(kDefaultNoZipMask);
-  settings.Load(path);  // a missing or foreign file leaves the built-in values
-
-  CEncryptionSettingsDlg dialog(nullptr);
-  dialog.SetTitle(tr("Default setting"));
-  dialog.SetFlags(CEncryptionSettingsDlg::kNoDefaultPassword |
-                  CEncryptionSettingsDlg::kNoLastPassword | CEncryptionSettingsDlg::kNoSubfolders);
-  dialog.m_zipLevel = settings.m_zipLevel;
-  dialog.m_includeMask = QString::fromStdString(settings.m_includeMask);
-  dialog.m_excludeMask = QString::fromStdString(settings.m_excludeMask);
-  dialog.m_noZipMask = QString::fromStdString(settings.m_noZipMask);
-  if (dialog.exec() != QDialog::Accepted) return;
-
-  SecretKey digest;
-  std::string password = dialog.m_password.toStdString();
-  GuardKeyDigest(digest.data(), password);
-  SecureZero(password.data(), password.size());
-  settings.SetDigest(digest.data());
-  settings.m_zipLevel = dialog.m_zipLevel;
-  settings.m_includeMask = dialog.m_includeMask.toStdString();
-  settings.m_excludeMask = dialog.m_excludeMask.toStdString();
-  settings.m_noZipMask = dialog.m_noZipMask.toStdString();
-  std::string error;
-  if (!settings.Save(path, &error)) {
-    // The defaults were not stored: the user must know, or later protect commands would
-    // silently run without them.
-    AppMessageBox(this,
-                  tr("Cannot save the default settings to \"%1\": %2")
-                      .arg(QString::fromStdString(path), QString::fromStdString(error)),
-                  QMessageBox::Critical);
-  }
+  EditDefaultSettings(this);
 }
 
 bool CMainFrame::OnCommand(int id) {
@@ -563,7 +406,7 @@ void CMainFrame::showEvent(QShowEvent* event) {
   if (!m_shown) {
     m_shown = true;
     // All three places start at the process's current folder.
-    NavigateTo(QString::fromStdString(CurrentFolder()), NAV_ELSEWHERE);
+    NavigateTo(FromNative(CurrentFolder()), NAV_ELSEWHERE);
     if (m_topView) m_topView->setFocus(Qt::OtherFocusReason);
     // The frame's size is known once the window manager has framed the window.
     QTimer::singleShot(0, this, &CMainFrame::FitFrameToScreen);

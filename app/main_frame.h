@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "app/framework/command_target.h"
+#include "framework/command_target.h"
 
 class CAddressBar;
 class CBottomListView;

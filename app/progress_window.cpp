@@ -1,4 +1,4 @@
-#include "app/ui/progress_window.h"
+#include "app/progress_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,7 +12,7 @@
 #include <QStyle>
 #include <QWindow>
 
-#include "app/framework/app_profile.h"
+#include "framework/app_profile.h"
 
 namespace {
 const QString kSection = QStringLiteral("Settings");

@@ -1,4 +1,4 @@
-#include "app/ui/three_pane_splitter.h"
+#include "app/three_pane_splitter.h"
 
 #include <QResizeEvent>
 #include <algorithm>

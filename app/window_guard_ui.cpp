@@ -1,9 +1,9 @@
-#include "app/ui/window_guard_ui.h"
+#include "app/window_guard_ui.h"
 
 #include <QApplication>
 
-#include "app/framework/prompts.h"
-#include "app/ui/progress_window.h"
+#include "app/progress_window.h"
+#include "framework/prompts.h"
 #include "guard/ui/encryption_settings_dlg.h"
 #include "guard/ui/password_dlg.h"
 

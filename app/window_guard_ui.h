@@ -5,8 +5,8 @@
 #include <QWidget>
 #include <string>
 
-#include "app/framework/command_target.h"
 #include "guard/guard_ui.h"
+#include "guard/ui/guard_ui_factory.h"
 
 class CWindowGuardUi : public IGuardUi {
  public:

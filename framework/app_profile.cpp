@@ -1,4 +1,4 @@
-#include "app/framework/app_profile.h"
+#include "framework/app_profile.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "explorer/browse_folder.h"
+#include "framework/browse_folder.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

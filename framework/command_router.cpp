@@ -1,4 +1,4 @@
-#include "app/framework/command_router.h"
+#include "framework/command_router.h"
 
 #include <QAction>
 #include <QApplication>
@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/framework/document.h"
+#include "framework/document.h"
 
 namespace {
 const char* const kCommandIdProperty = "vgCommandId";

@@ -12,7 +12,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/framework/command_target.h"
+#include "framework/command_target.h"
 
 class CDocument;
 class QAction;

@@ -40,14 +40,3 @@ class ICommandTarget {
   // True when this target has an update handler for the command (it then filled update).
   virtual bool OnUpdateCommand(int id, CommandUpdate& update) = 0;
 };
-
-#include <functional>
-#include <memory>
-
-#include "guard/guard_ui.h"
-
-class QWidget;
-
-// Makes the window's dialogs and progress window available to the guard operations of a
-// pane, owned by the given window. The frame hands one to every pane.
-using GuardUiFactory = std::function<std::unique_ptr<IGuardUi>(QWidget* owner)>;

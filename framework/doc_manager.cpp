@@ -1,9 +1,9 @@
-#include "app/framework/doc_manager.h"
+#include "framework/doc_manager.h"
 
 #include <QFileInfo>
 
-#include "app/framework/document.h"
-#include "app/framework/prompts.h"
+#include "framework/document.h"
+#include "framework/prompts.h"
 
 CDocManager::CDocManager(QObject* parent) : QObject(parent), m_recent(10) {}
 

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QString>
 
-#include "app/framework/recent_file_list.h"
+#include "framework/recent_file_list.h"
 
 class CDocument;
 class QWidget;

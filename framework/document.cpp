@@ -1,11 +1,11 @@
-#include "app/framework/document.h"
+#include "framework/document.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include "app/framework/command_ids.h"
-#include "app/framework/command_target.h"
-#include "app/framework/prompts.h"
+#include "framework/command_ids.h"
+#include "framework/command_target.h"
+#include "framework/prompts.h"
 
 CDocument::CDocument(QObject* parent) : QObject(parent) {}
 

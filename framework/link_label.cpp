@@ -1,4 +1,4 @@
-#include "guardlist/ui/link_label.h"
+#include "framework/link_label.h"
 
 #include <QApplication>
 #include <QDir>
@@ -7,8 +7,8 @@
 #include <QMouseEvent>
 #include <QUrl>
 
-#include "app/framework/prompts.h"
-#include "guardlist/ui/shell_open.h"
+#include "framework/prompts.h"
+#include "framework/shell_open.h"
 
 CLinkLabel::CLinkLabel(QWidget* parent) : QLabel(parent) {
   Attach();

@@ -1,8 +1,8 @@
-#include "app/framework/prompts.h"
+#include "framework/prompts.h"
 
 #include <QFileDialog>
 
-#include "app/framework/document.h"
+#include "framework/document.h"
 
 namespace {
 QMessageBox::StandardButton DefaultMessage(QWidget* owner, const QString& text,

@@ -1,6 +1,6 @@
-#include "app/framework/recent_file_list.h"
+#include "framework/recent_file_list.h"
 
-#include "app/framework/app_profile.h"
+#include "framework/app_profile.h"
 
 namespace {
 const QString kSection = QStringLiteral("Recent File List");

@@ -1,4 +1,4 @@
-#include "guardlist/ui/shell_open.h"
+#include "framework/shell_open.h"
 
 #include <QDesktopServices>
 

@@ -1,4 +1,4 @@
-#include "explorer/sort_list_ctrl.h"
+#include "framework/sort_list_ctrl.h"
 
 #include <QAbstractItemModel>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "guardlist/ui/svg_icon.h"
+#include "framework/svg_icon.h"
 
 #include <QIconEngine>
 #include <QPainter>

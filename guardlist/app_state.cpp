@@ -1,4 +1,4 @@
-#include "app/core/app_state.h"
+#include "guardlist/app_state.h"
 
 #include <cstring>
 

@@ -1,5 +1,6 @@
 // The framework layer: the command route (focus pane, document, frame, application),
-// update handlers, the document's save questions and the recent files.
+// update handlers, the document's save questions, the recent files, and the one
+// conversion between interface paths and file-system paths.
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
@@ -9,12 +10,13 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "app/framework/app_profile.h"
-#include "app/framework/command_ids.h"
-#include "app/framework/command_router.h"
-#include "app/framework/doc_manager.h"
-#include "app/framework/document.h"
-#include "app/framework/prompts.h"
+#include "framework/app_profile.h"
+#include "framework/command_ids.h"
+#include "framework/command_router.h"
+#include "framework/doc_manager.h"
+#include "framework/document.h"
+#include "framework/native_path.h"
+#include "framework/prompts.h"
 
 namespace {
 
@@ -355,6 +357,35 @@ class FrameworkTest : public QObject {
     QFile::remove(m_home.filePath(QStringLiteral("list6.dlt")));
     QVERIFY(!manager.OnOpenRecentFile(0));
     QCOMPARE(manager.RecentFiles().Count(), 9);
+  }
+
+  void nativePathsKeepEveryByte_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("utf8");
+    QTest::newRow("ascii") << QByteArray("/tmp/a b.txt") << true;
+    QTest::newRow("two and three bytes") << QByteArray("/tmp/\xc3\x84pfel \xe2\x82\xac") << true;
+    QTest::newRow("four bytes") << QByteArray("/tmp/\xf0\x9f\x94\x92") << true;
+    QTest::newRow("replacement character") << QByteArray("/tmp/caf\xef\xbf\xbd") << true;
+    QTest::newRow("latin-1") << QByteArray("/tmp/caf\xe9") << false;
+    QTest::newRow("cut short") << QByteArray("/tmp/\xe2\x82") << false;
+    QTest::newRow("overlong slash") << QByteArray("/tmp/\xc0\xaf") << false;
+    QTest::newRow("encoded surrogate") << QByteArray("/tmp/\xed\xa0\x80") << false;
+    QTest::newRow("above U+10FFFF") << QByteArray("/tmp/\xf4\x90\x80\x80") << false;
+    QTest::newRow("stray continuation") << QByteArray("/\x80\xbf/\xff") << false;
+  }
+  void nativePathsKeepEveryByte() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, utf8);
+    const std::string native = bytes.toStdString();
+    const QString shown = FromNative(native);
+    QCOMPARE(QByteArray::fromStdString(Native(shown)), bytes);
+    if (utf8) {
+      QCOMPARE(shown, QString::fromUtf8(bytes));
+    } else {
+      // Not the name Qt would make of it, which is another file's name.
+      QVERIFY(shown != QString::fromUtf8(bytes));
+      QVERIFY(shown.startsWith(QLatin1String("/")));
+    }
   }
 };
 

@@ -1,6 +1,6 @@
 // The sortable list: heading clicks, direction toggling, a refusing callback, the header's
 // indicator and its stored widths, and the shared selection of its views.
-#include "explorer/sort_list_ctrl.h"
+#include "framework/sort_list_ctrl.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -1,5 +1,5 @@
 // The application state file.
-#include "app/core/app_state.h"
+#include "guardlist/app_state.h"
 
 #include <cstring>
 
