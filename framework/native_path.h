@@ -9,6 +9,7 @@
 // becomes the lone surrogate U+DC00 + byte (the convention of Python's surrogateescape),
 // and turns back into that very byte: FromNative then Native gives the bytes back
 // unchanged, for every name. Valid UTF-8 reads as usual, so such names show as text.
+// This is the convention of the names stored in the program's files (common/text.h).
 #include <QString>
 #include <string>
 #include <string_view>

@@ -20,6 +20,7 @@
 
 #include "common/paths.h"
 #include "framework/command_ids.h"
+#include "framework/native_path.h"
 #include "framework/prompts.h"
 #include "framework/shell_open.h"
 #include "framework/sort_list_ctrl.h"
@@ -31,7 +32,6 @@
 #include "guardlist/ui/add_folder_dlg.h"
 #include "guardlist/ui/explorer_document.h"
 #include "guardlist/ui/guard_list_model.h"
-#include "framework/native_path.h"
 
 namespace {
 
@@ -162,8 +162,7 @@ QList<int> CTopListForm::SelectedRows() const {
 QStringList CTopListForm::SelectedPaths() const {
   QStringList paths;
   const auto& items = m_document->Items();
-  for (int row : SelectedRows())
-    paths << FromNative(items[static_cast<size_t>(row)].m_path);
+  for (int row : SelectedRows()) paths << FromNative(items[static_cast<size_t>(row)].m_path);
   return paths;
 }
 
@@ -359,9 +358,9 @@ void CTopListForm::ShowContextMenu(const QPoint& globalPos) {
 }
 
 void CTopListForm::OnInsertFiles() {
-  const QStringList files = QFileDialog::getOpenFileNames(
-      this, QStringLiteral("Add Files to the list"), FromNative(CurrentFolder()),
-      QStringLiteral("All Files (*)"));
+  const QStringList files =
+      QFileDialog::getOpenFileNames(this, QStringLiteral("Add Files to the list"),
+                                    FromNative(CurrentFolder()), QStringLiteral("All Files (*)"));
   for (const QString& file : files) m_document->AddItem(CGuardItem(Native(file), 0));
   Refresh();
 }
