@@ -14,14 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "app/framework/command_ids.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "explorer/explorer_paths.h"
 #include "explorer/file_clipboard.h"
 #include "explorer/file_list_model.h"
-#include "explorer/native_path.h"
 #include "explorer/shell_list_ctrl.h"
 #include "explorer/shell_menu.h"
+#include "framework/command_ids.h"
+#include "framework/native_path.h"
 #include "guard/guard_command.h"
 #include "guard/protect_settings.h"
 
@@ -99,7 +100,7 @@ FileSelection ClassifyPaths(const QStringList& paths) {
   for (const QString& path : paths) {
     if (path.endsWith(QLatin1Char('/'))) {
       ++s.folders;
-    } else if (LastPathComponent(NativePath(path)) == kFolderSettingsName) {
+    } else if (LastPathComponent(Native(path)) == kFolderSettingsName) {
       ++s.ignored;
     } else if (path.endsWith(QLatin1String(".~de"))) {
       ++s.protectedFiles;
@@ -114,7 +115,7 @@ QString SelectionCaption(const QString& verb, const FileSelection& s) {
   const int n = s.Files();
   const int f = s.folders;
   if (n + f == 1 && !s.paths.isEmpty()) {
-    const QString name = PathFromNative(LastPathComponent(NativePath(s.paths.first())));
+    const QString name = FromNative(LastPathComponent(Native(s.paths.first())));
     return verb + QLatin1Char('"') + name + QLatin1Char('"');
   }
   QString text = verb;
@@ -343,13 +344,13 @@ void CBottomListView::GuardSelection(GuardVerb verb) {
   command.verb = verb;
   // A selected folder gives only the protected files directly inside it.
   if (!protect) command.subfolders = RestoreSubfolders::Never;
-  for (const QString& p : s.paths) command.paths.push_back(NativePath(p));
+  for (const QString& p : s.paths) command.paths.push_back(Native(p));
   ReportRun(RunGuardCommand(*ui, command));
 }
 
 void CBottomListView::GuardFolder(GuardVerb verb) {
   if (!ShowsFolder() || !m_guardUi) return;
-  const std::string folder = WithTrailingSlash(NativePath(m_list->GetCurrentFolder()));
+  const std::string folder = WithTrailingSlash(Native(m_list->GetCurrentFolder()));
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return;
   const bool protect = verb == GuardVerb::Protect;
@@ -375,7 +376,7 @@ void CBottomListView::ReportRun(const GuardOutcome& outcome) {
 
 void CBottomListView::NewFolder() {
   if (!ShowsFolder()) return;
-  const std::string base = WithTrailingSlash(NativePath(m_list->GetCurrentFolder())) + "New Folder";
+  const std::string base = WithTrailingSlash(Native(m_list->GetCurrentFolder())) + "New Folder";
   // Any entry of that name counts as taken: a file called "New Folder" would otherwise
   // make the creation fail and the rename start on that file.
   auto taken = [](const std::string& p) {
@@ -388,11 +389,11 @@ void CBottomListView::NewFolder() {
     const int err = errno;
     MakeFileOpUi(this, m_guardUi)
         ->Fail(QStringLiteral("Cannot create the folder %1: %2")
-                   .arg(PathFromNative(path), ErrorText(err)));
+                   .arg(FromNative(path), ErrorText(err)));
     return;
   }
   m_list->RefreshList(true);
-  const int row = m_list->FindEntry(PathFromNative(path));
+  const int row = m_list->FindEntry(FromNative(path));
   if (row >= 0) {
     m_list->SelectRows({row});
     m_list->SetFocusedRow(row);

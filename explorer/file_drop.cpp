@@ -2,9 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <QFile>
-
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -20,8 +19,8 @@ bool Refused(const FileDrop& drop) {
 bool SameFileSystem(const QString& a, const QString& b) {
   struct stat sa {};
   struct stat sb {};
-  return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
-         ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev;
+  return ::stat(Native(a).c_str(), &sa) == 0 && ::stat(Native(b).c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev;
 }
 
 }  // namespace

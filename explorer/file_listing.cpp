@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QStorageInfo>
@@ -16,7 +15,8 @@
 #include <ctime>
 
 #include "common/safe_file.h"
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -85,7 +85,9 @@ QSet<QString> HiddenNames(int dirFd) {
     }
     bytes.truncate(got);
     for (const QByteArray& line : bytes.split('\n')) {
-      if (!line.isEmpty()) names.insert(QFile::decodeName(line));
+      if (!line.isEmpty())
+        names.insert(
+            FromNative(std::string_view(line.constData(), static_cast<size_t>(line.size()))));
     }
   }
   ::close(fd);
@@ -103,8 +105,8 @@ QString NormalizedFolder(const QString& folder) {
 int ListFolder(FileEntryTable& table, const QString& folder) {
   if (folder.isEmpty()) return 0;
   const QString f = NormalizedFolder(folder);
-  const QByteArray native = QFile::encodeName(f);
-  const int dirFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string native = Native(f);
+  const int dirFd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return 0;
   DIR* dir = ::fdopendir(dirFd);
   if (!dir) {
@@ -138,7 +140,7 @@ int ListFolder(FileEntryTable& table, const QString& folder) {
       dangling = true;
     }
     FileListEntry e;
-    e.name = QFile::decodeName(rawName);
+    e.name = FromNative(rawName);
     e.fullPath = f + e.name;
     e.attributes = AttributesOf(st, dangling, readOnlyMount);
     if (hidden.contains(e.name)) e.attributes |= FILE_ATTR_HIDDEN;

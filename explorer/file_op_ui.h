@@ -6,8 +6,8 @@
 #include <QtGlobal>
 #include <memory>
 
-#include "app/framework/command_target.h"
 #include "guard/guard_ui.h"
+#include "guard/ui/guard_ui_factory.h"
 
 class QWidget;
 

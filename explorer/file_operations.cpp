@@ -4,14 +4,14 @@
 #include <sys/stat.h>
 
 #include <QDesktopServices>
-#include <QFile>
 #include <QUrl>
 #include <cerrno>
 #include <cstdio>
 
 #include "common/safe_file.h"
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
 #include "explorer/paste_run.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -26,11 +26,11 @@ QString InvalidNameReason(const QString& newName) {
     return QStringLiteral("a name cannot contain \"/\"");
   if (newName == QLatin1String(".") || newName == QLatin1String(".."))
     return QStringLiteral("\"%1\" is not a valid name").arg(newName);
-  if (IsTempName(NativePath(newName))) {
+  if (IsTempName(Native(newName))) {
     return QStringLiteral("names beginning with \"%1\" are kept for temporary files")
         .arg(QString::fromLatin1(kTempPrefix.data(), static_cast<qsizetype>(kTempPrefix.size())));
   }
-  if (QFile::encodeName(newName).size() > 255) return QStringLiteral("the name is too long");
+  if (Native(newName).size() > 255) return QStringLiteral("the name is too long");
   return {};
 }
 
@@ -65,8 +65,8 @@ bool RenameEntry(const QString& path, const QString& newName, IFileOpUi& ui, QSt
     return false;
   }
   const QString target = oldPath.left(oldPath.lastIndexOf(QLatin1Char('/')) + 1) + newName;
-  const std::string to = NativePath(target);
-  const int err = RenameUnlessExists(NativePath(oldPath), to);
+  const std::string to = Native(target);
+  const int err = RenameUnlessExists(Native(oldPath), to);
   if (err == EEXIST) {
     ui.Fail(
         QStringLiteral("Cannot rename %1 to %2: a file or folder with that name already exists.")

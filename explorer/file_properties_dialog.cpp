@@ -10,8 +10,8 @@
 #include <QMimeDatabase>
 #include <QVBoxLayout>
 
+#include "explorer/explorer_paths.h"
 #include "explorer/file_listing.h"
-#include "explorer/native_path.h"
 
 namespace {
 

@@ -9,16 +9,17 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
+#include "framework/native_path.h"
 
 namespace {
 
 // Creates folder with mode 0700 unless it is there; false with errno when it cannot be.
 bool MakePrivateFolder(const QString& folder, int& err) {
-  const QByteArray native = QFile::encodeName(folder);
-  if (::mkdir(native.constData(), 0700) == 0 || errno == EEXIST) {
+  const std::string native = Native(folder);
+  if (::mkdir(native.c_str(), 0700) == 0 || errno == EEXIST) {
     struct stat st {};
-    if (::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
     err = ENOTDIR;
     return false;
   }
@@ -89,8 +90,7 @@ FileOpResult MoveToTrash(const QStringList& paths, IFileOpUi& ui) {
     const QString moved = file.fileName();
     if (moved != path && !IsInTrash(moved, homeTrash)) {
       // The file went somewhere that is no trash: it goes back where it was.
-      const bool back =
-          ::rename(QFile::encodeName(moved).constData(), QFile::encodeName(path).constData()) == 0;
+      const bool back = ::rename(Native(moved).c_str(), Native(path).c_str()) == 0;
       ++result.failed;
       ui.Fail(back ? QStringLiteral("Cannot move %1 to the trash: no trash folder could take "
                                     "it. The file stays where it is.")

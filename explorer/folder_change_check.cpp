@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <QFile>
 #include <QFileSystemWatcher>
 #include <QStringList>
 #include <ctime>
 
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -19,8 +19,7 @@ constexpr qint64 kMtimeTrustNs = 3'000'000'000LL;
 
 bool FolderMtimeNs(const QString& folder, qint64& ns) {
   struct statx st {};
-  if (::statx(AT_FDCWD, QFile::encodeName(folder).constData(), AT_STATX_SYNC_AS_STAT, STATX_MTIME,
-              &st) != 0)
+  if (::statx(AT_FDCWD, Native(folder).c_str(), AT_STATX_SYNC_AS_STAT, STATX_MTIME, &st) != 0)
     return false;
   ns = static_cast<qint64>(st.stx_mtime.tv_sec) * 1'000'000'000LL + st.stx_mtime.tv_nsec;
   return true;

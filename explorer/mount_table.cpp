@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "common/paths.h"
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 
 #include "common/paths.h"
 #include "common/safe_file.h"
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ int FinishCopy(int out, const struct stat& inSt) {
 }  // namespace
 
 FileOpResult CPasteRun::Run(const QStringList& sources, const QString& targetFolder) {
-  const std::string target = NativePath(TrimmedPath(targetFolder));
+  const std::string target = Native(TrimmedPath(targetFolder));
   struct stat tst {};
   QString why;
   if (::stat(target.c_str(), &tst) != 0) {
@@ -123,10 +124,10 @@ FileOpResult CPasteRun::Run(const QStringList& sources, const QString& targetFol
     m_ui.Finish();
     return m_result;
   }
-  for (const QString& s : sources) m_total += TreeBytes(NativePath(TrimmedPath(s)));
+  for (const QString& s : sources) m_total += TreeBytes(Native(TrimmedPath(s)));
   for (const QString& s : sources) {
     if (m_stop) break;
-    TopLevel(NativePath(TrimmedPath(s)), target);
+    TopLevel(Native(TrimmedPath(s)), target);
   }
   m_result.cancelled = m_stop;
   m_ui.Finish();
@@ -138,7 +139,7 @@ QString CPasteRun::Verb() const {
 }
 
 void CPasteRun::Failure(const std::string& path, const QString& reason) {
-  m_ui.Fail(QStringLiteral("Cannot %1 %2: %3").arg(Verb(), PathFromNative(path), reason));
+  m_ui.Fail(QStringLiteral("Cannot %1 %2: %3").arg(Verb(), FromNative(path), reason));
   ++m_result.failed;
 }
 
@@ -173,10 +174,9 @@ void CPasteRun::TopLevel(const std::string& src, const std::string& targetFolder
 }
 
 bool CPasteRun::ConfirmReplace(const std::string& dst) {
-  const int answer =
-      m_ui.Ask(QStringLiteral("The file %1 already exists. Do you want to replace it?")
-                   .arg(PathFromNative(dst)),
-               MsgButtons::YesNoCancel);
+  const int answer = m_ui.Ask(
+      QStringLiteral("The file %1 already exists. Do you want to replace it?").arg(FromNative(dst)),
+      MsgButtons::YesNoCancel);
   if (answer == MSG_YES) return true;
   if (answer == MSG_CANCEL) m_stop = true;
   ++m_result.skipped;
@@ -200,7 +200,7 @@ bool CPasteRun::Entry(const std::string& src, const std::string& dst) {
   bool replace = false;
   if (exists) {
     if (S_ISDIR(dstSt.st_mode)) {
-      Failure(src, QStringLiteral("a folder named %1 is in the way").arg(PathFromNative(dst)));
+      Failure(src, QStringLiteral("a folder named %1 is in the way").arg(FromNative(dst)));
       return false;
     }
     if (!ConfirmReplace(dst)) return false;
@@ -214,11 +214,10 @@ bool CPasteRun::Entry(const std::string& src, const std::string& dst) {
       return Tick(dst);
     }
     if (err != EXDEV) {
-      Failure(
-          src,
-          err == EEXIST
-              ? QStringLiteral("%1 appeared meanwhile and was left alone").arg(PathFromNative(dst))
-              : ErrorText(err));
+      Failure(src,
+              err == EEXIST
+                  ? QStringLiteral("%1 appeared meanwhile and was left alone").arg(FromNative(dst))
+                  : ErrorText(err));
       return false;
     }
   }
@@ -233,14 +232,14 @@ bool CPasteRun::Entry(const std::string& src, const std::string& dst) {
 }
 
 bool CPasteRun::Tick(const std::string& path) {
-  if (!m_ui.Progress(m_done, m_total, PathFromNative(path))) m_stop = true;
+  if (!m_ui.Progress(m_done, m_total, FromNative(path))) m_stop = true;
   return true;
 }
 
 bool CPasteRun::Folder(const std::string& src, const std::string& dst, const struct stat& st,
                        bool exists, const struct stat& dstSt) {
   if (exists && !S_ISDIR(dstSt.st_mode)) {
-    Failure(src, QStringLiteral("a file named %1 is in the way").arg(PathFromNative(dst)));
+    Failure(src, QStringLiteral("a file named %1 is in the way").arg(FromNative(dst)));
     return false;
   }
   if (!exists && m_mode == PasteMode::Move) {
@@ -256,7 +255,7 @@ bool CPasteRun::Folder(const std::string& src, const std::string& dst, const str
     }
   }
   if (!exists && ::mkdir(dst.c_str(), 0700) != 0) {
-    Failure(src, QStringLiteral("cannot create %1: %2").arg(PathFromNative(dst), ErrorText(errno)));
+    Failure(src, QStringLiteral("cannot create %1: %2").arg(FromNative(dst), ErrorText(errno)));
     return false;
   }
   bool all = true;
@@ -331,7 +330,7 @@ bool CPasteRun::CopyOne(const std::string& src, const std::string& dst, const st
   if (out < 0) {
     const int err = errno;
     ::close(in);
-    Failure(src, QStringLiteral("cannot create %1: %2").arg(PathFromNative(dst), ErrorText(err)));
+    Failure(src, QStringLiteral("cannot create %1: %2").arg(FromNative(dst), ErrorText(err)));
     return false;
   }
   int err = CopyContents(in, out, src);
@@ -346,7 +345,7 @@ bool CPasteRun::CopyOne(const std::string& src, const std::string& dst, const st
       m_stop = true;
       return false;
     }
-    Failure(src, QStringLiteral("cannot write %1: %2").arg(PathFromNative(dst), ErrorText(err)));
+    Failure(src, QStringLiteral("cannot write %1: %2").arg(FromNative(dst), ErrorText(err)));
     return false;
   }
   return Commit(src, temp, dst, replace);
@@ -362,7 +361,7 @@ bool CPasteRun::CopyLink(const std::string& src, const std::string& dst, const s
   }
   target[static_cast<size_t>(n)] = '\0';
   if (::symlink(target.data(), temp.c_str()) != 0) {
-    Failure(src, QStringLiteral("cannot create %1: %2").arg(PathFromNative(dst), ErrorText(errno)));
+    Failure(src, QStringLiteral("cannot create %1: %2").arg(FromNative(dst), ErrorText(errno)));
     return false;
   }
   return Commit(src, temp, dst, replace);
@@ -383,7 +382,7 @@ int CPasteRun::CopyContents(int in, int out, const std::string& src) {
       written += static_cast<size_t>(w);
     }
     m_done += static_cast<uint64_t>(n);
-    if (!m_ui.Progress(m_done, m_total, PathFromNative(src))) return kCancelled;
+    if (!m_ui.Progress(m_done, m_total, FromNative(src))) return kCancelled;
   }
 }
 
@@ -392,8 +391,7 @@ bool CPasteRun::Commit(const std::string& src, const std::string& temp, const st
   if (replace) {
     const SysError e = CommitTempFile(temp, dst);
     if (!e.ok()) {
-      Failure(src,
-              QStringLiteral("cannot replace %1: %2").arg(PathFromNative(dst), ErrorText(e.err)));
+      Failure(src, QStringLiteral("cannot replace %1: %2").arg(FromNative(dst), ErrorText(e.err)));
       return false;
     }
     return true;
@@ -401,11 +399,10 @@ bool CPasteRun::Commit(const std::string& src, const std::string& temp, const st
   const int err = CommitNoReplace(temp, dst);
   if (err != 0) {
     ::unlink(temp.c_str());
-    Failure(
-        src,
-        err == EEXIST
-            ? QStringLiteral("%1 appeared meanwhile and was left alone").arg(PathFromNative(dst))
-            : QStringLiteral("cannot create %1: %2").arg(PathFromNative(dst), ErrorText(err)));
+    Failure(src,
+            err == EEXIST
+                ? QStringLiteral("%1 appeared meanwhile and was left alone").arg(FromNative(dst))
+                : QStringLiteral("cannot create %1: %2").arg(FromNative(dst), ErrorText(err)));
     return false;
   }
   static_cast<void>(SyncParentFolder(dst));  // the rename stands even where fsync is refused

@@ -2,8 +2,9 @@
 
 #include <utility>
 
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
 #include "explorer/shell_tree_item.h"
+#include "framework/native_path.h"
 
 CShellChildReader::~CShellChildReader() {
   qDeleteAll(m_items);
@@ -51,7 +52,7 @@ void CShellChildReader::ReadTopLevel(CLoadProgress& progress) {
   for (TreeChildRecord& record : topLevel) {
     // The computer is never probed: its volumes may be slow.
     if (record.kind != TreeItemKind::kComputer) {
-      record.hasChildren = FolderHasSubfolders(NativePath(record.path));
+      record.hasChildren = FolderHasSubfolders(Native(record.path));
     }
     progress.AddLoadProgress(1);
   }

@@ -6,7 +6,6 @@
 #include <QAbstractItemDelegate>
 #include <QDir>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -19,11 +18,12 @@
 #include <QTreeView>
 #include <algorithm>
 
+#include "explorer/explorer_paths.h"
 #include "explorer/file_clipboard.h"
 #include "explorer/file_drop.h"
 #include "explorer/file_list_model.h"
-#include "explorer/native_path.h"
 #include "explorer/shell_menu.h"
+#include "framework/native_path.h"
 #include "guard/file_list_driver.h"
 
 namespace {
@@ -33,7 +33,7 @@ constexpr int kEditGuardMs = 200;
 
 bool PathExists(const QString& path) {
   struct stat st {};
-  return ::lstat(QFile::encodeName(TrimmedPath(path)).constData(), &st) == 0;
+  return ::lstat(Native(TrimmedPath(path)).c_str(), &st) == 0;
 }
 
 // Whether a fresh listing holds other names than the rows shown.
@@ -320,7 +320,7 @@ int EListCtrl::RestoreProtectedFile(const QString& path) {
   if (!m_guardUi) return 0;
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return 0;
-  const std::vector<std::string> paths{NativePath(path)};
+  const std::vector<std::string> paths{Native(path)};
   const int restored = DecryptFileList(*ui, paths);
   if (restored != 0) {
     m_changes.MarkChanged();

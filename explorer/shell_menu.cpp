@@ -8,11 +8,11 @@
 #include <QMenu>
 #include <QWidget>
 
+#include "explorer/explorer_paths.h"
 #include "explorer/file_clipboard.h"
 #include "explorer/file_operations.h"
 #include "explorer/file_properties_dialog.h"
 #include "explorer/file_trash.h"
-#include "explorer/native_path.h"
 
 namespace {
 

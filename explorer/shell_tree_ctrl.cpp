@@ -12,9 +12,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
 #include "explorer/shell_child_reader.h"
 #include "explorer/shell_tree_item.h"
+#include "framework/native_path.h"
 
 const QString ShellTreeCtrl::kComputerPath = QStringLiteral("computer:///");
 
@@ -183,7 +184,7 @@ void ShellTreeCtrl::RefreshSelected() {
     SyncChildren(item);
   } else if (const QString path = PathOf(item); !path.isEmpty() && !IsLoopItem(item)) {
     // Not read yet: only its button can be out of date.
-    SetChildrenFlag(item, FolderHasSubfolders(NativePath(path)));
+    SetChildrenFlag(item, FolderHasSubfolders(Native(path)));
   }
 }
 

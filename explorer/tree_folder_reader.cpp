@@ -10,8 +10,9 @@
 
 #include "common/paths.h"
 #include "common/safe_file.h"
-#include "explorer/native_path.h"
+#include "explorer/explorer_paths.h"
 #include "explorer/natural_order.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -170,7 +171,7 @@ void ClassifyLink(const FolderScan& scan, const std::string& name, struct stat& 
 // or it is a file and only folders are asked for).
 bool ScanEntry(const FolderScan& scan, const dirent& entry, TreeChildRecord& record) {
   const std::string name(entry.d_name);
-  record.id = PathFromNative(name);
+  record.id = FromNative(name);
   record.name = record.id;
   record.path = scan.pathPrefix + record.id;
 
@@ -216,7 +217,7 @@ bool FolderHasSubfolders(const std::string& path) {
 
 FolderReadResult ReadFolderChildren(const FolderReadRequest& request, CLoadProgress& progress) {
   FolderReadResult result;
-  const std::string path = NativePath(request.path);
+  const std::string path = Native(request.path);
   if (request.openHook) {
     if (const int err = request.openHook(path)) {
       FailRead(result, err);
@@ -291,12 +292,12 @@ std::vector<TreeChildRecord> ReadComputerVolumes(CLoadProgress& progress) {
     record.path = root;
     record.name = VolumeName(volume.name(), root);
     const VolumeKind kind = ClassifyVolume(volume.fileSystemType().toStdString(),
-                                           volume.device().toStdString(), NativePath(root));
+                                           volume.device().toStdString(), Native(root));
     record.kind = KindOfVolume(kind);
     // Removable media, optical drives and network shares get a button untouched. A fixed
     // volume is looked at: files mounted over files (containers do that) are no volumes.
     if (kind == VolumeKind::kFixed) {
-      const std::string native = NativePath(root);
+      const std::string native = Native(root);
       struct stat st {};
       if (::stat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
       record.hasChildren = HasVisibleSubfolder(native, st);
