@@ -334,8 +334,8 @@ TEST_F(FileCodec, SourceProblems) {
   c.m_source = m_dir.File("missing");
   c.m_destination = Protected();
   EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
-  EXPECT_EQ(ENOENT, c.LastErrno());
-  EXPECT_EQ(m_dir.File("missing"), c.LastErrorPath());
+  EXPECT_EQ(ENOENT, c.LastError().err);
+  EXPECT_EQ(m_dir.File("missing"), c.LastError().path);
 
   // A FIFO would block a plain open forever.
   ASSERT_EQ(0, ::mkfifo(m_dir.File("fifo").c_str(), 0600));
@@ -350,11 +350,11 @@ TEST_F(FileCodec, SourceProblems) {
   ASSERT_EQ(0, ::flock(fd, LOCK_SH));
   c.m_source = Plain();
   EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
-  EXPECT_EQ(EBUSY, c.LastErrno());
+  EXPECT_EQ(EBUSY, c.LastError().err);
   ::close(fd);
   EXPECT_EQ(CODEC_OK, c.Encode());
-  EXPECT_EQ(0, c.LastErrno());
-  EXPECT_EQ("", c.LastErrorPath());
+  EXPECT_EQ(0, c.LastError().err);
+  EXPECT_EQ("", c.LastError().path);
 
   // Source and destination naming the same file would destroy the source.
   c.m_source = Plain();
@@ -384,7 +384,7 @@ TEST_F(FileCodec, LateWriteFailureIsAnIoError) {
     c.m_destination = Protected();
     const int r = c.Encode();
     // The reason and the file come with the failure, for the user's message.
-    if (r == CODEC_IO_ERROR && (c.LastErrno() != EFBIG || c.LastErrorPath() != Protected())) {
+    if (r == CODEC_IO_ERROR && (c.LastError().err != EFBIG || c.LastError().path != Protected())) {
       return 99;
     }
     return -r;
@@ -408,7 +408,7 @@ TEST_F(FileCodec, DecodeWriteFailureRemovesPartialOutput) {
     c.m_source = Protected();
     c.m_destination = Restored();
     const int result = c.Decode();
-    return c.LastErrno() == EFBIG && c.LastErrorPath() == Restored() ? -result : 99;
+    return c.LastError().err == EFBIG && c.LastError().path == Restored() ? -result : 99;
   });
   EXPECT_EQ(-CODEC_IO_ERROR, r);
   ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
