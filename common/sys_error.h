@@ -7,8 +7,8 @@
 #include <string_view>
 
 struct [[nodiscard]] SysError {
-  int err = 0;       // errno; 0 means success
-  std::string path;  // the file or folder the call concerned, as the caller named it
+  int err = 0;            // errno; 0 means success
+  std::string path;       // the file or folder the call concerned, as the caller named it
   const char* what = "";  // the step, a fixed text: "open", "write", "fsync", "rename"...
 
   bool ok() const { return err == 0; }

@@ -107,9 +107,9 @@ class PieceDeflater {
         }
       }
     }
-    const uint8_t trailer[4] = {
-        static_cast<uint8_t>(m_adler >> 24), static_cast<uint8_t>(m_adler >> 16),
-        static_cast<uint8_t>(m_adler >> 8), static_cast<uint8_t>(m_adler)};
+    const uint8_t trailer[4] = {static_cast<uint8_t>(m_adler >> 24),
+                                static_cast<uint8_t>(m_adler >> 16),
+                                static_cast<uint8_t>(m_adler >> 8), static_cast<uint8_t>(m_adler)};
     if (!Write(trailer, 4)) return WriteFailed();
     return {};
   }

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fd_io.h"
 #include "common/paths.h"
 #include "common/safe_file.h"
 
@@ -387,8 +388,8 @@ class CPasteRun {
 
   static void SyncFolders(const std::string& src, const std::string& dst) {
     // The rename itself succeeded; a folder that refuses fsync keeps it anyway.
-    SyncParentFolder(dst);
-    SyncParentFolder(src);
+    static_cast<void>(SyncParentFolder(dst));
+    static_cast<void>(SyncParentFolder(src));
   }
 
   bool Folder(const std::string& src, const std::string& dst, const struct stat& st, bool exists,
@@ -501,24 +502,16 @@ class CPasteRun {
     int err = 0;
     bool cancelled = false;
     for (;;) {
-      const ssize_t n = ::read(in, buffer.data(), buffer.size());
-      if (n < 0 && errno == EINTR) continue;
+      const ssize_t n = ReadSome(in, buffer.data(), buffer.size());
       if (n < 0) {
         err = errno;
         break;
       }
       if (n == 0) break;
-      size_t written = 0;
-      while (written < static_cast<size_t>(n)) {
-        const ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(n) - written);
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0) {
-          err = errno;
-          break;
-        }
-        written += static_cast<size_t>(w);
+      if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
+        err = errno;
+        break;
       }
-      if (err) break;
       m_done += static_cast<uint64_t>(n);
       if (!m_ui.Progress(m_done, m_total, FromNative(src))) {
         cancelled = true;
@@ -568,7 +561,7 @@ class CPasteRun {
                   : QStringLiteral("cannot create %1: %2").arg(FromNative(dst), ErrorText(err)));
       return false;
     }
-    SyncParentFolder(dst);
+    static_cast<void>(SyncParentFolder(dst));  // the new name stands either way
     return true;
   }
 
@@ -650,7 +643,7 @@ bool RenameEntry(const QString& path, const QString& newName, IFileOpUi& ui, QSt
     ui.Fail(QStringLiteral("Cannot rename %1 to %2: %3.").arg(oldPath, newName, ErrorText(err)));
     return false;
   }
-  SyncParentFolder(to);  // the rename stands even where the folder refuses fsync
+  static_cast<void>(SyncParentFolder(to));  // the rename stands even where the folder refuses fsync
   if (newPath) *newPath = target;
   return true;
 }
