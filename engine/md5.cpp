@@ -1,7 +1,6 @@
 // MD5 (RFC 1321): the key check of the encrypted stream's header.
-#include "engine/hash_blocks.h"
-
 #include "engine/byte_order.h"
+#include "engine/hash_blocks.h"
 
 namespace vg::hash {
 

@@ -1,8 +1,7 @@
 // SHA-1 (FIPS 180-2): a selectable digest, and the mixing step of the random pool.
+#include "engine/byte_order.h"
 #include "engine/digest.h"
 #include "engine/hash_blocks.h"
-
-#include "engine/byte_order.h"
 
 namespace vg::hash {
 

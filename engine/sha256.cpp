@@ -1,7 +1,6 @@
 // SHA-256 and SHA-224 (FIPS 180-2): the key digest of protected files.
-#include "engine/hash_blocks.h"
-
 #include "engine/byte_order.h"
+#include "engine/hash_blocks.h"
 
 namespace vg::hash {
 

@@ -1,7 +1,6 @@
 // SHA-512 and SHA-384 (FIPS 180-2).
-#include "engine/hash_blocks.h"
-
 #include "engine/byte_order.h"
+#include "engine/hash_blocks.h"
 
 namespace vg::hash {
 

@@ -14,10 +14,12 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
+#include "common/paths.h"
 #include "engine/digest.h"
 #include "engine/encrypted_stream.h"
 #include "engine_test_util.h"
+#include "tests/common/child_process.h"
+#include "tests/common/durable_calls.h"
 
 namespace {
 
@@ -412,6 +414,45 @@ TEST_F(FileCodec, DecodeWriteFailureRemovesPartialOutput) {
   });
   EXPECT_EQ(-CODEC_IO_ERROR, r);
   ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+}
+
+// A protected file is synced before Encode reports success (the caller then wipes the
+// plain file); a restored file is synced before it takes its name and the folder after.
+// A failure at any of those steps is an I/O error that leaves no restored file.
+TEST_F(FileCodec, OutputIsSyncedInOrderAndEverySyncFailureIsAnError) {
+  std::mt19937_64 rng(9);
+  const Bytes plain = TextLikeBytes(rng, 300000);
+  {
+    DurableCallLog log;
+    ASSERT_EQ(CODEC_OK, Encode(plain));
+    EXPECT_EQ(log.Steps(), (std::vector<std::string>{"write", "fsync file"}));
+  }
+  {
+    DurableCallLog log;
+    ASSERT_EQ(CODEC_OK, Decode());
+    EXPECT_EQ(log.Steps(),
+              (std::vector<std::string>{"write", "fsync file", "rename", "fsync folder"}));
+    EXPECT_EQ(plain, ReadFileBytes(Restored()));
+  }
+  ASSERT_EQ(0, ::unlink(Restored().c_str()));
+  {
+    DurableCallLog log("fsync file", EIO);
+    EXPECT_EQ(CODEC_IO_ERROR, Encode(plain));
+  }
+  ASSERT_EQ(CODEC_OK, Encode(plain));
+  for (const char* step : {"write", "fsync file", "rename", "fsync folder"}) {
+    DurableCallLog log(step, EIO);
+    CFileCodec c = MakeCodec();
+    c.m_source = Protected();
+    c.m_destination = Restored();
+    EXPECT_EQ(CODEC_IO_ERROR, c.Decode()) << step;
+    EXPECT_EQ(EIO, c.LastError().err) << step;
+    // The folder sync's failure names the folder.
+    EXPECT_EQ(std::string_view(step) == "fsync folder" ? ParentFolder(Restored()) : Restored(),
+              c.LastError().path)
+        << step;
+    ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+  }
 }
 
 // Restored files replace an existing file of the same name only once complete.
