@@ -1,11 +1,14 @@
 #include "common/safe_file.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -106,4 +109,35 @@ TEST(SafeFile, TemporaryNamesAreRecognisedAndStaleOnesRemoved) {
   EXPECT_EQ(RemoveStaleTempFiles(dir), 1);
   EXPECT_FALSE(FileExists(stale));
   EXPECT_TRUE(FileExists(temp));
+}
+
+// A signal that arrives while a read waits (a terminal resized, a child ended) must not
+// end the read early or fail it.
+TEST(FdIo, ReadsSurviveSignals) {
+  struct sigaction sa {};
+  struct sigaction old {};
+  sa.sa_handler = [](int) {};
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: a waiting read fails with EINTR unless it is repeated
+  ASSERT_EQ(0, ::sigaction(SIGUSR1, &sa, &old));
+  int fds[2];
+  ASSERT_EQ(0, ::pipe(fds));
+  const pthread_t reader = ::pthread_self();
+  std::thread writer([&] {
+    ::usleep(100000);
+    ::pthread_kill(reader, SIGUSR1);
+    ::usleep(100000);
+    EXPECT_TRUE(WriteAll(fds[1], "ab", 2));
+    ::usleep(100000);
+    ::pthread_kill(reader, SIGUSR1);
+    ::usleep(100000);
+    EXPECT_TRUE(WriteAll(fds[1], "cd", 2));
+  });
+  char buf[4] = {};
+  EXPECT_EQ(ReadFull(fds[0], buf, 4), 4);
+  writer.join();
+  EXPECT_EQ(std::string(buf, 4), "abcd");
+  ::close(fds[0]);
+  ::close(fds[1]);
+  ::sigaction(SIGUSR1, &old, nullptr);
 }
