@@ -19,6 +19,7 @@
 
 #include "common/fd_io.h"
 #include "common/safe_file.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -63,7 +64,9 @@ QSet<QString> HiddenNames(int dirFd) {
     const ssize_t got = ReadFull(fd, bytes.data(), static_cast<size_t>(bytes.size()));
     bytes.truncate(got > 0 ? static_cast<qsizetype>(got) : 0);
     for (const QByteArray& line : bytes.split('\n')) {
-      if (!line.isEmpty()) names.insert(QFile::decodeName(line));
+      if (!line.isEmpty())
+        names.insert(
+            FromNative(std::string_view(line.constData(), static_cast<size_t>(line.size()))));
     }
   }
   ::close(fd);
@@ -87,8 +90,8 @@ QString ParentRowPath(const QString& f) {
 int ListFolder(FileEntryTable& table, const QString& folder) {
   if (folder.isEmpty()) return 0;
   const QString f = NormalizedFolder(folder);
-  const QByteArray native = QFile::encodeName(f);
-  const int dirFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string native = Native(f);
+  const int dirFd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return 0;
   DIR* dir = ::fdopendir(dirFd);
   if (!dir) {
@@ -122,7 +125,7 @@ int ListFolder(FileEntryTable& table, const QString& folder) {
       attributes |= FILE_ATTR_SYSTEM;
     }
     FileListEntry e;
-    e.name = QFile::decodeName(rawName);
+    e.name = FromNative(rawName);
     e.fullPath = f + e.name;
     const bool isDir = S_ISDIR(st.stx_mode) && !(attributes & FILE_ATTR_SYSTEM);
     if (isDir) {

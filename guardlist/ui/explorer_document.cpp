@@ -3,7 +3,8 @@
 #include <QFileInfo>
 #include <cstring>
 
-#include "app/framework/prompts.h"
+#include "framework/native_path.h"
+#include "framework/prompts.h"
 
 CExplorerDocument::CExplorerDocument(QObject* parent) : CDocument(parent) {
   // The model's flag and the framework's move together, whichever side changes first;
@@ -49,15 +50,14 @@ bool CExplorerDocument::OnNewDocument() {
 }
 
 void CExplorerDocument::Remember(const QString& path) {
-  if (m_knownPaths)
-    RememberListPath(*m_knownPaths, QFileInfo(path).absoluteFilePath().toStdString());
+  if (m_knownPaths) RememberListPath(*m_knownPaths, Native(QFileInfo(path).absoluteFilePath()));
 }
 
 bool CExplorerDocument::OnOpenDocument(const QString& path) {
   // Read into a fresh model first, so that a file that is no list leaves the open list
   // untouched (and is never overwritten by saving an empty list over it).
   CExplorerDoc loaded;
-  const std::string nativePath = path.toStdString();
+  const std::string nativePath = Native(path);
   SysError error;
   const int result = loaded.Load(nativePath, &error);
   const QString message = QString::fromStdString(ListLoadMessage(result, nativePath, error));
@@ -81,7 +81,7 @@ bool CExplorerDocument::OnOpenDocument(const QString& path) {
 
 bool CExplorerDocument::OnSaveDocument(const QString& path) {
   Remember(path);
-  if (const SysError error = m_doc.Store(path.toStdString()); !error.ok()) {
+  if (const SysError error = m_doc.Store(Native(path)); !error.ok()) {
     AppMessageBox(DialogOwner(),
                   QString::fromStdString(error.Describe("Cannot save the list file")),
                   QMessageBox::Warning);
