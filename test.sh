@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
-# checks the format and the layers, and runs every test through CTest.
+# checks the format and the layers, and runs every test through CTest; then the engine,
+# guard and command-line tests once more under ThreadSanitizer (scripts/tsan.sh;
+# VG_TEST_TSAN=0 leaves that out).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh test
@@ -11,5 +13,7 @@ scripts/check_layers.py
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVG_SANITIZE=ON \
   -DVG_WERROR=ON -DVG_BUILD_TESTS=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
-cd "$build"
-ctest --output-on-failure -j "$(nproc)"
+(cd "$build" && ctest --output-on-failure -j "$(nproc)")
+if [ "${VG_TEST_TSAN:-1}" != 0 ]; then
+  scripts/tsan.sh
+fi

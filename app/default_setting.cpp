@@ -41,13 +41,12 @@ void EditDefaultSettings(QWidget* owner) {
   settings.m_includeMask = dialog.m_includeMask.toStdString();
   settings.m_excludeMask = dialog.m_excludeMask.toStdString();
   settings.m_noZipMask = dialog.m_noZipMask.toStdString();
-  std::string error;
-  if (!settings.Save(path, &error)) {
+  if (const SysError error = settings.Save(path); !error.ok()) {
     // The defaults were not stored: the user must know, or later protect commands would
     // silently run without them.
     AppMessageBox(owner,
                   QObject::tr("Cannot save the default settings to \"%1\": %2")
-                      .arg(FromNative(path), QString::fromStdString(error)),
+                      .arg(FromNative(path), QString::fromStdString(error.Reason())),
                   QMessageBox::Critical);
   }
 }

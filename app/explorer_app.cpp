@@ -123,7 +123,9 @@ void CExplorerApp::RequestShutdown() {
 }
 
 int CExplorerApp::ExitInstance(int code) {
-  SaveAppState(m_state, m_paths);  // a state file that cannot be written is not reported
+  // A state file that cannot be written is not reported: the window only opens with its
+  // default geometry next time.
+  static_cast<void>(SaveAppState(m_state, m_paths));
   return code;
 }
 

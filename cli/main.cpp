@@ -79,15 +79,6 @@ struct Options {
   std::vector<std::string> paths;
 };
 
-class UsageError {
- public:
-  explicit UsageError(std::string text) : m_text(std::move(text)) {}
-  const std::string& text() const { return m_text; }
-
- private:
-  std::string m_text;
-};
-
 bool ParseInt(const std::string& s, int lo, int hi, int& out) {
   if (s.empty()) return false;
   char* end = nullptr;
@@ -401,24 +392,22 @@ int RunRestore(const Options& o) {
 // ---- guard lists ----
 
 bool LoadList(const std::string& path, CExplorerDoc& doc) {
-  std::string error;
+  SysError error;
   const int r = doc.Load(path, &error);
   if (r == LIST_LOADED) return true;
   if (r == LIST_DAMAGED) {
-    PrintError("the list \"" + path + "\" is damaged" + (error.empty() ? "" : ": " + error) +
-               "; it is left as it is");
+    PrintError("the list \"" + path + "\" is damaged; it is left as it is");
   } else if (r == LIST_NOT_A_LIST) {
     PrintError("\"" + path + "\" is not a Vellumguard list");
   } else {
-    PrintError("cannot read the list \"" + path + "\"" + (error.empty() ? "" : ": " + error));
+    PrintError("cannot read the list \"" + path + "\": " + error.Reason());
   }
   return false;
 }
 
 bool StoreList(const std::string& path, const CExplorerDoc& doc) {
-  std::string error;
-  if (!doc.Store(path, &error)) {
-    PrintError("cannot save the list \"" + path + "\"" + (error.empty() ? "" : ": " + error));
+  if (const SysError error = doc.Store(path); !error.ok()) {
+    PrintError("cannot save the list \"" + path + "\": " + error.Reason());
     return false;
   }
   // The window's address bar offers the lists it knows. A state file that cannot be
@@ -432,8 +421,11 @@ bool StoreList(const std::string& path, const CExplorerDoc& doc) {
     ResetAppState(state);
     known.clear();
   }
-  if (RememberListPath(known, path) && !SaveAppState(state, known) && !g_interrupted) {
-    PrintError("cannot remember the list in \"" + AppStatePath() + "\" for the window");
+  if (RememberListPath(known, path)) {
+    if (const SysError e = SaveAppState(state, known); !e.ok() && !g_interrupted) {
+      PrintError("cannot remember the list in \"" + AppStatePath() +
+                 "\" for the window: " + e.Reason());
+    }
   }
   return true;
 }

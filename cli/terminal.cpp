@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "common/fd_io.h"
 #include "engine/digest.h"
 
 namespace {
@@ -26,14 +27,7 @@ class TtyFile {
 };
 
 bool WriteAll(int fd, const std::string& s) {
-  size_t done = 0;
-  while (done < s.size()) {
-    const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return ::WriteAll(fd, s.data(), s.size());
 }
 
 // Reads up to a line feed; nothing at the end of input before any byte or on error.
@@ -138,8 +132,7 @@ std::optional<std::string> ReadPasswordFd(int fd, std::string& error) {
   line.reserve(kLimit);
   char c = 0;
   for (;;) {
-    const ssize_t n = ::read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = ReadSome(fd, &c, 1);
     if (n < 0) {
       error = std::strerror(errno);
       WipeString(line);

@@ -19,6 +19,6 @@ function(vg_add_test)
   set(home ${CMAKE_BINARY_DIR}/test-home/${T_NAME})
   file(MAKE_DIRECTORY ${home})
   set_tests_properties(${T_NAME} PROPERTIES
-    ENVIRONMENT "VELLUMGUARD_HOME=${home};QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${home};ASAN_OPTIONS=detect_leaks=1"
+    ENVIRONMENT "VELLUMGUARD_HOME=${home};QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${home};ASAN_OPTIONS=detect_leaks=1;TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1"
     TIMEOUT ${T_TIMEOUT})
 endfunction()

@@ -10,5 +10,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 find_program(VG_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64)
 if(VG_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VG_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+  # On the system's arm64 C library (libc6:arm64): see scripts/cross_arm64.sh.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VG_QEMU_AARCH64})
 endif()

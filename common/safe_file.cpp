@@ -13,14 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/fd_io.h"
 #include "common/paths.h"
-
-std::string SysError::Describe(std::string_view what) const {
-  std::string s(what);
-  if (!path.empty()) s += " \"" + path + "\"";
-  if (err != 0) s += ": " + std::string(std::strerror(err));
-  return s;
-}
 
 bool IsTempName(std::string_view nameOrPath) {
   const size_t slash = nameOrPath.rfind('/');
@@ -46,10 +40,10 @@ uint64_t KernelRandom64() {
     // getrandom is missing only on kernels older than 3.17; /dev/urandom is the same pool.
     const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
-      if (::read(fd, &v, sizeof v) != static_cast<ssize_t>(sizeof v)) {
-        // Still safe: names are created exclusively, a planted one is refused.
-      }
-      ::close(fd);
+      // A short read is still safe: names are created exclusively, a planted one is
+      // refused.
+      static_cast<void>(ReadFull(fd, &v, sizeof v));
+      ::close(fd);  // read-only
     }
   }
   return v;
@@ -109,16 +103,16 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 SysError ApplyAttributes(int fd, const struct stat& from, const std::string& path) {
   struct stat now {};
-  if (::fstat(fd, &now) != 0) return {errno, path};
+  if (::fstat(fd, &now) != 0) return ErrnoError(path, "fstat");
   // Root working on someone else's file hands the result back to its owner; fchown
   // comes first because it clears set-id bits, which are not kept anyway.
   if (::geteuid() == 0 && (now.st_uid != from.st_uid || now.st_gid != from.st_gid) &&
       ::fchown(fd, from.st_uid, from.st_gid) != 0) {
-    return {errno, path};
+    return ErrnoError(path, "fchown");
   }
-  if (::fchmod(fd, from.st_mode & 0777) != 0) return {errno, path};
+  if (::fchmod(fd, from.st_mode & 0777) != 0) return ErrnoError(path, "fchmod");
   const struct timespec times[2] = {from.st_atim, from.st_mtim};
-  if (::futimens(fd, times) != 0) return {errno, path};
+  if (::futimens(fd, times) != 0) return ErrnoError(path, "futimens");
   return {};
 }
 
@@ -134,16 +128,16 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
 }
 
 SysError SyncFd(int fd, const std::string& path) {
-  if (::fsync(fd) != 0) return {errno, path};
+  if (SyncDescriptor(fd) != 0) return ErrnoError(path, "fsync");
   return {};
 }
 
 SysError SyncPath(const std::string& path) {
   // Whatever someone may have put under the name: no link followed, no FIFO waited on.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return {errno, path};
+  if (fd < 0) return ErrnoError(path, "open");
   SysError e = SyncFd(fd, path);
-  if (::close(fd) != 0 && e.ok()) e = {errno, path};
+  if (::close(fd) != 0 && e.ok()) e = ErrnoError(path, "close");
   return e;
 }
 
@@ -151,17 +145,17 @@ SysError SyncParentFolder(const std::string& path) {
   std::string folder = ParentFolder(path);
   if (folder.empty()) folder.push_back('.');
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return {errno, folder};
+  if (fd < 0) return ErrnoError(folder, "open");
   SysError e;
   // Some file systems refuse fsync on folders; that is not a failure of the write.
-  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) e = {errno, folder};
-  ::close(fd);
+  if (SyncDescriptor(fd) != 0 && errno != EINVAL && errno != EROFS) e = ErrnoError(folder, "fsync");
+  ::close(fd);  // read-only
   return e;
 }
 
 SysError CommitTempFile(const std::string& temp, const std::string& target) {
   SysError e = SyncPath(temp);
-  if (e.ok() && ::rename(temp.c_str(), target.c_str()) != 0) e = {errno, target};
+  if (e.ok() && RenameFile(temp.c_str(), target.c_str()) != 0) e = ErrnoError(target, "rename");
   if (!e.ok()) {
     ::unlink(temp.c_str());
     return e;
@@ -172,26 +166,13 @@ SysError CommitTempFile(const std::string& temp, const std::string& target) {
 SysError WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
   std::string temp;
   const int fd = CreateTempFile(target, temp);
-  if (fd < 0) return {errno, target};
-  size_t done = 0;
+  if (fd < 0) return ErrnoError(target, "create");
   SysError e;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      e = {errno, target};
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
+  if (!WriteAll(fd, bytes.data(), bytes.size())) e = ErrnoError(target, "write");
   if (e.ok()) e = SyncFd(fd, target);
-  if (::close(fd) != 0 && e.ok()) e = {errno, target};
+  if (::close(fd) != 0 && e.ok()) e = ErrnoError(target, "close");
+  if (e.ok() && RenameFile(temp.c_str(), target.c_str()) != 0) e = ErrnoError(target, "rename");
   if (!e.ok()) {
-    ::unlink(temp.c_str());
-    return e;
-  }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    e = {errno, target};
     ::unlink(temp.c_str());
     return e;
   }
@@ -201,34 +182,28 @@ SysError WriteFileAtomically(const std::string& target, const std::vector<uint8_
 SysError ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& out) {
   out.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {errno, path};
+  if (fd < 0) return ErrnoError(path, "open");
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = S_ISREG(st.st_mode) ? errno : EINVAL;
-    ::close(fd);
-    return {err, path};
-  }
-  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
-    ::close(fd);
-    return {EFBIG, path};
-  }
-  out.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
+  SysError e;
+  if (::fstat(fd, &st) != 0) {
+    e = ErrnoError(path, "fstat");
+  } else if (!S_ISREG(st.st_mode)) {
+    e = {S_ISDIR(st.st_mode) ? EISDIR : EINVAL, path, "open"};
+  } else if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    e = {EFBIG, path, "open"};
+  } else {
+    out.resize(static_cast<size_t>(st.st_size));
+    // A file that shrank while being read gives what it still holds.
+    const ssize_t n = ReadFull(fd, out.data(), out.size());
     if (n < 0) {
-      const int err = errno;
-      ::close(fd);
+      e = ErrnoError(path, "read");
       out.clear();
-      return {err, path};
+    } else {
+      out.resize(static_cast<size_t>(n));
     }
-    if (n == 0) break;  // shrank while reading
-    done += static_cast<size_t>(n);
   }
-  out.resize(done);
-  ::close(fd);
-  return {};
+  ::close(fd);  // read-only
+  return e;
 }
 
 int RemoveStaleTempFiles(const std::string& folder, void (*wipe)(const std::string& path)) {

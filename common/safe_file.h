@@ -15,16 +15,9 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr std::string_view kTempPrefix = ".vgtmp.";
+#include "common/sys_error.h"
 
-// A failed system call: errno and the path it concerned. ok() when err == 0.
-struct SysError {
-  int err = 0;
-  std::string path;
-  bool ok() const { return err == 0; }
-  // "cannot write /a/b: No space left on device" style text for messages.
-  std::string Describe(std::string_view what) const;
-};
+inline constexpr std::string_view kTempPrefix = ".vgtmp.";
 
 bool IsTempName(std::string_view nameOrPath);
 // What a temporary file holds: new content on its way to its name, or a plain file moved
@@ -62,7 +55,8 @@ SysError ApplyAttributes(int fd, const struct stat& from, const std::string& pat
 bool IsOwnPrivateFile(const struct stat& st);
 // Renames without replacing an existing name where the file system allows it.
 int RenameNoReplace(const std::string& from, const std::string& to);
-// fsync of an open descriptor / of a path opened read-only / of a path's folder.
+// fsync of an open descriptor / of a path opened read-only / of a path's folder. The
+// folder's sync is the step that makes a rename survive a crash.
 SysError SyncFd(int fd, const std::string& path);
 SysError SyncPath(const std::string& path);
 SysError SyncParentFolder(const std::string& path);

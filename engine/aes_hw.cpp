@@ -24,9 +24,9 @@ namespace {
 
 template <int R>
 struct Keys {
-  __m128i k[R + 1];
+  __m128i k[size_t{R} + 1];
   VG_AES_TARGET explicit Keys(const uint8_t* bytes) {
-    for (int i = 0; i <= R; ++i) {
+    for (size_t i = 0; i <= R; ++i) {
       k[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
     }
   }
@@ -176,9 +176,9 @@ namespace {
 // the same shape with AESD and AESIMC over the equivalent inverse cipher's keys.
 template <int R>
 struct Keys {
-  uint8x16_t k[R + 1];
+  uint8x16_t k[size_t{R} + 1];
   VG_AES_TARGET explicit Keys(const uint8_t* bytes) {
-    for (int i = 0; i <= R; ++i) k[i] = vld1q_u8(bytes + 16 * i);
+    for (size_t i = 0; i <= R; ++i) k[i] = vld1q_u8(bytes + 16 * i);
   }
 };
 

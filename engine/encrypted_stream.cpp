@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "common/fd_io.h"
 #include "common/safe_file.h"
 #include "common/text.h"
 #include "engine/digest.h"
@@ -25,21 +26,6 @@ constexpr size_t kHeaderSize = 18;
 
 size_t ScratchSizeFor(size_t bufferSize) {
   return ((kIoChunk + bufferSize - 1) / bufferSize) * bufferSize;
-}
-
-// Reads until n bytes arrived or the file ended; -1 with errno on failure.
-ssize_t ReadFull(int fd, uint8_t* p, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::read(fd, p + got, n - got);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return static_cast<ssize_t>(got);
 }
 
 void FreeSecret(uint8_t*& p, size_t n) {
@@ -167,7 +153,7 @@ int CEncryptedStream::WriteHeader() {
   header[1] = md5[1] ^ m_iv[1];
   std::memcpy(header + 2, m_iv, sizeof m_iv);
   SecureZero(md5, sizeof md5);
-  if (!WriteAll(header, sizeof header)) return -1;
+  if (!WriteToFile(header, sizeof header)) return -1;
   m_cipher.MakeKey(m_key, m_iv, 32, 16);
   SecureZero(m_key, sizeof m_key);
   m_keySet = false;
@@ -200,24 +186,16 @@ int CEncryptedStream::ReadHeader() {
   return 1;
 }
 
-bool CEncryptedStream::WriteAll(const uint8_t* p, size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(m_fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      if (m_writeError == 0) m_writeError = w < 0 ? errno : EIO;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
+bool CEncryptedStream::WriteToFile(const uint8_t* p, size_t n) {
+  if (WriteAll(m_fd, p, n)) return true;
+  if (m_writeError == 0) m_writeError = errno;
+  return false;
 }
 
 bool CEncryptedStream::FlushStaged() {
   const size_t n = m_staged;
   m_staged = 0;
-  return WriteAll(m_scratch, n);
+  return WriteToFile(m_scratch, n);
 }
 
 bool CEncryptedStream::EmitBuffer() {
@@ -329,7 +307,7 @@ int CEncryptedStream::Close() {
       const SysError e = ApplyAttributes(m_fd, *m_closeAttributes, m_path);
       if (!e.ok() && m_writeError == 0) m_writeError = e.err;
     }
-    if (m_writeError == 0 && m_syncOnClose && ::fsync(m_fd) != 0) m_writeError = errno;
+    if (m_writeError == 0 && m_syncOnClose && SyncDescriptor(m_fd) != 0) m_writeError = errno;
   }
   m_staged = 0;
   if (::close(m_fd) != 0 && m_kind == STREAM_WRITE && m_writeError == 0) m_writeError = errno;

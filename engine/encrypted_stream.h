@@ -68,7 +68,7 @@ class CEncryptedStream {
  private:
   int WriteHeader();
   int ReadHeader();
-  bool WriteAll(const uint8_t* p, size_t n);
+  bool WriteToFile(const uint8_t* p, size_t n);  // records the first errno
   bool FlushStaged();  // writes the ciphertext gathered in the scratch block
   bool EmitBuffer();   // encrypts the full buffer into the scratch block
   int Refill();        // 1 when bytes were decrypted into the buffer, 0 at the end, -1

@@ -7,7 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "common/sys_error.h"
+
 class CEncryptedStream;
+namespace vg::codec {
+class SourceFile;
+}
 
 // Progress callback: total and done in bytes (see Encode/Decode), chunk the bytes of this
 // step, user passed through unchanged. Return non-zero to go on, zero to stop.
@@ -50,12 +55,11 @@ class CFileCodec {
   const struct stat& SourceStat() const { return m_sourceStat; }
   const struct stat& DestinationStat() const { return m_destinationStat; }
 
-  // After CODEC_IO_ERROR: the errno of the failed system call (0 when none failed, for
-  // instance a payload shorter than the magic) and the file it concerned, the source or
-  // the destination, for messages that name the file and the reason. 0 and empty after
-  // any other result.
-  int LastErrno() const { return m_errno; }
-  const std::string& LastErrorPath() const { return m_errorPath; }
+  // After CODEC_IO_ERROR: the failed system call's errno and the file it concerned, the
+  // source or the destination, for messages that name the file and the reason; err is 0
+  // when no system call failed (a payload shorter than the magic). ok() after any other
+  // result.
+  const SysError& LastError() const { return m_error; }
 
   uint32_t m_bufferSize = 4096;
   std::string m_source;
@@ -76,12 +80,15 @@ class CFileCodec {
  private:
   int KeyStream(CEncryptedStream& stream);
   int EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user);
+  int DeflateStreaming(vg::codec::SourceFile& source, CEncryptedStream& stream,
+                       ProgressProc progress, void* user);
   int DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void* user);
-  // Records err and path; returns CODEC_IO_ERROR.
-  int IoError(const std::string& path, int err);
+  bool ReportDecoded(uint64_t chunk, uint64_t total, uint64_t& reported, ProgressProc progress,
+                     void* user) const;
+  // Records the reason; returns CODEC_IO_ERROR.
+  int IoError(SysError error);
 
-  int m_errno = 0;
-  std::string m_errorPath;
+  SysError m_error;
   struct stat m_sourceStat {};
   struct stat m_destinationStat {};
 };

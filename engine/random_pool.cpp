@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/fd_io.h"
 #include "engine/digest.h"
 
 namespace {
@@ -25,11 +26,8 @@ size_t ClockEntropy(uint8_t* buf, size_t wanted) {
 size_t DevURandomEntropy(uint8_t* buf, size_t wanted) {
   const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
-  ssize_t n;
-  do {
-    n = ::read(fd, buf, wanted);
-  } while (n < 0 && errno == EINTR);
-  ::close(fd);
+  const ssize_t n = ReadSome(fd, buf, wanted);
+  ::close(fd);  // read-only
   return n > 0 ? static_cast<size_t>(n) : 0;
 }
 

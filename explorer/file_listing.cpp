@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "common/fd_io.h"
 #include "common/safe_file.h"
 #include "explorer/explorer_paths.h"
 #include "framework/native_path.h"
@@ -76,14 +77,8 @@ QSet<QString> HiddenNames(int dirFd) {
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= 1024 * 1024) {
     QByteArray bytes(static_cast<qsizetype>(st.st_size), '\0');
-    qsizetype got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(bytes.size() - got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += n;
-    }
-    bytes.truncate(got);
+    const ssize_t got = ReadFull(fd, bytes.data(), static_cast<size_t>(bytes.size()));
+    bytes.truncate(got > 0 ? static_cast<qsizetype>(got) : 0);
     for (const QByteArray& line : bytes.split('\n')) {
       if (!line.isEmpty())
         names.insert(

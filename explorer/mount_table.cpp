@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 
+#include "common/fd_io.h"
 #include "common/paths.h"
 #include "explorer/explorer_paths.h"
 
@@ -21,8 +22,7 @@ std::string ReadSmallFile(const std::string& path) {
   std::string out;
   std::array<char, 4096> buffer{};
   for (;;) {
-    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = ReadSome(fd, buffer.data(), buffer.size());
     if (n <= 0) break;
     out.append(buffer.data(), static_cast<size_t>(n));
     if (out.size() > (1u << 22)) break;  // a mount table is never this large

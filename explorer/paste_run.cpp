@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/fd_io.h"
 #include "common/paths.h"
 #include "common/safe_file.h"
 #include "explorer/explorer_paths.h"
@@ -370,17 +371,10 @@ bool CPasteRun::CopyLink(const std::string& src, const std::string& dst, const s
 int CPasteRun::CopyContents(int in, int out, const std::string& src) {
   std::vector<char> buffer(1 << 20);
   for (;;) {
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = ReadSome(in, buffer.data(), buffer.size());
     if (n < 0) return errno;
     if (n == 0) return 0;
-    size_t written = 0;
-    while (written < static_cast<size_t>(n)) {
-      const ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(n) - written);
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) return errno;
-      written += static_cast<size_t>(w);
-    }
+    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) return errno;
     m_done += static_cast<uint64_t>(n);
     if (!m_ui.Progress(m_done, m_total, FromNative(src))) return kCancelled;
   }

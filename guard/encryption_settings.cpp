@@ -131,12 +131,11 @@ bool CEncryptionSettings::Load(const std::string& path) {
   return accepted;
 }
 
-bool CEncryptionSettings::Save(const std::string& path, std::string* errorText) const {
+SysError CEncryptionSettings::Save(const std::string& path) const {
   std::vector<uint8_t> payload = BuildPayload(path);
-  const SysError err = WriteEncryptedFile(path, kFixedPassword, payload, 0600);
+  SysError err = WriteEncryptedFile(path, kFixedPassword, payload, 0600);
   SecureZero(payload.data(), payload.size());
-  if (!err.ok() && errorText) *errorText = err.Describe("Cannot write the settings file");
-  return err.ok();
+  return err;
 }
 
 std::vector<std::string> SplitList(std::string_view text, std::string_view separator) {

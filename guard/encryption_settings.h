@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/sys_error.h"
+
 // The fixed password of the program's own encrypted files (settings and list files).
 inline constexpr std::string_view kFixedPassword = "Vellumguard";
 // Names the program's own files.
@@ -43,10 +45,9 @@ class CEncryptionSettings {
   // data, and the file is owned by the effective user and writable by nobody else. On
   // false the record is unchanged. The stored level is taken as it is.
   bool Load(const std::string& path);
-  // Writes the file crash-safely (temporary file, sync, rename). False when anything
-  // failed; the old file then stays as it was. errorText, when given, receives the
-  // reason.
-  bool Save(const std::string& path, std::string* errorText = nullptr) const;
+  // Writes the file crash-safely (temporary file, sync, rename); on failure the reason,
+  // and the old file stays as it was.
+  [[nodiscard]] SysError Save(const std::string& path) const;
 
   // Parses a decrypted settings payload for the file at path (what Load does after
   // decrypting). Public for the fuzz target and the tests.

@@ -127,6 +127,6 @@ bool SaveProtectSettings(ProtectSettings& settings) {
   chosen.m_includeMask = settings.includeMask;
   chosen.m_excludeMask = settings.excludeMask;
   chosen.m_noZipMask = settings.noZipMask;
-  settings.settingsSaved = chosen.Save(settings.settingsPath);
+  settings.settingsSaved = chosen.Save(settings.settingsPath).ok();
   return settings.settingsSaved;
 }

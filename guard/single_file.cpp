@@ -302,12 +302,12 @@ int EncryptOneFile(IGuardUi& ui, const std::string& path, const uint8_t digest[3
       temp = TempPathFor(target);
       codec.m_destination = temp;
       result = codec.Encode(ProgressStep, progress);
-      if (result != CODEC_IO_ERROR || codec.LastErrno() != EEXIST ||
-          codec.LastErrorPath() != temp) {
+      if (result != CODEC_IO_ERROR || codec.LastError().err != EEXIST ||
+          codec.LastError().path != temp) {
         break;
       }
     }
-    err = codec.LastErrno();
+    err = codec.LastError().err;
     encoded = codec.SourceStat();
     written = codec.DestinationStat();
   }
@@ -395,9 +395,9 @@ int DecryptOneFile(IGuardUi& ui, const std::string& path, uint8_t digest[32],
         ui, progress, path,
         // An I/O failure without a system error is a payload that
         // ended too early.
-        result == CODEC_ZLIB_ERROR || (result == CODEC_IO_ERROR && codec.LastErrno() == 0)
+        result == CODEC_ZLIB_ERROR || (result == CODEC_IO_ERROR && codec.LastError().err == 0)
             ? std::string("damaged or not a protected file")
-            : CodecFailureReason(result, codec.LastErrno()));
+            : CodecFailureReason(result, codec.LastError().err));
   }
   // The restored file is complete and synced; only now may the protected one go.
   if (::unlink(path.c_str()) != 0) {

@@ -94,9 +94,9 @@ bool LoadAppState(AppState& state, KnownListPaths& paths, const std::string& fil
   return ParseAppStateBytes(bytes.data(), bytes.size(), state, paths);
 }
 
-bool SaveAppState(const AppState& state, const KnownListPaths& paths, const std::string& file) {
+SysError SaveAppState(const AppState& state, const KnownListPaths& paths, const std::string& file) {
   const std::string path = file.empty() ? AppStatePath() : file;
-  return WriteFileAtomically(path, BuildAppStateBytes(state, paths)).ok();
+  return WriteFileAtomically(path, BuildAppStateBytes(state, paths));
 }
 
 bool RememberListPath(KnownListPaths& paths, const std::string& path) {

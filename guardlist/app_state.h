@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/sys_error.h"
+
 struct AppState {
   int32_t windowRect[4];  // left, top, right, bottom
   int32_t topPaneHeight;
@@ -31,9 +33,11 @@ void ResetAppState(AppState& state);
 // blocks read before keep their values), or when a path record is empty, longer than
 // the data that remains, or longer than kMaxListPathLength (paths read before it stay
 // known). Every path goes through RememberListPath. file empty: the program folder's.
-bool LoadAppState(AppState& state, KnownListPaths& paths, const std::string& file = "");
-// Writes the state file crash-safely; false when that failed (the old file stays).
-bool SaveAppState(const AppState& state, const KnownListPaths& paths, const std::string& file = "");
+[[nodiscard]] bool LoadAppState(AppState& state, KnownListPaths& paths,
+                                const std::string& file = "");
+// Writes the state file crash-safely; the reason when that failed (the old file stays).
+[[nodiscard]] SysError SaveAppState(const AppState& state, const KnownListPaths& paths,
+                                    const std::string& file = "");
 
 // Adds path unless it is known already (no regard to ASCII case). A path whose file is
 // gone is tried on the volume the program runs from (guard/volume_relocation.h) and

@@ -296,37 +296,39 @@ int CExplorerDoc::ParsePayload(const uint8_t* data, size_t size, const std::stri
   return complete ? LIST_LOADED : LIST_DAMAGED;
 }
 
-int CExplorerDoc::Load(const std::string& path, std::string* errorText) {
+std::string ListLoadMessage(int result, const std::string& path, const SysError& error) {
+  switch (result) {
+    case LIST_NOT_A_LIST:
+      return FormatText("\"%s\" is not a Vellumguard list file.", {path});
+    case LIST_IO_ERROR:
+      return SysError{error.err, path, error.what}.Describe("Cannot open the list file");
+    case LIST_DAMAGED:
+      return FormatText(
+          "The list file \"%s\" is damaged: only what stood before the damage was read.", {path});
+    default:
+      return {};
+  }
+}
+
+int CExplorerDoc::Load(const std::string& path, SysError* error) {
   std::vector<uint8_t> payload;
   SysError err;
   const int read = ReadEncryptedFile(path, kFixedPassword, kMaxListPayload, payload, &err);
-  if (read == ENCFILE_NOT_ACCEPTED) {
-    if (errorText) *errorText = FormatText("\"%s\" is not a Vellumguard list file.", {path});
-    return LIST_NOT_A_LIST;
-  }
+  if (read == ENCFILE_NOT_ACCEPTED) return LIST_NOT_A_LIST;
   if (read != ENCFILE_OK) {
-    if (errorText) *errorText = err.Describe("Cannot open the list file");
+    if (error) *error = std::move(err);
     return LIST_IO_ERROR;
   }
   const int result = ParsePayload(payload.data(), payload.size(), path);
   SecureZero(payload.data(), payload.size());
-  if (errorText) {
-    if (result == LIST_NOT_A_LIST) {
-      *errorText = FormatText("\"%s\" is not a Vellumguard list file.", {path});
-    } else if (result == LIST_DAMAGED) {
-      *errorText = FormatText(
-          "The list file \"%s\" is damaged: only what stood before the damage was read.", {path});
-    }
-  }
   return result;
 }
 
-bool CExplorerDoc::Store(const std::string& path, std::string* errorText) const {
+SysError CExplorerDoc::Store(const std::string& path) const {
   std::vector<uint8_t> payload = BuildPayload();
-  const SysError err = WriteEncryptedFile(path, kFixedPassword, payload, 0600);
+  SysError err = WriteEncryptedFile(path, kFixedPassword, payload, 0600);
   SecureZero(payload.data(), payload.size());
-  if (!err.ok() && errorText) *errorText = err.Describe("Cannot save the list file");
-  return err.ok();
+  return err;
 }
 
 int CExplorerDoc::AddItem(const CGuardItem& item) {

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/sys_error.h"
 #include "guard/guard_item.h"
 #include "guard/guard_ui.h"
 
@@ -57,6 +58,11 @@ enum ListLoadResult : int {
   LIST_IO_ERROR = -1,
 };
 
+// What the window tells the user when a list did not load whole: "is not a list" for
+// LIST_NOT_A_LIST, the reason for LIST_IO_ERROR, what was kept for LIST_DAMAGED; empty
+// for LIST_LOADED.
+std::string ListLoadMessage(int result, const std::string& path, const SysError& error);
+
 inline constexpr uint64_t kMaxListPayload = 64u << 20;
 
 class CExplorerDoc {
@@ -73,10 +79,11 @@ class CExplorerDoc {
   bool NewDocument(IGuardUi* ui);
   // Replaces items and settings with the list file's. Items whose paths are gone are
   // looked for on the volume of the list file, then of the program (see
-  // guard/volume_relocation.h). Leaves the modified flag clear on success.
-  int Load(const std::string& path, std::string* errorText = nullptr);
-  // Writes the list file crash-safely; false (with the reason) when it failed.
-  bool Store(const std::string& path, std::string* errorText = nullptr) const;
+  // guard/volume_relocation.h). Leaves the modified flag clear on success. error, when
+  // given, receives the reason of LIST_IO_ERROR.
+  [[nodiscard]] int Load(const std::string& path, SysError* error = nullptr);
+  // Writes the list file crash-safely; the reason when it failed (the old file stays).
+  [[nodiscard]] SysError Store(const std::string& path) const;
 
   // The decrypted contents of a list file, and their parser (what Load does after
   // decrypting; listPath anchors relocation). Public for the tests and the fuzz target.

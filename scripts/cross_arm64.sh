@@ -26,7 +26,7 @@ if ! dpkg --print-foreign-architectures | grep -qx arm64; then
   $sudo dpkg --add-architecture arm64
   $sudo apt-get update -qq
 fi
-pkgs=(crossbuild-essential-arm64 zlib1g-dev:arm64 libssl-dev:arm64 libgtest-dev:arm64
+pkgs=(crossbuild-essential-arm64 libc6:arm64 zlib1g-dev:arm64 libssl-dev:arm64 libgtest-dev:arm64
       libgmock-dev:arm64 qemu-user-static cmake ninja-build)
 missing=()
 for p in "${pkgs[@]}"; do
@@ -55,27 +55,27 @@ fi
 export PKG_CONFIG_LIBDIR=/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# The programs run on the system's own arm64 C library (libc6:arm64), not on the cross
+# toolchain's copy in /usr/aarch64-linux-gnu (2.36-8cross1): under qemu-user 7.2 every
+# program on that copy spins at 100% CPU, deaf to SIGTERM, in its first pthread_create or
+# fork (a ten-line C program with one thread does it too), and runs on libc6:arm64. The C++
+# runtime, which only the cross toolchain has for arm64, is linked in statically.
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux-gnu.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVG_BUILD_GUI=OFF -DVG_BUILD_TESTS=ON -DVG_WERROR=ON \
-  "${launcher[@]}" "${isal_args[@]}"
+  "-DCMAKE_EXE_LINKER_FLAGS=-static-libstdc++ -static-libgcc" "${launcher[@]}" "${isal_args[@]}"
 cmake --build "$build" -j"$(nproc)" --target vellumguard-cli engine_tests guard_tests \
   fuzz_decode_replay
 aarch64-linux-gnu-readelf -h "$build/cli/vellumguard-cli" | grep "Machine: *AArch64"
 # The tests run under the emulator directly: emulated they take many times as long as
-# natively, beyond CTest's time limits. Left out: the tests that fork a child to make its
-# writes fail under a file size limit. Under qemu-user 7.2 the forked child spins without
-# reaching its first system call (the emulator's own state after fork), so those tests
-# would never end; they pass on the build machine.
-emu=(qemu-aarch64-static -L /usr/aarch64-linux-gnu)
+# natively, beyond CTest's time limits. Only ISA-L's library comes from the build folder.
+emu=(qemu-aarch64-static)
+[ "$isal" = ON ] && emu+=(-E "LD_LIBRARY_PATH=$PWD/$build/isal-root/usr/lib/aarch64-linux-gnu")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-skip='-EncryptedStream.LateWriteFailureIsReported:FileCodec.LateWriteFailureIsAnIoError'
-skip+=':FileCodec.DecodeWriteFailureRemovesPartialOutput:SingleFile.DiskFull*'
-skip+=':SettingsFile.AFailedSaveIsReportedAndLeavesTheOldFile'
 for t in engine/engine_tests guard/guard_tests; do
   mkdir -p "$work/home-${t##*/}"
   VELLUMGUARD_HOME="$work/home-${t##*/}" XDG_RUNTIME_DIR="$work/home-${t##*/}" \
-    GTEST_FILTER="$skip" "${emu[@]}" "$build/tests/$t" --gtest_brief=1
+    "${emu[@]}" "$build/tests/$t" --gtest_brief=1
 done
 mkdir -p "$work/home-fuzz"
 VELLUMGUARD_HOME="$work/home-fuzz" "${emu[@]}" "$build/tests/fuzz/fuzz_decode_replay" 2000
@@ -84,7 +84,7 @@ VELLUMGUARD_HOME="$work/home-fuzz" "${emu[@]}" "$build/tests/fuzz/fuzz_decode_re
 head -c 3000000 /dev/urandom | base64 > "$work/plain.txt"
 cp "$work/plain.txt" "$work/expected"
 printf 'arm64-check\n' > "$work/pw"
-run=(qemu-aarch64-static -L /usr/aarch64-linux-gnu "$build/cli/vellumguard-cli")
+run=("${emu[@]}" "$build/cli/vellumguard-cli")
 for level in 1 6; do
   "${run[@]}" protect -q --yes --level "$level" --password-file "$work/pw" "$work/plain.txt"
   [ ! -e "$work/plain.txt" ] && [ -f "$work/plain.txt.~de" ]

@@ -57,13 +57,12 @@ bool CExplorerDocument::OnOpenDocument(const QString& path) {
   // Read into a fresh model first, so that a file that is no list leaves the open list
   // untouched (and is never overwritten by saving an empty list over it).
   CExplorerDoc loaded;
-  std::string error;
-  const int result = loaded.Load(Native(path), &error);
+  const std::string nativePath = Native(path);
+  SysError error;
+  const int result = loaded.Load(nativePath, &error);
+  const QString message = QString::fromStdString(ListLoadMessage(result, nativePath, error));
   if (result != LIST_LOADED && result != LIST_DAMAGED) {
-    AppMessageBox(DialogOwner(),
-                  error.empty() ? QStringLiteral("Cannot open the list file \"%1\".").arg(path)
-                                : QString::fromStdString(error),
-                  QMessageBox::Warning);
+    AppMessageBox(DialogOwner(), message, QMessageBox::Warning);
     return false;
   }
   if (!CDocument::OnOpenDocument(path)) return false;  // says why itself
@@ -75,19 +74,16 @@ bool CExplorerDocument::OnOpenDocument(const QString& path) {
   std::memcpy(m_doc.m_digest, loaded.m_digest, sizeof m_doc.m_digest);
   m_doc.SetModifiedFlag(false);
   UpdateAllViews();
-  if (result == LIST_DAMAGED)
-    AppMessageBox(DialogOwner(), QString::fromStdString(error), QMessageBox::Warning);
+  if (result == LIST_DAMAGED) AppMessageBox(DialogOwner(), message, QMessageBox::Warning);
   Remember(path);
   return true;
 }
 
 bool CExplorerDocument::OnSaveDocument(const QString& path) {
   Remember(path);
-  std::string error;
-  if (!m_doc.Store(Native(path), &error)) {
+  if (const SysError error = m_doc.Store(Native(path)); !error.ok()) {
     AppMessageBox(DialogOwner(),
-                  error.empty() ? QStringLiteral("Cannot save the list file \"%1\".").arg(path)
-                                : QString::fromStdString(error),
+                  QString::fromStdString(error.Describe("Cannot save the list file")),
                   QMessageBox::Warning);
     return false;
   }

@@ -60,8 +60,8 @@ class MainFrameTest : public QObject {
     CExplorerDoc doc;
     doc.NewDocument(nullptr);
     const QString path = QDir(m_work).filePath(name);
-    std::string error;
-    if (!doc.Store(path.toStdString(), &error)) qWarning("cannot store %s", error.c_str());
+    if (const SysError e = doc.Store(path.toStdString()); !e.ok())
+      qWarning("cannot store %s", e.Describe("").c_str());
     return path;
   }
   QString MakeFile(const QString& name) {
@@ -150,7 +150,7 @@ class MainFrameTest : public QObject {
     state.topPaneHeight = 150;
     state.treePaneWidth = 170;
     KnownListPaths paths{list.toStdString()};
-    QVERIFY(SaveAppState(state, paths));
+    QVERIFY(SaveAppState(state, paths).ok());
 
     CMainFrame* frame = Start();
     QVERIFY(frame);
@@ -185,7 +185,7 @@ class MainFrameTest : public QObject {
     ResetAppState(state);
     state.windowRect[0] = 2000000000;  // garbage written by a broken writer
     state.windowRect[2] = -2000000000;
-    QVERIFY(SaveAppState(state, {}));
+    QVERIFY(SaveAppState(state, {}).ok());
     CMainFrame* frame = Start();
     QVERIFY(frame);
     QVERIFY(m_app->StateLoaded());
@@ -218,7 +218,7 @@ class MainFrameTest : public QObject {
     ResetAppState(state);
     state.windowRect[2] = 9000;
     state.windowRect[3] = 7000;
-    QVERIFY(SaveAppState(state, {}));
+    QVERIFY(SaveAppState(state, {}).ok());
     frame = Start();
     QVERIFY(frame);
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();

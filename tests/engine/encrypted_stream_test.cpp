@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
 #include "engine/digest.h"
 #include "engine_test_util.h"
+#include "tests/common/child_process.h"
 
 namespace {
 

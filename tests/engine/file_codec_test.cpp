@@ -14,10 +14,12 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
+#include "common/paths.h"
 #include "engine/digest.h"
 #include "engine/encrypted_stream.h"
 #include "engine_test_util.h"
+#include "tests/common/child_process.h"
+#include "tests/common/durable_calls.h"
 
 namespace {
 
@@ -334,8 +336,8 @@ TEST_F(FileCodec, SourceProblems) {
   c.m_source = m_dir.File("missing");
   c.m_destination = Protected();
   EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
-  EXPECT_EQ(ENOENT, c.LastErrno());
-  EXPECT_EQ(m_dir.File("missing"), c.LastErrorPath());
+  EXPECT_EQ(ENOENT, c.LastError().err);
+  EXPECT_EQ(m_dir.File("missing"), c.LastError().path);
 
   // A FIFO would block a plain open forever.
   ASSERT_EQ(0, ::mkfifo(m_dir.File("fifo").c_str(), 0600));
@@ -350,11 +352,11 @@ TEST_F(FileCodec, SourceProblems) {
   ASSERT_EQ(0, ::flock(fd, LOCK_SH));
   c.m_source = Plain();
   EXPECT_EQ(CODEC_IO_ERROR, c.Encode());
-  EXPECT_EQ(EBUSY, c.LastErrno());
+  EXPECT_EQ(EBUSY, c.LastError().err);
   ::close(fd);
   EXPECT_EQ(CODEC_OK, c.Encode());
-  EXPECT_EQ(0, c.LastErrno());
-  EXPECT_EQ("", c.LastErrorPath());
+  EXPECT_EQ(0, c.LastError().err);
+  EXPECT_EQ("", c.LastError().path);
 
   // Source and destination naming the same file would destroy the source.
   c.m_source = Plain();
@@ -384,7 +386,7 @@ TEST_F(FileCodec, LateWriteFailureIsAnIoError) {
     c.m_destination = Protected();
     const int r = c.Encode();
     // The reason and the file come with the failure, for the user's message.
-    if (r == CODEC_IO_ERROR && (c.LastErrno() != EFBIG || c.LastErrorPath() != Protected())) {
+    if (r == CODEC_IO_ERROR && (c.LastError().err != EFBIG || c.LastError().path != Protected())) {
       return 99;
     }
     return -r;
@@ -408,10 +410,49 @@ TEST_F(FileCodec, DecodeWriteFailureRemovesPartialOutput) {
     c.m_source = Protected();
     c.m_destination = Restored();
     const int result = c.Decode();
-    return c.LastErrno() == EFBIG && c.LastErrorPath() == Restored() ? -result : 99;
+    return c.LastError().err == EFBIG && c.LastError().path == Restored() ? -result : 99;
   });
   EXPECT_EQ(-CODEC_IO_ERROR, r);
   ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+}
+
+// A protected file is synced before Encode reports success (the caller then wipes the
+// plain file); a restored file is synced before it takes its name and the folder after.
+// A failure at any of those steps is an I/O error that leaves no restored file.
+TEST_F(FileCodec, OutputIsSyncedInOrderAndEverySyncFailureIsAnError) {
+  std::mt19937_64 rng(9);
+  const Bytes plain = TextLikeBytes(rng, 300000);
+  {
+    DurableCallLog log;
+    ASSERT_EQ(CODEC_OK, Encode(plain));
+    EXPECT_EQ(log.Steps(), (std::vector<std::string>{"write", "fsync file"}));
+  }
+  {
+    DurableCallLog log;
+    ASSERT_EQ(CODEC_OK, Decode());
+    EXPECT_EQ(log.Steps(),
+              (std::vector<std::string>{"write", "fsync file", "rename", "fsync folder"}));
+    EXPECT_EQ(plain, ReadFileBytes(Restored()));
+  }
+  ASSERT_EQ(0, ::unlink(Restored().c_str()));
+  {
+    DurableCallLog log("fsync file", EIO);
+    EXPECT_EQ(CODEC_IO_ERROR, Encode(plain));
+  }
+  ASSERT_EQ(CODEC_OK, Encode(plain));
+  for (const char* step : {"write", "fsync file", "rename", "fsync folder"}) {
+    DurableCallLog log(step, EIO);
+    CFileCodec c = MakeCodec();
+    c.m_source = Protected();
+    c.m_destination = Restored();
+    EXPECT_EQ(CODEC_IO_ERROR, c.Decode()) << step;
+    EXPECT_EQ(EIO, c.LastError().err) << step;
+    // The folder sync's failure names the folder.
+    EXPECT_EQ(std::string_view(step) == "fsync folder" ? ParentFolder(Restored()) : Restored(),
+              c.LastError().path)
+        << step;
+    ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+  }
 }
 
 // Restored files replace an existing file of the same name only once complete.

@@ -99,7 +99,7 @@ TEST_F(HostileFolder, LinksPlantedAtTheNextTemporaryNamesAreNeverWrittenThrough)
   EXPECT_TRUE(ui.messages.empty());
   g_nextRandom = 1;
   CEncryptionSettings settings;
-  EXPECT_TRUE(settings.Save(P("zde.tmp")));
+  EXPECT_TRUE(settings.Save(P("zde.tmp")).ok());
   g_nextRandom = 1;
   std::vector<uint8_t> digest = m_key;
   EXPECT_EQ(DecryptOneFile(ui, P("a.txt.~de"), digest.data(), nullptr), DECRYPT_DONE);
@@ -201,7 +201,7 @@ TEST_F(HostileFolder, SettingsFilesOthersCouldHaveWrittenAreNotOffered) {
   WriteText(folder + "/a.txt", "a");
   CEncryptionSettings mine;
   mine.SetDigest(KeyOf("my key").data());
-  ASSERT_TRUE(mine.Save(folder + "/zde.tmp"));
+  ASSERT_TRUE(mine.Save(folder + "/zde.tmp").ok());
   auto flagsOffered = [&] {
     FakeGuardUi ui;
     ui.settingsAnswers.push_back(CancelDialog());

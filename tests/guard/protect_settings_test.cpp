@@ -83,7 +83,7 @@ TEST_F(Settle, TheDefaultSettingsFileGivesValuesAndTheDefaultPassword) {
   defaults.SetDigest(key.data());
   defaults.m_zipLevel = 77;  // offered as 6
   defaults.m_noZipMask = "*.iso|";
-  ASSERT_TRUE(defaults.Save(ProgramFolder() + "VellumDef.dat"));
+  ASSERT_TRUE(defaults.Save(ProgramFolder() + "VellumDef.dat").ok());
   FakeGuardUi ui;
   ui.settingsAnswers = {[](SettingsDialogData& d) {
     d.useDefaultPassword = true;

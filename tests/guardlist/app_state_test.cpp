@@ -51,7 +51,7 @@ TEST_F(State, SaveThenLoadRoundTripsAndTheLayoutIsFixed) {
   KnownListPaths paths;
   EXPECT_TRUE(RememberListPath(paths, P("one.dlt")));
   EXPECT_TRUE(RememberListPath(paths, P("tw\xF6.dlt")));
-  ASSERT_TRUE(SaveAppState(Sample(), paths));
+  ASSERT_TRUE(SaveAppState(Sample(), paths).ok());
   const auto bytes = ReadBytes(AppStatePath());
   ASSERT_GE(bytes.size(), 112u);
   int32_t v = 0;
@@ -160,11 +160,11 @@ TEST_F(State, ATextEndsAtItsFirstZeroUnit) {
 }
 
 TEST_F(State, AFailedSaveReportsFalseAndKeepsTheOldFile) {
-  ASSERT_TRUE(SaveAppState(Sample(), {}));
+  ASSERT_TRUE(SaveAppState(Sample(), {}).ok());
   const auto before = ReadBytes(AppStatePath());
   AppState other;
   ResetAppState(other);
-  EXPECT_FALSE(SaveAppState(other, {}, P("no/such/Vellumguard.dat")));
+  EXPECT_FALSE(SaveAppState(other, {}, P("no/such/Vellumguard.dat")).ok());
   EXPECT_EQ(ReadBytes(AppStatePath()), before);
   // A huge or non-regular state file is not read.
   KnownListPaths none;

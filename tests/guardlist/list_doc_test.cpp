@@ -69,7 +69,7 @@ TEST_F(ListDoc, StoreAndLoadKeepItemsFlagsMasksLevelDigestAndStates) {
   CExplorerDoc doc;
   Fill(doc);
   EXPECT_TRUE(doc.IsModified());
-  ASSERT_TRUE(doc.Store(P("my.dlt")));
+  ASSERT_TRUE(doc.Store(P("my.dlt")).ok());
   CExplorerDoc loaded;
   EXPECT_EQ(loaded.Load(P("my.dlt")), LIST_LOADED);
   ExpectSame(doc, loaded);
@@ -116,10 +116,11 @@ TEST_F(ListDoc, FilesThatAreNoListsAreRefusedAndChangeNothing) {
   CExplorerDoc doc;
   Fill(doc);
   const auto before = doc.BuildPayload();
-  std::string why;
+  SysError why;
   WriteText(P("plain.dlt"), "this is not a list file at all, just some text");
   EXPECT_EQ(doc.Load(P("plain.dlt"), &why), LIST_NOT_A_LIST);
-  EXPECT_NE(why.find(P("plain.dlt")), std::string::npos);
+  EXPECT_NE(ListLoadMessage(LIST_NOT_A_LIST, P("plain.dlt"), why).find(P("plain.dlt")),
+            std::string::npos);
   auto other = before;
   other[0] = 'W';
   ASSERT_TRUE(WriteEncryptedFile(P("magic.dlt"), kFixedPassword, other).ok());
@@ -127,7 +128,9 @@ TEST_F(ListDoc, FilesThatAreNoListsAreRefusedAndChangeNothing) {
   ASSERT_TRUE(WriteEncryptedFile(P("pw.dlt"), "another password", before).ok());
   EXPECT_EQ(doc.Load(P("pw.dlt")), LIST_NOT_A_LIST);
   EXPECT_EQ(doc.Load(P("missing.dlt"), &why), LIST_IO_ERROR);
-  EXPECT_NE(why.find("No such file"), std::string::npos) << why;
+  EXPECT_EQ(why.err, ENOENT);
+  EXPECT_NE(ListLoadMessage(LIST_IO_ERROR, P("missing.dlt"), why).find("No such file"),
+            std::string::npos);
   EXPECT_EQ(doc.Load(Dir()), LIST_IO_ERROR);
   EXPECT_EQ(doc.BuildPayload(), before);
 }
@@ -195,11 +198,11 @@ TEST_F(ListDoc, HostileCountsAreRefusedWithoutHugeAllocations) {
 TEST_F(ListDoc, AFailedStoreIsReportedAndTheOldListStays) {
   CExplorerDoc doc;
   Fill(doc);
-  ASSERT_TRUE(doc.Store(P("my.dlt")));
+  ASSERT_TRUE(doc.Store(P("my.dlt")).ok());
   const auto before = ReadBytes(P("my.dlt"));
-  std::string why;
-  EXPECT_FALSE(doc.Store(P("nowhere/my.dlt"), &why));
-  EXPECT_NE(why.find(P("nowhere/my.dlt")), std::string::npos) << why;
+  const SysError why = doc.Store(P("nowhere/my.dlt"));
+  EXPECT_EQ(why.err, ENOENT);
+  EXPECT_EQ(why.path, P("nowhere/my.dlt"));
   // The disk fills during the save of a larger list.
   for (int i = 0; i < 3000; ++i)
     doc.m_items.push_back(CGuardItem(P(std::to_string(i).append(".f")), 0));
@@ -209,7 +212,7 @@ TEST_F(ListDoc, AFailedStoreIsReportedAndTheOldListStays) {
       4096, 4096
     };
     ::setrlimit(RLIMIT_FSIZE, &lim);
-    return doc.Store(P("my.dlt")) ? 0 : 1;
+    return doc.Store(P("my.dlt")).ok() ? 0 : 1;
   });
   EXPECT_EQ(rc, 1);
   EXPECT_EQ(ReadBytes(P("my.dlt")), before);
@@ -356,7 +359,7 @@ TEST_F(ListDoc, NewDocumentTakesTheDefaultsButNeverTheDefaultPassword) {
   defaults.SetDigest(key.data());
   defaults.m_zipLevel = 2;
   defaults.m_excludeMask = "*.bak|";
-  ASSERT_TRUE(defaults.Save(ProgramFolder() + "VellumDef.dat"));
+  ASSERT_TRUE(defaults.Save(ProgramFolder() + "VellumDef.dat").ok());
   CExplorerDoc doc;
   doc.m_items.push_back(CGuardItem("/x", 0));
   FakeGuardUi ui;

@@ -1,0 +1,20 @@
+#include "common/sys_error.h"
+
+#include <cerrno>
+#include <cstring>
+
+std::string SysError::Reason() const {
+  return err == 0 ? std::string() : std::string(std::strerror(err));
+}
+
+std::string SysError::Describe(std::string_view action) const {
+  std::string s(action);
+  if (!path.empty()) s += " \"" + path + "\"";
+  if (err != 0) s += ": " + Reason();
+  return s;
+}
+
+SysError ErrnoError(std::string path, const char* what) {
+  const int err = errno;
+  return {err != 0 ? err : EIO, std::move(path), what};
+}

@@ -1,0 +1,93 @@
+#pragma once
+// The plain-file side of the file codec, internal to the engine: the plain file that
+// protecting reads and the plain file that restoring writes. Both hold plain text in
+// buffers that are wiped before they are freed. Failures come back as SysError with the
+// file the caller named.
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/sys_error.h"
+
+namespace vg::codec {
+
+// Plain-file reads and writes are gathered into pieces of this size: the codec's own
+// buffers stay at the callers' 1040 bytes without one system call per buffer.
+inline constexpr size_t kIoChunk = 64 * 1024;
+
+// A work buffer that is wiped before it is freed (it holds plain text). Empty (false)
+// when the allocation failed.
+class SecretBuffer {
+ public:
+  explicit SecretBuffer(size_t n);
+  ~SecretBuffer();
+  SecretBuffer(const SecretBuffer&) = delete;
+  SecretBuffer& operator=(const SecretBuffer&) = delete;
+  uint8_t* get() const { return m_data; }
+  explicit operator bool() const { return m_data != nullptr; }
+
+ private:
+  uint8_t* m_data;
+  size_t m_size;
+};
+
+// The plain file that Encode reads, with read-ahead.
+class SourceFile {
+ public:
+  SourceFile() = default;
+  ~SourceFile();
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+  // Regular files only (a FIFO would block forever), never through a symbolic link,
+  // locked against other writers (EBUSY when someone holds a lock). st receives the file
+  // as opened.
+  SysError Open(const std::string& path, struct stat& st);
+  uint64_t Length() const { return m_length; }
+  // Fills n bytes unless the file ends first: the bytes read, or -1 with the reason in
+  // LastError().
+  int64_t Read(uint8_t* dst, size_t n);
+  const SysError& LastError() const { return m_error; }
+
+ private:
+  int m_fd = -1;
+  std::string m_path;
+  uint64_t m_length = 0;
+  std::unique_ptr<SecretBuffer> m_ahead;
+  size_t m_pos = 0;
+  size_t m_fill = 0;
+  bool m_ended = false;
+  SysError m_error;
+};
+
+// The plain file that Decode writes: a temporary dot-name beside the destination,
+// renamed over it only when complete and synced; removed on every other path.
+class RestoredFile {
+ public:
+  explicit RestoredFile(std::string target) : m_target(std::move(target)) {}
+  ~RestoredFile();
+  RestoredFile(const RestoredFile&) = delete;
+  RestoredFile& operator=(const RestoredFile&) = delete;
+  SysError Create();
+  // False with the reason in LastError().
+  bool Write(const uint8_t* p, size_t n);
+  const SysError& LastError() const { return m_error; }
+  // Flush, take the attributes of from, fsync, close, rename over the target, sync the
+  // folder, in this order: only then is the restored file certain to survive a crash.
+  SysError Commit(const struct stat& from);
+
+ private:
+  bool Flush();
+
+  std::string m_target;
+  std::string m_temp;
+  int m_fd = -1;
+  bool m_committed = false;
+  std::unique_ptr<SecretBuffer> m_buffer;
+  size_t m_used = 0;
+  SysError m_error;
+};
+
+}  // namespace vg::codec
