@@ -31,6 +31,7 @@
 #include "explorer/bottom_list_view.h"
 #include "explorer/bottom_tree_view.h"
 #include "guard/encryption_settings.h"
+#include "guard/protect_settings.h"
 #include "guard/ui/encryption_settings_dlg.h"
 #include "guardlist/ui/explorer_document.h"
 #include "guardlist/ui/svg_icon.h"
@@ -444,11 +445,7 @@ void CMainFrame::OnAddressSelect(int index) {
 
 void CMainFrame::OnDefaultSetting() {
   const std::string path = ProgramFolder() + std::string(kDefaultSettingsName);
-  CEncryptionSettings settings;
-  settings.m_zipLevel = kDefaultZipLevel;
-  settings.m_includeMask = std::string(kDefaultIncludeMask);
-  settings.m_excludeMask = std::string(kOwnFilesMask);
-  settings.m_noZipMask = std::string(kDefaultNoZipMask);
+  CEncryptionSettings settings = BuiltInSettings();
   settings.Load(path);  // a missing or foreign file leaves the built-in values
 
   CEncryptionSettingsDlg dialog(nullptr);
