@@ -207,6 +207,16 @@ GuardOutcome RestoreSelection(IGuardUi& ui, const GuardCommand& command) {
   return outcome;
 }
 
+// Runs the list driver (run: one file at a time or the parallel runner) through a
+// reporting user, with every entry booked into outcome.
+template <typename Run>
+void RunBooked(IGuardUi& ui, GuardOutcome& outcome, Run run) {
+  outcome.ran = true;
+  CReportingUi reporting(ui);
+  run(reporting, [&](const FileEntry& e, ListStep s) { reporting.Book(outcome, e, s); });
+  if (reporting.CancelSeen()) outcome.cancelled = true;
+}
+
 std::string Files(size_t n) {
   return std::to_string(n) + (n == 1 ? " file" : " files");
 }
@@ -234,16 +244,12 @@ GuardOutcome RunProtectList(IGuardUi& ui, const std::vector<std::string>& files,
   if (files.empty() || !IsUsableDigest(digest)) return outcome;
   outcome.wanted = PrepareEncryptEntries(files).size();
   if (outcome.wanted == 0) return outcome;
-  outcome.ran = true;
-  CReportingUi reporting(ui);
-  const ListStepObserver book = [&](const FileEntry& e, ListStep s) {
-    reporting.Book(outcome, e, s);
-  };
-  if (jobs > 1)
-    ParallelEncryptFileList(reporting, files, digest, level, noZipMask, jobs, book);
-  else
-    EncryptFileList(reporting, files, digest, level, noZipMask, book);
-  if (reporting.CancelSeen()) outcome.cancelled = true;
+  RunBooked(ui, outcome, [&](IGuardUi& reporting, const ListStepObserver& book) {
+    if (jobs > 1)
+      ParallelEncryptFileList(reporting, files, digest, level, noZipMask, jobs, book);
+    else
+      EncryptFileList(reporting, files, digest, level, noZipMask, book);
+  });
   return outcome;
 }
 
@@ -253,16 +259,12 @@ GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files,
   if (files.empty()) return outcome;
   outcome.wanted = PrepareDecryptEntries(files).size();
   if (outcome.wanted == 0) return outcome;
-  outcome.ran = true;
-  CReportingUi reporting(ui);
-  const ListStepObserver book = [&](const FileEntry& e, ListStep s) {
-    reporting.Book(outcome, e, s);
-  };
-  if (jobs > 1)
-    ParallelDecryptFileList(reporting, files, jobs, book);
-  else
-    DecryptFileList(reporting, files, book);
-  if (reporting.CancelSeen()) outcome.cancelled = true;
+  RunBooked(ui, outcome, [&](IGuardUi& reporting, const ListStepObserver& book) {
+    if (jobs > 1)
+      ParallelDecryptFileList(reporting, files, jobs, book);
+    else
+      DecryptFileList(reporting, files, book);
+  });
   return outcome;
 }
 

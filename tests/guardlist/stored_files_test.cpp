@@ -105,13 +105,13 @@ Values StateValues(const std::string& name) {
   EXPECT_EQ(BuildAppStateBytes(state, known), ReadBytes(Data(name)));
   std::string lists;
   for (const std::string& path : known) lists += (lists.empty() ? "" : " ") + path;
-  return {{"window", Joined(state.windowRect, 4)},
-          {"panes", std::to_string(state.topPaneHeight) + " " +
-                        std::to_string(state.treePaneWidth) + " " +
-                        std::to_string(state.filePaneWidth)},
-          {"guard list columns", Joined(state.guardListColumns, 10)},
-          {"file list columns", Joined(state.fileListColumns, 10)},
-          {"known lists", lists}};
+  return {
+      {"window", Joined(state.windowRect, 4)},
+      {"panes", std::to_string(state.topPaneHeight) + " " + std::to_string(state.treePaneWidth) +
+                    " " + std::to_string(state.filePaneWidth)},
+      {"guard list columns", Joined(state.guardListColumns, 10)},
+      {"file list columns", Joined(state.fileListColumns, 10)},
+      {"known lists", lists}};
 }
 
 Values ProtectedValues(const std::string& name, const std::string& password,
