@@ -404,10 +404,9 @@ class FileListTest : public QObject {
     const QByteArray contents("quarterly figures\n");
     QVERIFY(WriteFile(plain, contents));
     auto log = MakeScriptedUi();
-    CScriptedGuardUi ui(log);
     uint8_t digest[32];
     GuardKeyDigest(digest, "secret");
-    QCOMPARE(EncryptFileList(ui, {plain.toStdString()}, digest, 6, std::string()), 1);
+    QCOMPARE(EncryptFileList(*log, {plain.toStdString()}, digest, 6, std::string()), 1);
     QVERIFY(!QFile::exists(plain));
 
     EListCtrl list;
