@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/core/app_state.h"
 #include "cli/command_support.h"
 #include "cli/commands.h"
 #include "cli/terminal.h"
@@ -15,6 +14,7 @@
 #include "engine/digest.h"
 #include "guard/encryption_settings.h"
 #include "guard/file_collector.h"
+#include "guardlist/app_state.h"
 #include "guardlist/explorer_doc.h"
 
 namespace {

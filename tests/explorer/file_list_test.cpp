@@ -16,13 +16,13 @@
 #include <QTest>
 #include <QTreeView>
 
-#include "app/framework/command_ids.h"
 #include "engine/digest.h"
 #include "explorer/bottom_list_view.h"
 #include "explorer/file_clipboard.h"
 #include "explorer/file_list_model.h"
 #include "explorer/shell_list_ctrl.h"
 #include "explorer/shell_menu.h"
+#include "framework/command_ids.h"
 #include "guard/file_list_driver.h"
 #include "scripted_factory.h"
 

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/framework/prompts.h"
+#include "framework/command_target.h"
+#include "framework/prompts.h"
 #include "scripted_factory.h"
 
 // Replaces the framework's message boxes for as long as it lives.

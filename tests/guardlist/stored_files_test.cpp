@@ -9,11 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/core/app_state.h"
 #include "engine/digest.h"
 #include "guard/encrypted_file.h"
 #include "guard/encryption_settings.h"
 #include "guard_test_util.h"
+#include "guardlist/app_state.h"
 #include "guardlist/explorer_doc.h"
 
 namespace {

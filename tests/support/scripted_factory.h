@@ -4,8 +4,8 @@
 // so an unscripted prompt only cancels there.
 #include <memory>
 
-#include "app/framework/command_target.h"
 #include "fake_guard_ui.h"
+#include "guard/ui/guard_ui_factory.h"
 
 inline std::shared_ptr<FakeGuardUi> MakeScriptedUi() {
   auto ui = std::make_shared<FakeGuardUi>();
