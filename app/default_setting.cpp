@@ -11,15 +11,12 @@
 #include "framework/native_path.h"
 #include "framework/prompts.h"
 #include "guard/encryption_settings.h"
+#include "guard/protect_settings.h"
 #include "guard/ui/encryption_settings_dlg.h"
 
 void EditDefaultSettings(QWidget* owner) {
   const std::string path = ProgramFolder() + std::string(kDefaultSettingsName);
-  CEncryptionSettings settings;
-  settings.m_zipLevel = kDefaultZipLevel;
-  settings.m_includeMask = std::string(kDefaultIncludeMask);
-  settings.m_excludeMask = std::string(kOwnFilesMask);
-  settings.m_noZipMask = std::string(kDefaultNoZipMask);
+  CEncryptionSettings settings = BuiltInSettings();
   settings.Load(path);  // a missing or foreign file leaves the built-in values
 
   CEncryptionSettingsDlg dialog(nullptr);

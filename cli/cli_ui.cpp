@@ -1,7 +1,5 @@
 #include "cli/cli_ui.h"
 
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -146,23 +144,16 @@ CCliUi::~CCliUi() {
 int CCliUi::ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) {
   if (buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel) {
     if (m_options.overwrite == OverwriteAnswer::Yes) return MSG_YES;
-    if (m_options.overwrite == OverwriteAnswer::No || g_interrupted) {
-      ++m_skipped;
-      return MSG_NO;
-    }
+    if (m_options.overwrite == OverwriteAnswer::No || g_interrupted) return MSG_NO;
     const std::optional<bool> yes = AskYesNo(text);
     if (!yes) {
       // Nobody to ask: the safe answer keeps the existing file.
-      m_neededTerminal = true;
-      ++m_skipped;
       if (!m_options.quiet) PrintError(text + " No terminal to ask: skipped.");
       return MSG_NO;
     }
-    if (!*yes) ++m_skipped;
     return *yes ? MSG_YES : MSG_NO;
   }
   if (icon == MsgIcon::Error || icon == MsgIcon::Warning) {
-    ++m_errors;
     PrintError(text);
   } else if (!m_options.quiet) {
     std::fprintf(stderr, "%s\n", text.c_str());
@@ -180,22 +171,10 @@ bool CCliUi::AskPassword(const std::string& prompt, std::string& password) {
   const std::string question = attempt == 1 ? "Password for " + prompt + ": "
                                             : "Wrong password. Password for " + prompt + ": ";
   std::optional<std::string> line = ReadSecretLine(question);
-  if (!line) {
-    if (!HaveTerminal()) m_neededTerminal = true;
-    return false;
-  }
+  if (!line) return false;
   password = *line;
   WipeString(line);
   return true;
-}
-
-std::vector<std::string> CCliUi::WrongPasswordPaths() const {
-  std::vector<std::string> paths;
-  for (const auto& [path, count] : m_asked) {
-    // Three prompts and the protected file still there: every attempt was wrong.
-    if (count >= 3 && ::access(path.c_str(), F_OK) == 0) paths.push_back(path);
-  }
-  return paths;
 }
 
 std::optional<std::string> CCliUi::NewPassword() {
@@ -211,7 +190,6 @@ std::optional<std::string> CCliUi::NewPassword() {
     return m_options.password;
   }
   if (!HaveTerminal()) {
-    m_neededTerminal = true;
     PrintError(
         "no password given and no terminal to ask for one "
         "(use --password-file or --password-fd)");

@@ -50,21 +50,10 @@ class CCliUi : public IGuardUi {
   // none could be had. The failure was reported.
   std::optional<std::string> NewPassword();
 
-  int ErrorCount() const { return m_errors; }
-  int SkippedCount() const { return m_skipped; }
-  // Protected files whose password was asked three times (wrong password).
-  int WrongPasswordFiles() const { return static_cast<int>(WrongPasswordPaths().size()); }
-  std::vector<std::string> WrongPasswordPaths() const;
-  // True when a question or prompt was refused because no terminal could ask it.
-  bool NeededTerminal() const { return m_neededTerminal; }
-
  private:
   CliUiOptions m_options;
   SettingsChoice m_choice;
   std::map<std::string, int> m_asked;  // password prompts per protected file
-  int m_errors = 0;
-  int m_skipped = 0;
-  bool m_neededTerminal = false;
 };
 
 // Exactly what the tool prints for a user-facing failure: "vellumguard-cli: text".

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "engine/digest.h"
 #include "guard/encryption_settings.h"
+#include "guard/protect_settings.h"
 #include "guard/single_file.h"
 
 namespace {
@@ -52,7 +53,7 @@ uint64_t TotalSize(const std::vector<FileEntry>& entries) {
 }
 
 void NormalizeProtectParameters(int& level, std::string& noZipMask) {
-  if (static_cast<unsigned>(level) > 9) level = kDefaultZipLevel;
+  level = UsableZipLevel(level);
   if (noZipMask.empty()) noZipMask = kDefaultNoZipMask;
 }
 

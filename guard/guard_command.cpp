@@ -1,13 +1,18 @@
 #include "guard/guard_command.h"
 
+#include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "common/paths.h"
 #include "guard/encryption_settings.h"
 #include "guard/file_collector.h"
 #include "guard/guard_item.h"
+#include "guard/parallel_runner.h"
 
 namespace {
 
@@ -22,7 +27,7 @@ bool IsFolderEntry(const std::string& path) {
 // A progress window that remembers whether the run saw a cancel.
 class CReportingProgress : public IProgressWindow {
  public:
-  CReportingProgress(std::unique_ptr<IProgressWindow> inner, bool& cancelSeen)
+  CReportingProgress(std::unique_ptr<IProgressWindow> inner, std::atomic<bool>& cancelSeen)
       : m_inner(std::move(inner)), m_cancelSeen(cancelSeen) {}
   bool IsCancelled() const override {
     const bool cancelled = m_inner->IsCancelled();
@@ -42,25 +47,30 @@ class CReportingProgress : public IProgressWindow {
 
  private:
   std::unique_ptr<IProgressWindow> m_inner;
-  bool& m_cancelSeen;
+  std::atomic<bool>& m_cancelSeen;
 };
 
 // Passes everything to the user's interface and notes, for the entry being processed,
-// the answers and messages that explain what became of it.
+// the answers and messages that explain what became of it. A parallel run works on one
+// entry per thread, so the notes are kept per thread.
 class CReportingUi : public IGuardUi {
  public:
   explicit CReportingUi(IGuardUi& inner) : m_inner(inner) {}
 
   int ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) override {
     const int answer = m_inner.ShowMessage(text, icon, buttons);
-    if (buttons == MsgButtons::YesNo && answer != MSG_YES) m_answeredNo = true;
-    if (icon == MsgIcon::Error || icon == MsgIcon::Warning) m_errors.push_back(text);
+    std::lock_guard lock(m_lock);
+    EntryNotes& notes = m_notes[std::this_thread::get_id()];
+    if (buttons == MsgButtons::YesNo && answer != MSG_YES) notes.answeredNo = true;
+    if (icon == MsgIcon::Error || icon == MsgIcon::Warning) notes.errors.push_back(text);
     return answer;
   }
   bool AskPassword(const std::string& prompt, std::string& password) override {
-    ++m_prompts;
     const bool ok = m_inner.AskPassword(prompt, password);
-    if (!ok) m_promptCancelled = true;
+    std::lock_guard lock(m_lock);
+    EntryNotes& notes = m_notes[std::this_thread::get_id()];
+    ++notes.prompts;
+    if (!ok) notes.promptCancelled = true;
     return ok;
   }
   bool EditSettings(SettingsDialogData& data) override { return m_inner.EditSettings(data); }
@@ -71,20 +81,26 @@ class CReportingUi : public IGuardUi {
   }
   void RestoreFocus() override { m_inner.RestoreFocus(); }
 
-  // Books the entry that just finished into outcome and starts afresh for the next one.
+  // Books the entry that this thread just finished into outcome and starts afresh for
+  // its next one.
   void Book(GuardOutcome& outcome, const FileEntry& entry, ListStep step) {
+    std::lock_guard lock(m_lock);
+    const auto it = m_notes.find(std::this_thread::get_id());
+    const EntryNotes notes = it == m_notes.end() ? EntryNotes{} : std::move(it->second);
+    if (it != m_notes.end()) m_notes.erase(it);
     const bool restoring = outcome.verb == GuardVerb::Restore;
+    const bool cancelSeen = m_cancelSeen;
     if (step == ListStep::Done) {
       ++outcome.done;
-    } else if (m_promptCancelled || (step == ListStep::Stop && !m_answeredNo)) {
+    } else if (notes.promptCancelled || (step == ListStep::Stop && !notes.answeredNo)) {
       outcome.cancelled = true;
-    } else if (m_answeredNo) {
+    } else if (notes.answeredNo) {
       ++outcome.skipped;
-    } else if (!m_errors.empty()) {
+    } else if (!notes.errors.empty()) {
       std::string reason;
-      for (const std::string& e : m_errors) reason += (reason.empty() ? "" : "; ") + OneLine(e);
-      outcome.failures.push_back({entry.path, reason});
-    } else if (m_cancelSeen) {
+      for (const std::string& e : notes.errors) reason += (reason.empty() ? "" : "; ") + OneLine(e);
+      outcome.failures.push_back({entry.path, reason, true});
+    } else if (cancelSeen) {
       // Stopped by the cancel in the middle of the file; nothing was changed.
       outcome.cancelled = true;
     } else if (!restoring && FileExists(entry.path) && FileExists(ProtectedPathOf(entry.path))) {
@@ -92,23 +108,27 @@ class CReportingUi : public IGuardUi {
           {entry.path, "protected, but the plain file could not be wiped and deleted"});
     } else if (!FileExists(entry.path)) {
       ++outcome.skipped;  // gone before its turn
-    } else if (restoring && m_prompts >= kPasswordAttempts) {
+    } else if (restoring && notes.prompts >= kPasswordAttempts) {
       outcome.wrongPassword = true;
-      outcome.failures.push_back({entry.path, "wrong password: left as it is"});
+      outcome.failures.push_back({entry.path, std::string(kWrongPasswordReason)});
     } else if (restoring) {
       outcome.failures.push_back(
           {entry.path, "could not be restored: it is damaged, or it cannot be read or written"});
     } else {
       outcome.failures.push_back({entry.path, "could not be protected"});
     }
-    if (step == ListStep::Stop && m_cancelSeen) outcome.cancelled = true;
-    m_answeredNo = m_promptCancelled = false;
-    m_prompts = 0;
-    m_errors.clear();
+    if (step == ListStep::Stop && cancelSeen) outcome.cancelled = true;
   }
   bool CancelSeen() const { return m_cancelSeen; }
 
  private:
+  struct EntryNotes {
+    bool answeredNo = false;
+    bool promptCancelled = false;
+    int prompts = 0;
+    std::vector<std::string> errors;
+  };
+
   static std::string OneLine(std::string text) {
     for (size_t pos; (pos = text.find("\n\n")) != std::string::npos;) text.replace(pos, 2, ": ");
     for (char& c : text)
@@ -117,18 +137,17 @@ class CReportingUi : public IGuardUi {
   }
 
   IGuardUi& m_inner;
-  bool m_answeredNo = false;
-  bool m_promptCancelled = false;
-  bool m_cancelSeen = false;
-  int m_prompts = 0;
-  std::vector<std::string> m_errors;
+  std::mutex m_lock;
+  std::map<std::thread::id, EntryNotes> m_notes;
+  std::atomic<bool> m_cancelSeen{false};
 };
 
 GuardOutcome ProtectSelection(IGuardUi& ui, const GuardCommand& command) {
   GuardOutcome outcome;
   outcome.verb = GuardVerb::Protect;
   ProtectSettings settings;
-  if (!SettleProtectSettings(ui, command.kind, command.paths, settings)) {
+  if (!SettleProtectSettings(ui, command.kind, command.paths, settings,
+                             !command.rememberWhenDone)) {
     outcome.declined = true;
     return outcome;
   }
@@ -143,13 +162,20 @@ GuardOutcome ProtectSelection(IGuardUi& ui, const GuardCommand& command) {
     }
     CollectFilesToEncrypt(files, item);
   }
-  return RunProtectList(ui, files, settings.digest, settings.level, settings.noZipMask);
+  outcome =
+      RunProtectList(ui, files, settings.digest, settings.level, settings.noZipMask, command.jobs);
+  if (command.rememberWhenDone && outcome.done > 0) SaveProtectSettings(settings);
+  outcome.settingsPath = settings.settingsPath;
+  outcome.settingsSaved = settings.settingsSaved;
+  return outcome;
 }
 
 GuardOutcome RestoreSelection(IGuardUi& ui, const GuardCommand& command) {
   // Which folders take their subfolders along: asked once for the whole selection.
-  std::vector<bool> withSubfolders(command.paths.size(), false);
-  if (command.subfolders != RestoreSubfolders::Never) {
+  std::vector<bool> withSubfolders(command.paths.size(),
+                                   command.subfolders == RestoreSubfolders::Always);
+  if (command.subfolders == RestoreSubfolders::AskWhenAny ||
+      command.subfolders == RestoreSubfolders::AskWhenProtectedBelow) {
     bool ask = false;
     for (const std::string& path : command.paths) {
       if (!IsFolderEntry(path)) continue;
@@ -169,7 +195,7 @@ GuardOutcome RestoreSelection(IGuardUi& ui, const GuardCommand& command) {
     item.m_subfolders = folder && withSubfolders[i] ? 1 : 0;
     CollectFilesToDecrypt(files, item);
   }
-  GuardOutcome outcome = RunRestoreList(ui, files);
+  GuardOutcome outcome = RunRestoreList(ui, files, command.jobs);
   // Folders restored without their subfolders: say what is still protected below them.
   std::set<std::string> counted;
   for (size_t i = 0; i < command.paths.size(); ++i) {
@@ -179,6 +205,16 @@ GuardOutcome RestoreSelection(IGuardUi& ui, const GuardCommand& command) {
     outcome.remainingInSubfolders += CountProtectedBelow(path);
   }
   return outcome;
+}
+
+// Runs the list driver (run: one file at a time or the parallel runner) through a
+// reporting user, with every entry booked into outcome.
+template <typename Run>
+void RunBooked(IGuardUi& ui, GuardOutcome& outcome, Run run) {
+  outcome.ran = true;
+  CReportingUi reporting(ui);
+  run(reporting, [&](const FileEntry& e, ListStep s) { reporting.Book(outcome, e, s); });
+  if (reporting.CancelSeen()) outcome.cancelled = true;
 }
 
 std::string Files(size_t n) {
@@ -201,31 +237,34 @@ size_t CountProtectedBelow(const std::string& folder) {
 }
 
 GuardOutcome RunProtectList(IGuardUi& ui, const std::vector<std::string>& files,
-                            const uint8_t* digest, int level, const std::string& noZipMask) {
+                            const uint8_t* digest, int level, const std::string& noZipMask,
+                            int jobs) {
   GuardOutcome outcome;
   outcome.verb = GuardVerb::Protect;
   if (files.empty() || !IsUsableDigest(digest)) return outcome;
   outcome.wanted = PrepareEncryptEntries(files).size();
   if (outcome.wanted == 0) return outcome;
-  outcome.ran = true;
-  CReportingUi reporting(ui);
-  EncryptFileList(reporting, files, digest, level, noZipMask,
-                  [&](const FileEntry& e, ListStep s) { reporting.Book(outcome, e, s); });
-  if (reporting.CancelSeen()) outcome.cancelled = true;
+  RunBooked(ui, outcome, [&](IGuardUi& reporting, const ListStepObserver& book) {
+    if (jobs > 1)
+      ParallelEncryptFileList(reporting, files, digest, level, noZipMask, jobs, book);
+    else
+      EncryptFileList(reporting, files, digest, level, noZipMask, book);
+  });
   return outcome;
 }
 
-GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files) {
+GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files, int jobs) {
   GuardOutcome outcome;
   outcome.verb = GuardVerb::Restore;
   if (files.empty()) return outcome;
   outcome.wanted = PrepareDecryptEntries(files).size();
   if (outcome.wanted == 0) return outcome;
-  outcome.ran = true;
-  CReportingUi reporting(ui);
-  DecryptFileList(reporting, files,
-                  [&](const FileEntry& e, ListStep s) { reporting.Book(outcome, e, s); });
-  if (reporting.CancelSeen()) outcome.cancelled = true;
+  RunBooked(ui, outcome, [&](IGuardUi& reporting, const ListStepObserver& book) {
+    if (jobs > 1)
+      ParallelDecryptFileList(reporting, files, jobs, book);
+    else
+      DecryptFileList(reporting, files, book);
+  });
   return outcome;
 }
 

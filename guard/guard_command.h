@@ -5,6 +5,7 @@
 // list driver runs. The caller gets an account of the run to show the user.
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "guard/file_list_driver.h"
@@ -19,6 +20,7 @@ enum class RestoreSubfolders {
   AskWhenAny,             // asks "Do you want to decrypt all files in subfolders?" when the
                           // folder has a subfolder
   AskWhenProtectedBelow,  // asks the same only when protected files lie below
+  Always,                 // every selected folder with its subfolders, without asking
 };
 
 struct GuardCommand {
@@ -28,11 +30,20 @@ struct GuardCommand {
   std::vector<std::string> paths;
   ProtectKind kind = ProtectKind::Selection;  // protect: the selection, or one whole folder
   RestoreSubfolders subfolders = RestoreSubfolders::Never;
+  // Protect: false writes the folder settings file as the settings dialog closes (the
+  // window); true writes it only once a file was protected with the choice.
+  bool rememberWhenDone = false;
+  // Files worked on at once; above 1 the parallel runner serves the run.
+  int jobs = 1;
 };
+
+// The reason of a file left after three wrong passwords.
+inline constexpr std::string_view kWrongPasswordReason = "wrong password: left as it is";
 
 struct GuardFailure {
   std::string path;
   std::string reason;  // the message the user was shown, or what was seen on disk
+  bool shown = false;  // the reason is a message the user was shown
 };
 
 struct GuardOutcome {
@@ -47,16 +58,22 @@ struct GuardOutcome {
   bool wrongPassword = false;        // a file was left after three wrong passwords
   size_t remainingInSubfolders = 0;  // restore: protected files left below folders whose
                                      // subfolders were not restored
+  // Protect of a selection: the folder settings file of the choice, and whether it was
+  // written (a failed write does not stop the command).
+  std::string settingsPath;
+  bool settingsSaved = false;
 };
 
 // Runs the command on the selection with ui; never throws.
 GuardOutcome RunGuardCommand(IGuardUi& ui, const GuardCommand& command);
 
 // The run of a list of files with settings already settled (the guard list's commands),
-// with the same account. level, noZipMask and digest as EncryptFileList takes them.
+// with the same account. level, noZipMask and digest as EncryptFileList takes them;
+// jobs as in GuardCommand.
 GuardOutcome RunProtectList(IGuardUi& ui, const std::vector<std::string>& files,
-                            const uint8_t* digest, int level, const std::string& noZipMask);
-GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files);
+                            const uint8_t* digest, int level, const std::string& noZipMask,
+                            int jobs = 1);
+GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files, int jobs = 1);
 
 // One line in the command-line tool's words: "Protected 3 of 4 files; 1 skipped",
 // "Cancelled after 2 of 5 files", "Restored 2 of 2 files; 5 protected files remain in

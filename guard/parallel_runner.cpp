@@ -129,7 +129,7 @@ class CEntryQueue {
 
 template <typename Step>
 int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::string& title,
-                uint64_t upper, int jobs, Step step) {
+                uint64_t upper, int jobs, const ListStepObserver& observer, Step step) {
   std::mutex uiLock;
   std::unique_ptr<IProgressWindow> window = ui.OpenProgress(title);
   window->SetBarRange(0, upper, 1);
@@ -147,6 +147,7 @@ int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::
         break;
       }
       const ListStep result = step(lockedUi, progress, entries[index]);
+      if (observer) observer(entries[index], result);
       if (result == ListStep::Done) ++count;
       if (result == ListStep::Stop) queue.Stop();
       queue.Finish(index);
@@ -165,7 +166,7 @@ int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::
 
 int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                             const uint8_t* digest, int level, const std::string& noZipMask,
-                            int jobs) {
+                            int jobs, const ListStepObserver& observer) {
   if (paths.empty() || !IsUsableDigest(digest)) return 0;
   std::string noZip = noZipMask;
   NormalizeProtectParameters(level, noZip);
@@ -174,13 +175,14 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   RemoveStaleTempFilesBeside(entries);
   SecretKey key;
   std::memcpy(key.data(), digest, key.size());
-  return RunParallel(ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs,
+  return RunParallel(ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs, observer,
                      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
                        return EncryptListEntry(u, &p, e, key.data(), level, noZip);
                      });
 }
 
-int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs) {
+int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs,
+                            const ListStepObserver& observer) {
   if (paths.empty()) return 0;
   const std::vector<FileEntry> entries = PrepareDecryptEntries(paths);
   if (entries.empty()) return 0;
@@ -196,7 +198,7 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
       if (k[i]) return false;
     return true;
   };
-  const int n = RunParallel(ui, entries, "Decrypting", TotalSize(entries) / 10, jobs,
+  const int n = RunParallel(ui, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
                             [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
                               SecretKey key;
                               SecretKey before;

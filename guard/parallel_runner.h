@@ -3,14 +3,16 @@
 // preparation and per-file steps, so that results, messages and counts are those of a
 // run one file at a time. Questions, prompts and the progress bar are served one caller
 // at a time; the same path is never worked on by two threads at once, and its entries
-// run in list order.
+// run in list order. The observer is told of every entry from the thread that ran it.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "guard/file_list_driver.h"
 #include "guard/guard_ui.h"
 
 int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                             const uint8_t* digest, int level, const std::string& noZipMask,
-                            int jobs);
-int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs);
+                            int jobs, const ListStepObserver& observer = {});
+int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs,
+                            const ListStepObserver& observer = {});

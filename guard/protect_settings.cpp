@@ -25,15 +25,24 @@ bool IsFileToProtect(const std::string& path) {
 
 }  // namespace
 
-bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std::string>& paths,
-                           ProtectSettings& result, bool saveNow) {
-  if (paths.empty()) return false;
-  // 1. Built-in values.
+CEncryptionSettings BuiltInSettings() {
   CEncryptionSettings settings;
   settings.m_zipLevel = kDefaultZipLevel;
   settings.m_includeMask = std::string(kDefaultIncludeMask);
   settings.m_excludeMask = std::string(kOwnFilesMask);
   settings.m_noZipMask = std::string(kDefaultNoZipMask);
+  return settings;
+}
+
+int UsableZipLevel(int level) {
+  return level < 0 || level > 9 ? kDefaultZipLevel : level;
+}
+
+bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std::string>& paths,
+                           ProtectSettings& result, bool saveNow) {
+  if (paths.empty()) return false;
+  // 1. Built-in values.
+  CEncryptionSettings settings = BuiltInSettings();
   SecretKey defaultDigest;
   SecretKey lastDigest;
   bool haveDefault = false;
@@ -92,8 +101,7 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
   }
   data.flags = (haveDefault ? 0 : SETTINGS_NO_DEFAULT) | (haveLast ? 0 : SETTINGS_NO_LAST) |
                (subfolders ? 0 : SETTINGS_NO_SUBFOLDERS);
-  data.zipLevel =
-      static_cast<unsigned>(settings.m_zipLevel) > 9 ? kDefaultZipLevel : settings.m_zipLevel;
+  data.zipLevel = UsableZipLevel(settings.m_zipLevel);
   data.includeMask = settings.m_includeMask;
   data.excludeMask = settings.m_excludeMask;
   data.noZipMask = settings.m_noZipMask;
@@ -107,7 +115,7 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
     } else {
       GuardKeyDigest(result.digest, data.password);
     }
-    result.level = static_cast<unsigned>(data.zipLevel) > 9 ? kDefaultZipLevel : data.zipLevel;
+    result.level = UsableZipLevel(data.zipLevel);
     result.includeMask = data.includeMask;
     result.excludeMask = data.excludeMask;
     result.noZipMask = data.noZipMask;

@@ -8,7 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "guard/encryption_settings.h"
 #include "guard/guard_ui.h"
+
+// The built-in settings that the protect commands, a new guard list and "Default setting"
+// start from before any settings file is read (no key digest).
+CEncryptionSettings BuiltInSettings();
+// The zip level a run uses for a stored or chosen one: a level above 9 (or below 0)
+// becomes the built-in one.
+int UsableZipLevel(int level);
 
 enum class ProtectKind {
   Selection,    // the selected entries; folders carry a trailing "/"

@@ -10,6 +10,7 @@
 #include "engine/digest.h"
 #include "guard/encrypted_file.h"
 #include "guard/encryption_settings.h"
+#include "guard/protect_settings.h"
 #include "guard/volume_relocation.h"
 
 namespace {
@@ -175,10 +176,11 @@ CExplorerDoc::~CExplorerDoc() {
 
 void CExplorerDoc::ResetSettings() {
   SecureZero(m_digest, sizeof m_digest);
-  m_zipLevel = kDefaultZipLevel;
-  m_includeMask = std::string(kDefaultIncludeMask);
-  m_excludeMask = std::string(kOwnFilesMask);
-  m_noZipMask = std::string(kDefaultNoZipMask);
+  const CEncryptionSettings builtIn = BuiltInSettings();
+  m_zipLevel = builtIn.m_zipLevel;
+  m_includeMask = builtIn.m_includeMask;
+  m_excludeMask = builtIn.m_excludeMask;
+  m_noZipMask = builtIn.m_noZipMask;
 }
 
 void CExplorerDoc::SetModifiedFlag(bool modified) {
@@ -198,8 +200,7 @@ bool CExplorerDoc::NewDocument(IGuardUi* ui) {
   ResetSettings();
   CEncryptionSettings defaults;
   if (defaults.Load(ProgramFolder() + std::string(kDefaultSettingsName))) {
-    m_zipLevel =
-        static_cast<uint32_t>(defaults.m_zipLevel) > 9 ? kDefaultZipLevel : defaults.m_zipLevel;
+    m_zipLevel = UsableZipLevel(defaults.m_zipLevel);
     m_includeMask = defaults.m_includeMask;
     m_excludeMask = defaults.m_excludeMask;
     m_noZipMask = defaults.m_noZipMask;
@@ -372,7 +373,7 @@ bool CExplorerDoc::EditListSettings(IGuardUi& ui) {
   data.noZipMask = m_noZipMask;
   const bool ok = ui.EditSettings(data);
   if (ok) {
-    m_zipLevel = static_cast<unsigned>(data.zipLevel) > 9 ? kDefaultZipLevel : data.zipLevel;
+    m_zipLevel = UsableZipLevel(data.zipLevel);
     m_includeMask = data.includeMask;
     m_excludeMask = data.excludeMask;
     m_noZipMask = data.noZipMask;

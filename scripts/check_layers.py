@@ -33,6 +33,8 @@ ALLOWED = {
 # Folders that are not layers but hold code: what they may reach.
 ALLOWED["bench"] = sorted(set(ALLOWED["app"]) | {"app"})
 ALLOWED["tests/fuzz"] = CORE
+# The helpers and the scripted user that test programs of every layer share.
+ALLOWED["tests/support"] = ["guard/ui", "guard", "engine", "common"]
 
 SUFFIXES = (".cpp", ".h", ".cc", ".hpp")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
@@ -50,7 +52,7 @@ def layer_of(rel):
 
 def rules_for(rel):
     """(layer name used in messages, allowed layers) for a source file, or None."""
-    if rel.startswith("tests/") and not rel.startswith("tests/fuzz/"):
+    if rel.startswith("tests/") and not rel.startswith(("tests/fuzz/", "tests/support/")):
         # tests/X tests X and the layers inside it (tests/guardlist: guardlist/ui too).
         mirrored = layer_of(rel[len("tests/"):])
         if mirrored is None:

@@ -22,9 +22,9 @@
 #include "explorer/file_list_model.h"
 #include "explorer/shell_list_ctrl.h"
 #include "explorer/shell_menu.h"
-#include "file_list_fake_ui.h"
 #include "framework/command_ids.h"
 #include "guard/file_list_driver.h"
+#include "scripted_factory.h"
 
 namespace {
 
@@ -269,7 +269,7 @@ class FileListTest : public QObject {
     QVERIFY(QDir(m_root).mkdir(QStringLiteral("sub")));
     QVERIFY(WriteFile(m_root + QStringLiteral("sub/inner.bin"), "i"));
     QVERIFY(WriteFile(m_root + QStringLiteral("top.bin"), "t"));
-    auto log = std::make_shared<ScriptedUiLog>();
+    auto log = MakeScriptedUi();
     EListCtrl list;
     list.SetGuardUi(ScriptedFactory(log));
     QStringList opened;
@@ -311,11 +311,11 @@ class FileListTest : public QObject {
     qputenv("HOME", QFile::encodeName(home.path()));
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/share")));
     SelectByName(list, {QStringLiteral("sub"), QStringLiteral("top.bin")});
-    log->answers = {MSG_NO};
+    log->messageAnswers = {MSG_NO};
     QTest::keyClick(view, Qt::Key_Delete);
-    QVERIFY(log->messages.back().text.find("2 items") != std::string::npos);
+    QVERIFY(log->messages.back().find("2 items") != std::string::npos);
     QVERIFY(QFile::exists(m_root + QStringLiteral("top.bin")));
-    log->answers = {MSG_YES};
+    log->messageAnswers = {MSG_YES};
     QTest::keyClick(view, Qt::Key_Delete);
     QVERIFY(!QFile::exists(m_root + QStringLiteral("top.bin")));
     QVERIFY(!QFile::exists(m_root + QStringLiteral("sub")));
@@ -348,7 +348,7 @@ class FileListTest : public QObject {
   void renameInPlaceWithEnterDoesNotOpen() {
     QVERIFY(WriteFile(m_root + QStringLiteral("old.txt"), "o"));
     QVERIFY(WriteFile(m_root + QStringLiteral("other.txt"), "x"));
-    auto log = std::make_shared<ScriptedUiLog>();
+    auto log = MakeScriptedUi();
     EListCtrl list;
     list.SetGuardUi(ScriptedFactory(log));
     QStringList opened;
@@ -391,8 +391,8 @@ class FileListTest : public QObject {
     QVERIFY(
         !list.ListModel()->setData(list.ListModel()->index(row, 0), QStringLiteral("other.txt")));
     QTRY_COMPARE(log->messages.size(), size_t(1));
-    QVERIFY(log->messages[0].text.find("already exists") != std::string::npos);
-    QVERIFY(log->messages[0].text.find("renamed.txt") != std::string::npos);
+    QVERIFY(log->messages[0].find("already exists") != std::string::npos);
+    QVERIFY(log->messages[0].find("renamed.txt") != std::string::npos);
     QCOMPARE(ReadFile(m_root + QStringLiteral("other.txt")), QByteArray("x"));
     QVERIFY(QFile::exists(m_root + QStringLiteral("renamed.txt")));
     // ".." cannot be edited.
@@ -403,11 +403,10 @@ class FileListTest : public QObject {
     const QString plain = m_root + QStringLiteral("report.doc");
     const QByteArray contents("quarterly figures\n");
     QVERIFY(WriteFile(plain, contents));
-    auto log = std::make_shared<ScriptedUiLog>();
-    CScriptedGuardUi ui(log);
+    auto log = MakeScriptedUi();
     uint8_t digest[32];
     GuardKeyDigest(digest, "secret");
-    QCOMPARE(EncryptFileList(ui, {plain.toStdString()}, digest, 6, std::string()), 1);
+    QCOMPARE(EncryptFileList(*log, {plain.toStdString()}, digest, 6, std::string()), 1);
     QVERIFY(!QFile::exists(plain));
 
     EListCtrl list;
@@ -433,7 +432,7 @@ class FileListTest : public QObject {
     QCOMPARE(opened, QStringList({plain}));
     QCOMPARE(ReadFile(plain), contents);
     QVERIFY(!QFile::exists(plain + QStringLiteral(".~de")));
-    QCOMPARE(log->passwordPrompts.size(), size_t(2));
+    QCOMPARE(log->prompts.size(), size_t(2));
     QTRY_VERIFY_WITH_TIMEOUT(list.FindEntry(plain) >= 0, 4000);
   }
 
@@ -555,7 +554,7 @@ class FileListTest : public QObject {
     list->ShowContextMenu(QPoint(10, 10));
     QCOMPARE(commands.count(), 0);
     QCOMPARE(FilesOnClipboard().paths, QStringList({m_root + QStringLiteral("a.doc")}));
-    auto log = std::make_shared<ScriptedUiLog>();
+    auto log = MakeScriptedUi();
     list->SetGuardUi(ScriptedFactory(log));
     capture.choose = ID_GUARD_ENCRYPT;
     list->ShowContextMenu(QPoint(10, 10));
@@ -763,7 +762,7 @@ class FileListTest : public QObject {
     QVERIFY(WriteFile(a, "alpha"));
     QVERIFY(QDir(m_root).mkdir(QStringLiteral("sub")));
     QVERIFY(WriteFile(m_root + QStringLiteral("sub/inner.txt"), "inner"));
-    auto log = std::make_shared<ScriptedUiLog>();
+    auto log = MakeScriptedUi();
     CRecordingNavigator nav;
     CBottomListView pane(&nav, ScriptedFactory(log));
     QSignalSpy outcomes(&pane, &CBottomListView::GuardRunFinished);
@@ -772,7 +771,7 @@ class FileListTest : public QObject {
 
     // Encrypt the selected file: the settings dialog is titled after it.
     SelectByName(*list, {QStringLiteral("a.doc")});
-    log->settings.push_back([](SettingsDialogData& d) {
+    log->settingsAnswers.push_back([](SettingsDialogData& d) {
       d.password = d.confirm = "pw";
       return true;
     });
@@ -781,13 +780,13 @@ class FileListTest : public QObject {
     QCOMPARE(log->settingsShown[0].title, std::string("Encryption setting of \"a.doc\""));
     QVERIFY(QFile::exists(a + QStringLiteral(".~de")));
     QVERIFY(!QFile::exists(a));
-    QCOMPARE(log->progressTitles.back(), std::string("Encrypting"));
+    QCOMPARE(log->Lines("progress: ").back(), std::string("progress: Encrypting"));
     QCOMPARE(outcomes.takeLast().at(0).toString(), QStringLiteral("Protected 1 of 1 file"));
 
     // Cancel in the settings dialog protects nothing.
     QTRY_VERIFY_WITH_TIMEOUT(list->FindEntry(a + QStringLiteral(".~de")) >= 0, 4000);
     SelectByName(*list, {QStringLiteral("sub")});
-    log->settings.push_back([](SettingsDialogData&) { return false; });
+    log->settingsAnswers.push_back([](SettingsDialogData&) { return false; });
     pane.OnCommand(ID_GUARD_ENCRYPT);
     QVERIFY(QFile::exists(m_root + QStringLiteral("sub/inner.txt")));
 
@@ -799,17 +798,16 @@ class FileListTest : public QObject {
 
     // The whole folder: No to the question ends the command before any dialog.
     const size_t dialogs = log->settingsShown.size();
-    log->answers = {MSG_NO};
+    log->messageAnswers = {MSG_NO};
     QVERIFY(pane.OnCommand(ID_GUARD_ENCRYPT_ALL));
-    QCOMPARE(
-        log->messages.back().text,
-        "Do you want to encrypt all files and folders in folder \"" + m_root.toStdString() + "\"?");
+    QCOMPARE(log->messages.back(), "Do you want to encrypt all files and folders in folder \"" +
+                                       m_root.toStdString() + "\"?");
     QCOMPARE(log->settingsShown.size(), dialogs);
     QVERIFY(QFile::exists(a));
 
     // Yes, with subfolders: everything below is protected.
-    log->answers = {MSG_YES};
-    log->settings.push_back([](SettingsDialogData& d) {
+    log->messageAnswers = {MSG_YES};
+    log->settingsAnswers.push_back([](SettingsDialogData& d) {
       d.useLastPassword = true;  // the folder's settings file remembers "pw"
       d.encryptSubfolders = true;
       return true;
@@ -822,14 +820,13 @@ class FileListTest : public QObject {
 
     // Decrypt all: the subfolder question comes because there is a subfolder; No keeps
     // the subfolder's file protected.
-    log->answers = {MSG_YES, MSG_NO};
+    log->messageAnswers = {MSG_YES, MSG_NO};
     log->passwords = {std::string("pw")};
     const size_t before = log->messages.size();
     QVERIFY(pane.OnCommand(ID_GUARD_DECRYPT_ALL));
-    QCOMPARE(
-        log->messages[before].text,
-        "Do you want to decrypt all files and folders in folder \"" + m_root.toStdString() + "\"?");
-    QCOMPARE(log->messages[before + 1].text,
+    QCOMPARE(log->messages[before], "Do you want to decrypt all files and folders in folder \"" +
+                                        m_root.toStdString() + "\"?");
+    QCOMPARE(log->messages[before + 1],
              std::string("Do you want to decrypt all files in subfolders?"));
     QVERIFY(QFile::exists(a));
     QVERIFY(QFile::exists(m_root + QStringLiteral("sub/inner.txt.~de")));
@@ -839,7 +836,7 @@ class FileListTest : public QObject {
 
     // A folder without subfolders is not asked about them.
     pane.ShowFolder(m_root + QStringLiteral("sub"));
-    log->answers = {MSG_YES};
+    log->messageAnswers = {MSG_YES};
     log->passwords = {std::string("pw")};
     const size_t count = log->messages.size();
     pane.OnCommand(ID_GUARD_DECRYPT_ALL);

@@ -18,7 +18,7 @@
 #include "explorer/file_clipboard.h"
 #include "explorer/file_trash.h"
 #include "explorer/shell_menu.h"
-#include "file_list_fake_ui.h"
+#include "scripted_factory.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ struct Fixture {
   QTemporaryDir dir;
   QString src;
   QString dst;
-  std::shared_ptr<ScriptedUiLog> log = std::make_shared<ScriptedUiLog>();
+  std::shared_ptr<FakeGuardUi> log = MakeScriptedUi();
   std::unique_ptr<IFileOpUi> ui = MakeFileOpUi(nullptr, ScriptedFactory(log));
   Fixture() {
     src = dir.path() + QStringLiteral("/src");
@@ -88,7 +88,7 @@ class FileOperationsTest : public QObject {
     QVERIFY(WriteFile(f.dst + QStringLiteral("/a.txt"), "old"));
     QVERIFY(WriteFile(f.dst + QStringLiteral("/b.txt"), "oldb"));
     // No keeps the existing file, Yes replaces the next one.
-    f.log->answers = {MSG_NO, MSG_YES};
+    f.log->messageAnswers = {MSG_NO, MSG_YES};
     FileOpResult r =
         PasteFiles({f.src + "/a.txt", f.src + "/b.txt"}, f.dst, PasteMode::Copy, *f.ui);
     QCOMPARE(r.done, 1);
@@ -96,13 +96,13 @@ class FileOperationsTest : public QObject {
     QCOMPARE(ReadFile(f.dst + QStringLiteral("/a.txt")), QByteArray("old"));
     QCOMPARE(ReadFile(f.dst + QStringLiteral("/b.txt")), QByteArray("newb"));
     QCOMPARE(f.log->messages.size(), size_t(2));
-    QCOMPARE(f.log->messages[0].text, "The file " + (f.dst + "/a.txt").toStdString() +
-                                          " already exists. Do you want to replace it?");
-    QCOMPARE(f.log->messages[0].buttons, MsgButtons::YesNoCancel);
+    QCOMPARE(f.log->messages[0], "The file " + (f.dst + "/a.txt").toStdString() +
+                                     " already exists. Do you want to replace it?");
+    QCOMPARE(f.log->buttons[0], MsgButtons::YesNoCancel);
 
     // Cancel ends the whole operation; a move leaves the source where it was.
     QVERIFY(WriteFile(f.dst + QStringLiteral("/b.txt"), "oldb"));
-    f.log->answers = {MSG_CANCEL};
+    f.log->messageAnswers = {MSG_CANCEL};
     r = PasteFiles({f.src + "/a.txt", f.src + "/b.txt"}, f.dst, PasteMode::Move, *f.ui);
     QVERIFY(r.cancelled);
     QCOMPARE(r.done, 0);
@@ -145,14 +145,14 @@ class FileOperationsTest : public QObject {
     FileOpResult r = PasteFiles({f.src + QStringLiteral("/tree")},
                                 f.src + QStringLiteral("/tree/inner"), PasteMode::Copy, *f.ui);
     QCOMPARE(r.failed, 1);
-    QVERIFY(f.log->messages.back().text.find("/tree") != std::string::npos);
-    QCOMPARE(f.log->messages.back().icon, MsgIcon::Error);
+    QVERIFY(f.log->messages.back().find("/tree") != std::string::npos);
+    QCOMPARE(f.log->icons.back(), MsgIcon::Error);
     QCOMPARE(AllNames(f.src + QStringLiteral("/tree/inner")), QStringList());
     // A FIFO is never opened.
     QVERIFY(::mkfifo(QFile::encodeName(f.src + QStringLiteral("/pipe")).constData(), 0600) == 0);
     r = PasteFiles({f.src + QStringLiteral("/pipe")}, f.dst, PasteMode::Copy, *f.ui);
     QCOMPARE(r.failed, 1);
-    QVERIFY(f.log->messages.back().text.find("pipe") != std::string::npos);
+    QVERIFY(f.log->messages.back().find("pipe") != std::string::npos);
     // A file in the way of a folder.
     QVERIFY(WriteFile(f.dst + QStringLiteral("/tree"), "file"));
     r = PasteFiles({f.src + QStringLiteral("/tree")}, f.dst, PasteMode::Copy, *f.ui);
@@ -162,7 +162,7 @@ class FileOperationsTest : public QObject {
     r = PasteFiles({f.src + QStringLiteral("/pipe")}, f.dst + QStringLiteral("/tree"),
                    PasteMode::Copy, *f.ui);
     QCOMPARE(r.failed, 1);
-    QVERIFY(f.log->messages.back().text.find("not a folder") != std::string::npos);
+    QVERIFY(f.log->messages.back().find("not a folder") != std::string::npos);
   }
 
   void copyIntoItsOwnFolderMakesCopies() {
@@ -190,8 +190,7 @@ class FileOperationsTest : public QObject {
     QVERIFY(!RenameEntry(a, QStringLiteral("x/y"), *f.ui));
     QVERIFY(!RenameEntry(a, QStringLiteral(".."), *f.ui));
     QCOMPARE(f.log->messages.size(), size_t(3));
-    for (const auto& m : f.log->messages)
-      QVERIFY(m.text.find(a.toStdString()) != std::string::npos);
+    for (const auto& m : f.log->messages) QVERIFY(m.find(a.toStdString()) != std::string::npos);
     QCOMPARE(ReadFile(f.src + QStringLiteral("/b.txt")), QByteArray("b"));
     QVERIFY(RenameEntry(a, QStringLiteral("c.txt"), *f.ui, &moved));
     QCOMPARE(moved, f.src + QStringLiteral("/c.txt"));
@@ -273,11 +272,11 @@ class FileOperationsTest : public QObject {
     QDir().mkpath(home.path() + QStringLiteral("/data"));
     const QString victim = home.path() + QStringLiteral("/old.txt");
     QVERIFY(WriteFile(victim, "old"));
-    auto log = std::make_shared<ScriptedUiLog>();
+    auto log = MakeScriptedUi();
     auto ui = MakeFileOpUi(nullptr, ScriptedFactory(log));
     const FileOpResult r = MoveToTrash({victim, home.path() + QStringLiteral("/missing")}, *ui);
     QCOMPARE(r.failed, 1);
-    QVERIFY(log->messages.back().text.find("missing") != std::string::npos);
+    QVERIFY(log->messages.back().find("missing") != std::string::npos);
     if (r.done == 1) {
       QVERIFY(!QFile::exists(victim));
     } else {
@@ -312,7 +311,7 @@ class FileOperationsTest : public QObject {
     const FileOpResult refused = MoveToTrash({third}, *ui);
     QCOMPARE(refused.failed, 1);
     QCOMPARE(log->messages.size(), before + 1);
-    QVERIFY(log->messages.back().text.find("third.txt") != std::string::npos);
+    QVERIFY(log->messages.back().find("third.txt") != std::string::npos);
     QCOMPARE(ReadFile(third), QByteArray("3"));
   }
 };

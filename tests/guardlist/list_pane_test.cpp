@@ -71,7 +71,7 @@ class ListPaneTest : public QObject {
   void MakeMixedList();  // a.txt, c.txt (protected), missing.txt, docs/, vault/
 
   std::unique_ptr<QTemporaryDir> m_dir;
-  std::shared_ptr<GuardScript> m_script;
+  std::shared_ptr<FakeGuardUi> m_script;
   std::unique_ptr<CExplorerDocument> m_doc;
   std::unique_ptr<CTopView> m_view;
   RecordingNavigator m_nav;
@@ -80,10 +80,12 @@ class ListPaneTest : public QObject {
 void ListPaneTest::init() {
   m_dir = std::make_unique<QTemporaryDir>();
   QVERIFY(m_dir->isValid());
-  m_script = std::make_shared<GuardScript>();
+  m_script = MakeScriptedUi();
+  m_script->unscriptedYesNo = MSG_YES;
+  m_script->standingSettings = TypePassword("");
   m_doc = std::make_unique<CExplorerDocument>();
   QVERIFY(m_doc->OnNewDocument());  // the start-up document: no settings dialog
-  QCOMPARE(m_script->settingsCalls, 0);
+  QCOMPARE(static_cast<int>(m_script->settingsShown.size()), 0);
   m_nav = RecordingNavigator();
   m_view = std::make_unique<CTopView>(m_doc.get(), &m_nav, ScriptedFactory(m_script));
   m_view->resize(800, 300);
@@ -390,18 +392,18 @@ void ListPaneTest::propertiesOnFileFolderAndMissingFolder() {
   m_doc->SetModifiedFlag(false);
 
   // A file (or nothing) selected: the list's own settings.
-  m_script->settingsPassword = "list password";
+  m_script->standingSettings = TypePassword("list password");
   m_view->ListCtrl()->SelectRows({0});
   m_view->OnCommand(ID_LIST_PROPERTIES);
-  QCOMPARE(m_script->settingsCalls, 1);
-  QCOMPARE(m_script->lastSettings.title, std::string("Encryption setting"));
-  QCOMPARE(m_script->lastSettings.flags, 2 | 4 | 8);
+  QCOMPARE(static_cast<int>(m_script->settingsShown.size()), 1);
+  QCOMPARE(m_script->settingsShown.back().title, std::string("Encryption setting"));
+  QCOMPARE(m_script->settingsShown.back().flags, 2 | 4 | 8);
   QVERIFY(m_doc->HasPassword());
   QVERIFY(m_doc->IsModified());
   m_view->ListCtrl()->SelectRows({});
-  m_script->settingsOk = false;
+  m_script->standingSettings = CancelDialog();
   m_view->OnCommand(ID_LIST_PROPERTIES);
-  QCOMPARE(m_script->settingsCalls, 2);
+  QCOMPARE(static_cast<int>(m_script->settingsShown.size()), 2);
 
   // A folder: its own settings in the add-folder dialog.
   m_doc->SetModifiedFlag(false);
@@ -432,7 +434,7 @@ void ListPaneTest::propertiesOnFileFolderAndMissingFolder() {
   m_view->OnCommand(ID_LIST_PROPERTIES);
   QTest::qWait(50);
   QCOMPARE(dialogs, 0);
-  QCOMPARE(m_script->settingsCalls, 2);
+  QCOMPARE(static_cast<int>(m_script->settingsShown.size()), 2);
   QVERIFY(!m_doc->IsModified());
 }
 
@@ -652,9 +654,9 @@ void ListPaneTest::openFolderNavigatesAndFileRestoresFirst() {
   Write(QStringLiteral("secret.txt"), "the plain contents");
   uint8_t digest[32];
   GuardKeyDigest(digest, "pw");
-  ScriptedGuardUi ui(m_script);
-  QCOMPARE(EncryptFileList(ui, {Path(QStringLiteral("secret.txt")).toStdString()}, digest, 6, ""),
-           1);
+  QCOMPARE(
+      EncryptFileList(*m_script, {Path(QStringLiteral("secret.txt")).toStdString()}, digest, 6, ""),
+      1);
   QVERIFY(!QFileInfo::exists(Path(QStringLiteral("secret.txt"))));
   AddFile(QStringLiteral("secret.txt.~de"));  // listed under its plain name
   m_view->Refresh();
@@ -684,11 +686,10 @@ void ListPaneTest::openFolderNavigatesAndFileRestoresFirst() {
 
 void ListPaneTest::newListAsksForSettingsAfterStart() {
   MakeMixedList();
-  m_script->settingsOk = true;
-  m_script->settingsPassword = "";
+  m_script->standingSettings = TypePassword("");
   QVERIFY(m_doc->OnNewDocument());
-  QCOMPARE(m_script->settingsCalls, 1);
-  QCOMPARE(m_script->lastSettings.title, std::string("Encryption setting"));
+  QCOMPARE(static_cast<int>(m_script->settingsShown.size()), 1);
+  QCOMPARE(m_script->settingsShown.back().title, std::string("Encryption setting"));
   QVERIFY(m_doc->Items().empty());
   QCOMPARE(m_view->Model()->rowCount(), 0);
   QVERIFY(!m_doc->HasPassword());
@@ -801,7 +802,7 @@ void ListPaneTest::endToEndProtectAndRestore() {
 
   // Encrypt all: the confirmation (captioned "TB"), then the list password first.
   PromptRecorder prompts;
-  m_script->settingsPassword = "correct horse";
+  m_script->standingSettings = TypePassword("correct horse");
   QString caption, question;
   OnNextModal<QMessageBox>([&](QMessageBox* box) {
     caption = box->windowTitle();
@@ -814,9 +815,9 @@ void ListPaneTest::endToEndProtectAndRestore() {
                          "Do you want to encrypt all files and folders in the list \"Untitled\"?"));
   QCOMPARE(prompts.Texts(), QStringList{QStringLiteral("Please enter password")});
   QCOMPARE(prompts.messages[0].icon, QMessageBox::Information);
-  QCOMPARE(m_script->settingsCalls, 1);
+  QCOMPARE(static_cast<int>(m_script->settingsShown.size()), 1);
   QVERIFY(m_doc->HasPassword());
-  QCOMPARE(m_script->progressRuns, 1);
+  QCOMPARE(static_cast<int>(m_script->Lines("progress: ").size()), 1);
   for (auto it = files.begin(); it != files.end(); ++it) {
     QVERIFY2(!QFileInfo::exists(Path(it.key())), qPrintable(it.key()));
     QVERIFY2(QFileInfo::exists(Path(it.key() + QStringLiteral(".~de"))), qPrintable(it.key()));
@@ -831,7 +832,7 @@ void ListPaneTest::endToEndProtectAndRestore() {
   QCOMPARE(prompts.Texts(),
            QStringList{QStringLiteral(
                "Do you want to decrypt all files and folders in the list \"Untitled\"?")});
-  QCOMPARE(m_script->passwordPrompts, 1);
+  QCOMPARE(static_cast<int>(m_script->prompts.size()), 1);
   for (auto it = files.begin(); it != files.end(); ++it) {
     QCOMPARE(Read(it.key()), it.value());
     QVERIFY2(!QFileInfo::exists(Path(it.key() + QStringLiteral(".~de"))), qPrintable(it.key()));
@@ -843,7 +844,7 @@ void ListPaneTest::endToEndProtectAndRestore() {
   QVERIFY(Update(ID_GUARD_ENCRYPT).enabled);
   m_view->OnCommand(ID_GUARD_ENCRYPT);
   QVERIFY(prompts.messages.empty());
-  QCOMPARE(m_script->settingsCalls, 1);
+  QCOMPARE(static_cast<int>(m_script->settingsShown.size()), 1);
   QVERIFY(QFileInfo::exists(Path(QStringLiteral("data/a.txt.~de"))));
   QVERIFY(Update(ID_GUARD_DECRYPT).enabled);
 }

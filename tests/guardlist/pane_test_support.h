@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the guard list pane tests: a scripted user for the guard operations,
-// a recorder for the framework's message boxes, and a helper that answers the next modal
+// Shared pieces of the guard list pane tests: the scripted user (scripted_factory.h), a
+// recorder for the framework's message boxes, and a helper that answers the next modal
 // dialog the code under test opens.
 #include <QApplication>
 #include <QMessageBox>
@@ -15,75 +15,7 @@
 
 #include "framework/command_target.h"
 #include "framework/prompts.h"
-#include "guard/guard_ui.h"
-#include "guard/ui/guard_ui_factory.h"
-
-// What the scripted user answers and what it was asked.
-struct GuardScript {
-  std::deque<std::string> passwords;  // AskPassword answers, in order; none left: Cancel
-  std::deque<int> answers;            // ShowMessage answers; none left: Yes or OK
-  bool settingsOk = true;             // EditSettings: OK or Cancel
-  std::string settingsPassword;       // typed into the settings dialog on OK
-  int settingsCalls = 0;
-  SettingsDialogData lastSettings;
-  std::vector<std::string> messages;
-  int passwordPrompts = 0;
-  int progressRuns = 0;
-};
-
-class FakeProgress : public IProgressWindow {
- public:
-  bool IsCancelled() const override { return false; }
-  void Hide() override {}
-  void Show() override {}
-  void SetBarRange(uint64_t, uint64_t, uint64_t) override {}
-  uint64_t SetBarStep(uint64_t step) override { return step; }
-  uint64_t StepBar() override { return 0; }
-  void SetStatusText(const std::string&) override {}
-  void PumpMessages(bool) override {}
-  void CloseProgress() override {}
-};
-
-class ScriptedGuardUi : public IGuardUi {
- public:
-  explicit ScriptedGuardUi(std::shared_ptr<GuardScript> script) : m_s(std::move(script)) {}
-  int ShowMessage(const std::string& text, MsgIcon, MsgButtons buttons) override {
-    m_s->messages.push_back(text);
-    if (!m_s->answers.empty()) {
-      const int a = m_s->answers.front();
-      m_s->answers.pop_front();
-      return a;
-    }
-    return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MSG_YES : MSG_OK;
-  }
-  bool AskPassword(const std::string&, std::string& password) override {
-    ++m_s->passwordPrompts;
-    if (m_s->passwords.empty()) return false;
-    password = m_s->passwords.front();
-    m_s->passwords.pop_front();
-    return true;
-  }
-  bool EditSettings(SettingsDialogData& data) override {
-    ++m_s->settingsCalls;
-    m_s->lastSettings = data;
-    if (!m_s->settingsOk) return false;
-    data.password = data.confirm = m_s->settingsPassword;
-    return true;
-  }
-  std::unique_ptr<IProgressWindow> OpenProgress(const std::string&) override {
-    ++m_s->progressRuns;
-    return std::make_unique<FakeProgress>();
-  }
-
- private:
-  std::shared_ptr<GuardScript> m_s;
-};
-
-inline GuardUiFactory ScriptedFactory(std::shared_ptr<GuardScript> script) {
-  return [script](QWidget*) -> std::unique_ptr<IGuardUi> {
-    return std::make_unique<ScriptedGuardUi>(script);
-  };
-}
+#include "scripted_factory.h"
 
 // Replaces the framework's message boxes for as long as it lives.
 class PromptRecorder {

@@ -1,0 +1,12 @@
+#pragma once
+// The commands of vellumguard-cli; each returns the tool's exit code.
+#include <string>
+
+#include "cli/options.h"
+
+// protect PATH... and restore PATH... (cli/file_commands.cpp).
+int RunProtect(const CliOptions& options);
+int RunRestore(const CliOptions& options);
+// list new|add|remove|show|protect|restore LIST.dlt (cli/list_commands.cpp).
+int RunListCommand(const std::string& command, const std::string& listPath,
+                   const CliOptions& options);
