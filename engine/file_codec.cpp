@@ -249,9 +249,12 @@ ParallelOutcome DeflateInPieces(SourceFile& source, CEncryptedStream& stream, in
 
 // The plain file that Decode writes: a temporary dot-name beside the destination,
 // renamed over it only when complete and synced; removed on every other path.
+// With direct set the target itself is the caller's fresh temporary name: it is created
+// exclusively, and Commit neither syncs nor renames it (the caller does, for many files
+// at once).
 class RestoredFile {
  public:
-  explicit RestoredFile(std::string target) : m_target(std::move(target)) {}
+  RestoredFile(std::string target, bool direct) : m_target(std::move(target)), m_direct(direct) {}
   ~RestoredFile() {
     if (m_fd >= 0) ::close(m_fd);  // failure path: the file is removed below anyway
     if (!m_temp.empty() && !m_committed) ::unlink(m_temp.c_str());
@@ -262,10 +265,17 @@ class RestoredFile {
       errno = ENOMEM;
       return false;
     }
-    m_fd = CreateTempFile(m_target, m_temp);
+    if (m_direct) {
+      m_fd = ::open(m_target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (m_fd >= 0) m_temp = m_target;
+    } else {
+      m_fd = CreateTempFile(m_target, m_temp);
+    }
     if (m_fd < 0) return false;
+    if (::fstat(m_fd, &m_created) != 0) return false;
     return LockNoWait(m_fd, LOCK_EX);
   }
+  const struct stat& Created() const { return m_created; }
   bool Write(const uint8_t* p, size_t n) {
     // Whole buffers of inflated bytes go straight to the file.
     if (m_used == 0 && n >= kIoChunk) return WriteAll(p, n);
@@ -285,10 +295,14 @@ class RestoredFile {
   int Commit(const struct stat& from) {
     if (!Flush()) return errno;
     if (const SysError e = ApplyAttributes(m_fd, from, m_temp); !e.ok()) return e.err;
-    if (::fsync(m_fd) != 0) return errno;
+    if (!m_direct && ::fsync(m_fd) != 0) return errno;
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0) return errno;
+    if (m_direct) {
+      m_committed = true;
+      return 0;
+    }
     if (::rename(m_temp.c_str(), m_target.c_str()) != 0) return errno;
     m_committed = true;
     const SysError synced = SyncParentFolder(m_target);
@@ -321,8 +335,10 @@ class RestoredFile {
 
   std::string m_target;
   std::string m_temp;
+  bool m_direct;
   int m_fd = -1;
   bool m_committed = false;
+  struct stat m_created {};
   std::unique_ptr<SecretBuffer> m_buffer;
   size_t m_used = 0;
 };
@@ -399,7 +415,7 @@ int CFileCodec::Encode(ProgressProc progress, void* user) {
     if (result == CODEC_OK) stream.SetAttributesOnClose(m_sourceStat);
     // The last whole blocks and the tail reach the file only now; the result holds
     // only when they, the sync and the close all succeeded.
-    stream.SetSyncOnClose(result == CODEC_OK);
+    stream.SetSyncOnClose(result == CODEC_OK && !m_deferSync);
     stream.Close();
     if (result == CODEC_OK && stream.CloseError() != 0) {
       result = IoError(m_destination, stream.CloseError());
@@ -482,6 +498,7 @@ int CFileCodec::Decode(ProgressProc progress, void* user) {
   m_errorPath.clear();
   try {
     if (SameFile(m_source, m_destination)) return IoError(m_destination, EEXIST);
+    m_destinationStat = {};
     CEncryptedStream stream(0);
     if (stream.Open(m_source, STREAM_READ, CHAIN_CBC) != 1) return IoError(m_source, errno);
     return DecodeFrom(stream, progress, user);
@@ -502,8 +519,9 @@ int CFileCodec::DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void
 
   SecretBuffer in(kDecodeChunk);
   if (!in) return CODEC_NO_MEMORY;
-  RestoredFile destination(m_destination);
+  RestoredFile destination(m_destination, m_deferSync);
   if (!destination.Create()) return IoError(m_destination, errno);
+  if (m_deferSync) m_destinationStat = destination.Created();
   DestinationSink sink(destination);
 
   // The engine is picked by the stream's first bytes, once they are read.
