@@ -364,6 +364,15 @@ bool SameInode(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
+// The wipes of a batch of several files: the bar moves, but a cancel does not cut them
+// short. Those files were all encoded before the cancel, and one at a time each would
+// have been wiped to its end before the run saw it; the run ends after the commit. A
+// file alone in its batch (any large file) stops its overwriting at a cancel, as ever.
+static int WipeStepToTheEnd(uint64_t total, uint64_t done, uint64_t chunk, void* user) {
+  ProgressStep(total, done, chunk, user);
+  return 1;
+}
+
 void SetBatchStepHookForTesting(BatchStepHook hook) {
   g_stepHook = hook;
 }
@@ -561,8 +570,9 @@ void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
     uint64_t links = 0;
     int err = 0;
     Announce(BatchStep::Wipe, item.path);
-    const WipeOutcome outcome = Wipe(item.path, kWipeMarker, WipeStrideFor(item.path), ProgressStep,
-                                     progress, &expected, links, err, &item.moved);
+    const WipeOutcome outcome = Wipe(item.path, kWipeMarker, WipeStrideFor(item.path),
+                                     m_items.size() > 1 ? WipeStepToTheEnd : ProgressStep, progress,
+                                     &expected, links, err, &item.moved);
     switch (outcome) {
       case WipeOutcome::Overwritten: {
         struct stat st {};
