@@ -28,10 +28,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "app/framework/command_ids.h"
 #include "explorer/bottom_list_view.h"
 #include "explorer/file_list_model.h"
 #include "explorer/shell_list_ctrl.h"
+#include "framework/command_ids.h"
 
 namespace {
 

@@ -22,7 +22,7 @@ int main() {
 
 #include <benchmark/benchmark.h>
 
-#include "explorer/sort_list_ctrl.h"
+#include "framework/sort_list_ctrl.h"
 #include "guardlist/ui/explorer_document.h"
 #include "guardlist/ui/guard_list_model.h"
 #include "guardlist/ui/top_view.h"

@@ -22,7 +22,7 @@ int main() {
 
 #include <benchmark/benchmark.h>
 
-#include "app/ui/progress_window.h"
+#include "app/progress_window.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/app_state.h"
 #include "cli/cli_ui.h"
 #include "cli/terminal.h"
 #include "common/paths.h"
@@ -21,6 +20,7 @@
 #include "guard/file_list_driver.h"
 #include "guard/parallel_runner.h"
 #include "guard/protect_settings.h"
+#include "guardlist/app_state.h"
 #include "guardlist/explorer_doc.h"
 
 #ifndef VG_VERSION

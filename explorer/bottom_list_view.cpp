@@ -15,13 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "app/framework/command_ids.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "explorer/file_clipboard.h"
 #include "explorer/file_list_model.h"
 #include "explorer/shell_list_ctrl.h"
 #include "explorer/shell_menu.h"
+#include "framework/command_ids.h"
+#include "framework/native_path.h"
 #include "guard/guard_command.h"
 #include "guard/protect_settings.h"
 
@@ -31,10 +32,6 @@ constexpr char kEncryptAllQuestion[] =
     "Do you want to encrypt all files and folders in folder \"%s\"?";
 constexpr char kDecryptAllQuestion[] =
     "Do you want to decrypt all files and folders in folder \"%s\"?";
-
-std::string Native(const QString& path) {
-  return QFile::encodeName(path).toStdString();
-}
 
 // The 13 x 14 images of the encrypt (closed padlock) and decrypt (open padlock) items.
 QIcon GuardMenuIcon(bool encrypt) {
@@ -90,7 +87,7 @@ QString SelectionCaption(const QString& verb, const FileSelection& s) {
   const int n = s.Files();
   const int f = s.folders;
   if (n + f == 1 && !s.paths.isEmpty()) {
-    const QString name = QString::fromStdString(LastPathComponent(Native(s.paths.first())));
+    const QString name = FromNative(LastPathComponent(Native(s.paths.first())));
     return verb + QLatin1Char('"') + name + QLatin1Char('"');
   }
   QString text = verb;
@@ -417,11 +414,11 @@ void CBottomListView::NewFolder() {
     const int err = errno;
     MakeFileOpUi(this, m_guardUi)
         ->Fail(QStringLiteral("Cannot create the folder %1: %2")
-                   .arg(QFile::decodeName(QByteArray::fromStdString(path)), ErrorText(err)));
+                   .arg(FromNative(path), ErrorText(err)));
     return;
   }
   m_list->RefreshList(true);
-  const int row = m_list->FindEntry(QFile::decodeName(QByteArray::fromStdString(path)));
+  const int row = m_list->FindEntry(FromNative(path));
   if (row >= 0) {
     m_list->SelectRows({row});
     m_list->SetFocusedRow(row);

@@ -8,7 +8,8 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "app/framework/command_target.h"
+#include "framework/command_target.h"
+#include "guard/ui/guard_ui_factory.h"
 
 class EListCtrl;
 class QMenu;

@@ -18,6 +18,7 @@
 #include <numeric>
 
 #include "common/safe_file.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -68,7 +69,9 @@ QSet<QString> HiddenNames(int dirFd) {
     }
     bytes.truncate(got);
     for (const QByteArray& line : bytes.split('\n')) {
-      if (!line.isEmpty()) names.insert(QFile::decodeName(line));
+      if (!line.isEmpty())
+        names.insert(
+            FromNative(std::string_view(line.constData(), static_cast<size_t>(line.size()))));
     }
   }
   ::close(fd);
@@ -92,8 +95,8 @@ QString ParentRowPath(const QString& f) {
 int ListFolder(FileEntryTable& table, const QString& folder) {
   if (folder.isEmpty()) return 0;
   const QString f = NormalizedFolder(folder);
-  const QByteArray native = QFile::encodeName(f);
-  const int dirFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string native = Native(f);
+  const int dirFd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return 0;
   DIR* dir = ::fdopendir(dirFd);
   if (!dir) {
@@ -127,7 +130,7 @@ int ListFolder(FileEntryTable& table, const QString& folder) {
       attributes |= FILE_ATTR_SYSTEM;
     }
     FileListEntry e;
-    e.name = QFile::decodeName(rawName);
+    e.name = FromNative(rawName);
     e.fullPath = f + e.name;
     const bool isDir = S_ISDIR(st.stx_mode) && !(attributes & FILE_ATTR_SYSTEM);
     if (isDir) {

@@ -24,19 +24,13 @@
 
 #include "common/paths.h"
 #include "common/safe_file.h"
+#include "framework/native_path.h"
 
 namespace {
 
 constexpr char kCaption[] = "Vellumguard";
 // A progress window appears only for operations that take longer than this.
 constexpr qint64 kProgressDelayMs = 400;
-
-std::string Native(const QString& path) {
-  return QFile::encodeName(path).toStdString();
-}
-QString FromNative(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
-}
 
 QString Trimmed(const QString& path) {
   QString p = path;
@@ -618,7 +612,7 @@ bool RenameEntry(const QString& path, const QString& newName, IFileOpUi& ui, QSt
     reason = QStringLiteral("names beginning with \"%1\" are kept for temporary files")
                  .arg(QString::fromLatin1(kTempPrefix.data(),
                                           static_cast<qsizetype>(kTempPrefix.size())));
-  } else if (QFile::encodeName(newName).size() > 255) {
+  } else if (Native(newName).size() > 255) {
     reason = QStringLiteral("the name is too long");
   }
   if (!reason.isEmpty()) {
@@ -665,10 +659,10 @@ namespace {
 
 // Creates folder with mode 0700 unless it is there; false with errno when it cannot be.
 bool MakePrivateFolder(const QString& folder, int& err) {
-  const QByteArray native = QFile::encodeName(folder);
-  if (::mkdir(native.constData(), 0700) == 0 || errno == EEXIST) {
+  const std::string native = Native(folder);
+  if (::mkdir(native.c_str(), 0700) == 0 || errno == EEXIST) {
     struct stat st {};
-    if (::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
     err = ENOTDIR;
     return false;
   }
@@ -739,8 +733,7 @@ FileOpResult MoveToTrash(const QStringList& paths, IFileOpUi& ui) {
     const QString moved = file.fileName();
     if (moved != path && !IsInTrash(moved, homeTrash)) {
       // The file went somewhere that is no trash: it goes back where it was.
-      const bool back =
-          ::rename(QFile::encodeName(moved).constData(), QFile::encodeName(path).constData()) == 0;
+      const bool back = ::rename(Native(moved).c_str(), Native(path).c_str()) == 0;
       ++result.failed;
       ui.Fail(back ? QStringLiteral("Cannot move %1 to the trash: no trash folder could take "
                                     "it. The file stays where it is.")

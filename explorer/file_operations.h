@@ -11,8 +11,9 @@
 #include <functional>
 #include <memory>
 
-#include "app/framework/command_target.h"
+#include "framework/command_target.h"
 #include "guard/guard_ui.h"
+#include "guard/ui/guard_ui_factory.h"
 
 class QWidget;
 

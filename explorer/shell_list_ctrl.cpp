@@ -24,6 +24,7 @@
 #include "explorer/file_clipboard.h"
 #include "explorer/file_list_model.h"
 #include "explorer/shell_menu.h"
+#include "framework/native_path.h"
 #include "guard/file_list_driver.h"
 
 namespace {
@@ -43,8 +44,7 @@ QString Trimmed(const QString& path) {
 
 bool FolderMtimeNs(const QString& folder, qint64& ns) {
   struct statx st {};
-  if (::statx(AT_FDCWD, QFile::encodeName(folder).constData(), AT_STATX_SYNC_AS_STAT, STATX_MTIME,
-              &st) != 0)
+  if (::statx(AT_FDCWD, Native(folder).c_str(), AT_STATX_SYNC_AS_STAT, STATX_MTIME, &st) != 0)
     return false;
   ns = static_cast<qint64>(st.stx_mtime.tv_sec) * 1'000'000'000LL + st.stx_mtime.tv_nsec;
   return true;
@@ -58,7 +58,7 @@ qint64 NowNs() {
 
 bool PathExists(const QString& path) {
   struct stat st {};
-  return ::lstat(QFile::encodeName(Trimmed(path)).constData(), &st) == 0;
+  return ::lstat(Native(Trimmed(path)).c_str(), &st) == 0;
 }
 
 FileListEntry ParentRowOnly(const QString& folder) {
@@ -397,7 +397,7 @@ int EListCtrl::RestoreProtectedFile(const QString& path) {
   if (!m_guardUi) return 0;
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return 0;
-  const std::vector<std::string> paths{QFile::encodeName(path).toStdString()};
+  const std::vector<std::string> paths{Native(path)};
   const int restored = DecryptFileList(*ui, paths);
   if (restored != 0) {
     m_dirty = true;
@@ -580,8 +580,8 @@ bool EListCtrl::HandleDrag(QObject* viewport, QEvent* event) {
   } else {
     struct stat a {};
     struct stat b {};
-    if (::stat(QFile::encodeName(files.paths.first()).constData(), &a) == 0 &&
-        ::stat(QFile::encodeName(Trimmed(target)).constData(), &b) == 0 && a.st_dev == b.st_dev)
+    if (::stat(Native(files.paths.first()).c_str(), &a) == 0 &&
+        ::stat(Native(Trimmed(target)).c_str(), &b) == 0 && a.st_dev == b.st_dev)
       action = Qt::MoveAction;
   }
   if (!(drop->possibleActions() & action)) {

@@ -10,10 +10,11 @@
 #include <QStringList>
 #include <functional>
 
-#include "app/framework/command_target.h"
 #include "explorer/file_listing.h"
 #include "explorer/file_operations.h"
-#include "explorer/sort_list_ctrl.h"
+#include "framework/command_target.h"
+#include "framework/sort_list_ctrl.h"
+#include "guard/ui/guard_ui_factory.h"
 
 class CFileListModel;
 class QFileSystemWatcher;

@@ -13,7 +13,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/framework/command_target.h"
+#include "framework/command_target.h"
+#include "guard/ui/guard_ui_factory.h"
 
 class QAction;
 class QMenu;

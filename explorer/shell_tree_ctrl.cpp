@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "framework/native_path.h"
+
 const QString ShellTreeCtrl::kComputerPath = QStringLiteral("computer:///");
 
 namespace {
@@ -138,7 +140,7 @@ class CShellChildReader : public CChildReader {
     for (TreeChildRecord& record : topLevel) {
       // The computer is never probed: its volumes may be slow.
       if (record.kind != TreeItemKind::kComputer) {
-        record.hasChildren = FolderHasSubfolders(QFile::encodeName(record.path).toStdString());
+        record.hasChildren = FolderHasSubfolders(Native(record.path));
       }
       progress.AddLoadProgress(1);
     }
@@ -309,7 +311,7 @@ void ShellTreeCtrl::RefreshSelected() {
     SyncChildren(item);
   } else if (const QString path = PathOf(item); !path.isEmpty() && !IsLoopItem(item)) {
     // Not read yet: only its button can be out of date.
-    SetChildrenFlag(item, FolderHasSubfolders(QFile::encodeName(path).toStdString()));
+    SetChildrenFlag(item, FolderHasSubfolders(Native(path)));
   }
 }
 

@@ -15,6 +15,7 @@
 
 #include "common/paths.h"
 #include "common/safe_file.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -23,13 +24,6 @@ namespace {
 constexpr int kProbeEntries = 512;
 // How often a long listing looks at the stop flag.
 constexpr int kCancelCheckEvery = 256;
-
-std::string ToNative(const QString& path) {
-  return QFile::encodeName(path).toStdString();
-}
-QString FromNative(const std::string& path) {
-  return QFile::decodeName(path.c_str());
-}
 
 bool IsHiddenName(const char* name) {
   // Dot names: hidden entries, "." and "..", and the program's own temporary files.
@@ -313,7 +307,7 @@ bool FolderHasSubfolders(const std::string& path) {
 
 FolderReadResult ReadFolderChildren(const FolderReadRequest& request, CLoadProgress& progress) {
   FolderReadResult result;
-  const std::string path = ToNative(request.path);
+  const std::string path = Native(request.path);
   auto failOpen = [&result](int err) {
     result.error = err;
     // Gone, or no folder any more: the item has nothing to expand. Anything else (no
@@ -442,12 +436,12 @@ std::vector<TreeChildRecord> ReadComputerVolumes(CLoadProgress& progress) {
     record.path = root;
     record.name = VolumeName(volume.name(), root);
     const VolumeKind kind = ClassifyVolume(volume.fileSystemType().toStdString(),
-                                           volume.device().toStdString(), ToNative(root));
+                                           volume.device().toStdString(), Native(root));
     record.kind = KindOfVolume(kind);
     // Removable media, optical drives and network shares get a button untouched. A fixed
     // volume is looked at: files mounted over files (containers do that) are no volumes.
     if (kind == VolumeKind::kFixed) {
-      const std::string native = ToNative(root);
+      const std::string native = Native(root);
       struct stat st {};
       if (::stat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
       record.hasChildren = HasVisibleSubfolder(native, st);

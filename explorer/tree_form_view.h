@@ -8,8 +8,8 @@
 #include <QWidget>
 #include <functional>
 
-#include "app/framework/command_target.h"
 #include "explorer/shell_tree_ctrl.h"
+#include "framework/command_target.h"
 
 // Width in pixels of the red fill of the busy bar, at most 50. With a known total it is
 // done * 50 / total; with total 0 (not yet known) it approaches full length as children

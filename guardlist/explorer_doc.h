@@ -3,7 +3,7 @@
 // the list's encryption settings (key digest, zip level, include, exclude and no-zip
 // masks), stored in ".dlt" files. This is the model without any user-interface library;
 // the window's document owns one CExplorerDoc and calls NewDocument, Load and Store from
-// its New, Open and Save handling, and RememberListPath (app/core) itself.
+// its New, Open and Save handling, and RememberListPath (guardlist/app_state.h) itself.
 //
 // List file (".dlt"): one encrypted stream under the fixed password "Vellumguard"
 // holding "VGD\n", the 32-byte digest, the level, the three masks, the item count and the

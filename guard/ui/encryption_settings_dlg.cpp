@@ -12,7 +12,7 @@
 #include <QStyleOptionSpinBox>
 #include <QVBoxLayout>
 
-#include "app/framework/prompts.h"
+#include "framework/prompts.h"
 
 namespace {
 QLineEdit* MakePasswordEdit(QWidget* parent, const char* name) {

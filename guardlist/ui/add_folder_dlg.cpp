@@ -10,9 +10,10 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "app/framework/prompts.h"
 #include "common/paths.h"
-#include "explorer/browse_folder.h"
+#include "framework/browse_folder.h"
+#include "framework/native_path.h"
+#include "framework/prompts.h"
 
 CAddFolderDlg::CAddFolderDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Add Folder to List"));
@@ -97,8 +98,7 @@ void CAddFolderDlg::OnBrowse() {
   CBrowseFolder browse;
   browse.m_owner = this;
   browse.m_title = QStringLiteral("Select folder to insert to the list");
-  browse.m_initialFolder =
-      m_folderPath.isEmpty() ? QString::fromStdString(CurrentFolder()) : m_folderPath;
+  browse.m_initialFolder = m_folderPath.isEmpty() ? FromNative(CurrentFolder()) : m_folderPath;
   QString chosen;
   if (browse.Browse(chosen)) {
     m_folderPath = chosen;
@@ -113,7 +113,7 @@ void CAddFolderDlg::accept() {
     m_folderEdit->setFocus();
     return;
   }
-  if (IsFolder(m_folderPath.toStdString())) {
+  if (IsFolder(Native(m_folderPath))) {
     QDialog::accept();
     return;
   }

@@ -3,7 +3,8 @@
 #include <QFileInfo>
 #include <cstring>
 
-#include "app/framework/prompts.h"
+#include "framework/native_path.h"
+#include "framework/prompts.h"
 
 CExplorerDocument::CExplorerDocument(QObject* parent) : CDocument(parent) {
   // The model's flag and the framework's move together, whichever side changes first;
@@ -49,8 +50,7 @@ bool CExplorerDocument::OnNewDocument() {
 }
 
 void CExplorerDocument::Remember(const QString& path) {
-  if (m_knownPaths)
-    RememberListPath(*m_knownPaths, QFileInfo(path).absoluteFilePath().toStdString());
+  if (m_knownPaths) RememberListPath(*m_knownPaths, Native(QFileInfo(path).absoluteFilePath()));
 }
 
 bool CExplorerDocument::OnOpenDocument(const QString& path) {
@@ -58,7 +58,7 @@ bool CExplorerDocument::OnOpenDocument(const QString& path) {
   // untouched (and is never overwritten by saving an empty list over it).
   CExplorerDoc loaded;
   std::string error;
-  const int result = loaded.Load(path.toStdString(), &error);
+  const int result = loaded.Load(Native(path), &error);
   if (result != LIST_LOADED && result != LIST_DAMAGED) {
     AppMessageBox(DialogOwner(),
                   error.empty() ? QStringLiteral("Cannot open the list file \"%1\".").arg(path)
@@ -84,7 +84,7 @@ bool CExplorerDocument::OnOpenDocument(const QString& path) {
 bool CExplorerDocument::OnSaveDocument(const QString& path) {
   Remember(path);
   std::string error;
-  if (!m_doc.Store(path.toStdString(), &error)) {
+  if (!m_doc.Store(Native(path), &error)) {
     AppMessageBox(DialogOwner(),
                   error.empty() ? QStringLiteral("Cannot save the list file \"%1\".").arg(path)
                                 : QString::fromStdString(error),

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/core/app_state.h"
-#include "app/framework/command_target.h"
-#include "app/framework/document.h"
+#include "framework/command_target.h"
+#include "framework/document.h"
+#include "guard/ui/guard_ui_factory.h"
+#include "guardlist/app_state.h"
 #include "guardlist/explorer_doc.h"
 
 class CExplorerDocument : public CDocument {
@@ -43,7 +44,7 @@ class CExplorerDocument : public CDocument {
   // Where the list's dialogs come from (the settings dialog of New and Properties).
   void SetGuardUiFactory(GuardUiFactory factory, QWidget* owner);
   bool HasGuardUiFactory() const { return static_cast<bool>(m_guardUi); }
-  // The application's register of known list paths (app/core/app_state.h); every list
+  // The application's register of known list paths (guardlist/app_state.h); every list
   // opened or saved is handed to it. Not owned; may stay unset (nothing is remembered).
   void SetKnownListPaths(KnownListPaths* paths) { m_knownPaths = paths; }
   KnownListPaths* KnownPaths() const { return m_knownPaths; }

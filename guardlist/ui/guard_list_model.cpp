@@ -1,8 +1,9 @@
 #include "guardlist/ui/guard_list_model.h"
 
 #include "common/paths.h"
+#include "framework/native_path.h"
+#include "framework/svg_icon.h"
 #include "guardlist/explorer_doc.h"
-#include "guardlist/ui/svg_icon.h"
 
 namespace {
 const char* const kHeaders[COL_COUNT] = {"No", "Name", "Path", "Type", "Note"};
@@ -22,7 +23,7 @@ void InitGuardListResources() {
 }
 
 QString NameCellText(const CGuardItem& item) {
-  return QString::fromStdString(LastPathComponent(item.m_path));
+  return FromNative(LastPathComponent(item.m_path));
 }
 
 QString TypeCellText(const CGuardItem& item) {
@@ -31,7 +32,7 @@ QString TypeCellText(const CGuardItem& item) {
   // "." and the text after the last dot; a dot name (".bashrc") is its own extension.
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos) return QString();
-  return QStringLiteral(".") + QString::fromStdString(name.substr(dot + 1));
+  return QStringLiteral(".") + FromNative(std::string_view(name).substr(dot + 1));
 }
 
 CGuardListModel::CGuardListModel(std::vector<CGuardItem>* items, QObject* parent)
@@ -79,7 +80,7 @@ QVariant CGuardListModel::data(const QModelIndex& index, int role) const {
     case COL_NAME:
       return NameCellText(item);
     case COL_PATH:
-      return QString::fromStdString(item.m_path);
+      return FromNative(item.m_path);
     case COL_TYPE:
       return TypeCellText(item);
     case COL_NOTE:

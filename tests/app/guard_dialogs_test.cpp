@@ -8,7 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/framework/prompts.h"
+#include "framework/prompts.h"
 #include "guard/ui/encryption_settings_dlg.h"
 #include "guard/ui/password_dlg.h"
 

@@ -1,7 +1,7 @@
 // The window program's verbs as file managers call them: the command line, --protect and
 // --restore with the window's real dialogs answered where they come up, the summary and
 // the exit codes, and --open handing the restored file to the opener.
-#include "app/ui/guard_verbs.h"
+#include "app/guard_verbs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -12,9 +12,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/framework/prompts.h"
-#include "app/ui/window_guard_ui.h"
+#include "app/window_guard_ui.h"
 #include "explorer/file_operations.h"
+#include "framework/prompts.h"
 #include "guard/ui/encryption_settings_dlg.h"
 #include "guard/ui/password_dlg.h"
 

@@ -1,6 +1,6 @@
 // The progress window: caption percentage, status text, Cancel (button, Esc, a release
 // over the button while modal), the remembered position and the pump.
-#include "app/ui/progress_window.h"
+#include "app/progress_window.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -12,7 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/framework/app_profile.h"
+#include "framework/app_profile.h"
 
 class ProgressWindowTest : public QObject {
   Q_OBJECT

@@ -1,6 +1,6 @@
 // The six arrangements of the three-pane splitter: where each view sits, the sizes that
 // place the dividers, and what the two size queries report.
-#include "app/ui/three_pane_splitter.h"
+#include "app/three_pane_splitter.h"
 
 #include <QLabel>
 #include <QTest>

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/framework/command_target.h"
 #include "guard/guard_ui.h"
+#include "guard/ui/guard_ui_factory.h"
 
 struct ScriptedUiLog {
   struct Message {

@@ -16,7 +16,6 @@
 #include <QTest>
 #include <QTreeView>
 
-#include "app/framework/command_ids.h"
 #include "engine/digest.h"
 #include "explorer/bottom_list_view.h"
 #include "explorer/file_clipboard.h"
@@ -24,6 +23,7 @@
 #include "explorer/shell_list_ctrl.h"
 #include "explorer/shell_menu.h"
 #include "file_list_fake_ui.h"
+#include "framework/command_ids.h"
 #include "guard/file_list_driver.h"
 
 namespace {

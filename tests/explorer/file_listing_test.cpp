@@ -2,6 +2,7 @@
 // all-pairs exchange passes that define the order.
 #include "explorer/file_listing.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <ctime>
+#include <string>
+
+#include "framework/native_path.h"
 
 namespace {
 
@@ -201,15 +205,34 @@ class FileListingTest : public QObject {
     QVERIFY(Touch(root + QStringLiteral("/b.txt")));
     QFile hidden(root + QStringLiteral("/.hidden"));
     QVERIFY(hidden.open(QIODevice::WriteOnly));
-    hidden.write("b.txt\n");
+    // A name that is not UTF-8 (Latin-1 "caf\xe9") is listed under a path that leads back
+    // to it, not to the file whose name holds the replacement character itself.
+    const std::string latin1 = Native(root) + "/caf\xe9";
+    const std::string replacement = Native(root) + "/caf\xef\xbf\xbd";
+    for (const std::string& name : {latin1, replacement}) {
+      const int fd = ::open(name.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+      QVERIFY(fd >= 0);
+      QCOMPARE(::write(fd, name.data(), name.size()), ssize_t(name.size()));
+      QCOMPARE(::close(fd), 0);
+    }
+    hidden.write("b.txt\ncaf\xe9\n");
     hidden.close();
     FileEntryTable t;
-    QCOMPARE(ListFolder(t, root + QLatin1Char('/')), 3);
+    QCOMPARE(ListFolder(t, root + QLatin1Char('/')), 5);
+    int odd = 0;
     for (const auto& e : t) {
       if (e.name == QLatin1String("b.txt"))
         QCOMPARE(AttributeLetters(e.attributes), QStringLiteral("H"));
       if (e.name == QLatin1String("a.txt")) QCOMPARE(AttributeLetters(e.attributes), QString());
+      if (!e.name.startsWith(QLatin1String("caf"))) continue;
+      const std::string path = Native(e.fullPath);
+      struct stat st {};
+      QCOMPARE(::stat(path.c_str(), &st), 0);
+      QCOMPARE(quint64(st.st_size), e.size);  // the path leads to the entry's own file
+      QCOMPARE(AttributeLetters(e.attributes), path == latin1 ? QStringLiteral("H") : QString());
+      odd |= path == latin1 ? 1 : path == replacement ? 2 : 4;
     }
+    QCOMPARE(odd, 3);
     // Not a folder: nothing changes.
     const FileEntryTable before = t;
     QCOMPARE(ListFolder(t, root + QStringLiteral("/missing")), 0);

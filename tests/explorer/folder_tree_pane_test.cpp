@@ -4,9 +4,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/framework/command_ids.h"
 #include "explorer/bottom_tree_view.h"
 #include "folder_tree_test_support.h"
+#include "framework/command_ids.h"
 
 using namespace folder_tree_test;
 

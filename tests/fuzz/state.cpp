@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/core/app_state.h"
+#include "guardlist/app_state.h"
 
 // The replay driver's seed hook returns a C++ value; it is only ever called from C++.
 #ifdef __clang__

@@ -18,15 +18,15 @@
 #include <cstring>
 #include <memory>
 
-#include "app/framework/command_ids.h"
-#include "app/framework/doc_manager.h"
 #include "engine/digest.h"
-#include "explorer/sort_list_ctrl.h"
+#include "framework/command_ids.h"
+#include "framework/doc_manager.h"
+#include "framework/shell_open.h"
+#include "framework/sort_list_ctrl.h"
 #include "guard/file_list_driver.h"
 #include "guardlist/ui/add_folder_dlg.h"
 #include "guardlist/ui/explorer_document.h"
 #include "guardlist/ui/guard_list_model.h"
-#include "guardlist/ui/shell_open.h"
 #include "guardlist/ui/top_view.h"
 #include "pane_test_support.h"
 

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/framework/command_target.h"
-#include "app/framework/prompts.h"
+#include "framework/command_target.h"
+#include "framework/prompts.h"
 #include "guard/guard_ui.h"
+#include "guard/ui/guard_ui_factory.h"
 
 // What the scripted user answers and what it was asked.
 struct GuardScript {

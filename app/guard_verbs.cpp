@@ -1,0 +1,218 @@
+#include "app/guard_verbs.h"
+
+#include <QFileInfo>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/paths.h"
+#include "explorer/file_operations.h"
+#include "framework/native_path.h"
+#include "framework/prompts.h"
+#include "guard/guard_command.h"
+
+#ifndef VG_VERSION
+#define VG_VERSION "0.0.0"
+#endif
+
+namespace {
+
+QString Text(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// The absolute form of a path as given (symbolic links are not resolved, so the names
+// the user sees stay the names in the messages).
+QString Absolute(const QString& path) {
+  return QFileInfo(path).absoluteFilePath();
+}
+
+void PrintLine(const QString& text) {
+  std::fprintf(stderr, "vellumguard: %s\n", qPrintable(text));
+}
+
+// The closing box: the outcome, then every failure with its reason.
+void Summarize(const GuardOutcome& outcome, const QStringList& notFound, bool onlyWhenUnwell) {
+  const int code = OutcomeExitCode(outcome);
+  if (onlyWhenUnwell && code == GUARD_EXIT_DONE && notFound.isEmpty()) return;
+  if (outcome.declined) return;
+  QString text = Text(OutcomeText(outcome));
+  PrintLine(text);
+  QStringList details = notFound;
+  for (const GuardFailure& f : outcome.failures)
+    details << QStringLiteral("%1: %2").arg(Text(f.path), Text(f.reason));
+  for (const QString& d : details) PrintLine(d);
+  constexpr int kShown = 20;  // a box with hundreds of lines helps nobody
+  if (details.size() > kShown) {
+    const int more = static_cast<int>(details.size()) - kShown;
+    details = details.mid(0, kShown);
+    details << QStringLiteral("... and %1 more").arg(more);
+  }
+  if (!details.isEmpty()) text += QStringLiteral("\n\n") + details.join(QLatin1Char('\n'));
+  const bool well = code == GUARD_EXIT_DONE && notFound.isEmpty();
+  AppMessageBox(nullptr, text, well ? QMessageBox::Information : QMessageBox::Warning);
+}
+
+int Finish(int code, const QStringList& notFound) {
+  return code == GUARD_EXIT_DONE && !notFound.isEmpty() ? GUARD_EXIT_INCOMPLETE : code;
+}
+
+int NothingToActOn(const QStringList& notFound) {
+  for (const QString& line : notFound) PrintLine(line);
+  AppMessageBox(nullptr, notFound.join(QLatin1Char('\n')), QMessageBox::Warning);
+  return GUARD_EXIT_USAGE;
+}
+
+int RunProtect(const QStringList& paths, IGuardUi& ui) {
+  GuardCommand command;
+  command.verb = GuardVerb::Protect;
+  QStringList notFound;
+  for (const QString& p : paths) {
+    const std::string abs = Native(Absolute(p));
+    if (IsFolder(abs)) {
+      command.paths.push_back(WithTrailingSlash(abs));
+    } else if (FileExists(abs) || (IsProtectedPath(abs) && FileExists(PlainPathOf(abs)))) {
+      command.paths.push_back(abs);
+    } else {
+      notFound << QStringLiteral("Cannot protect \"%1\": no such file or folder").arg(p);
+    }
+  }
+  if (command.paths.empty()) return NothingToActOn(notFound);
+  const GuardOutcome outcome = RunGuardCommand(ui, command);
+  Summarize(outcome, notFound, false);
+  return Finish(OutcomeExitCode(outcome), notFound);
+}
+
+int RunRestore(const QStringList& paths, IGuardUi& ui, bool open) {
+  GuardCommand command;
+  command.verb = GuardVerb::Restore;
+  command.subfolders = RestoreSubfolders::AskWhenProtectedBelow;
+  QStringList notFound;
+  std::vector<std::string> toOpen;
+  for (const QString& p : paths) {
+    const std::string abs = Native(Absolute(p));
+    if (!open && IsFolder(abs)) {
+      command.paths.push_back(WithTrailingSlash(abs));
+      continue;
+    }
+    const std::string protectedPath = IsProtectedPath(abs) ? abs : ProtectedPathOf(abs);
+    if ((open && !IsProtectedPath(abs)) || !FileExists(protectedPath)) {
+      notFound << QStringLiteral("Cannot restore \"%1\": no protected file of that name").arg(p);
+      continue;
+    }
+    command.paths.push_back(protectedPath);
+    toOpen.push_back(protectedPath);
+  }
+  if (command.paths.empty()) return NothingToActOn(notFound);
+  const GuardOutcome outcome = RunGuardCommand(ui, command);
+  if (!open) {
+    Summarize(outcome, notFound, false);
+    return Finish(OutcomeExitCode(outcome), notFound);
+  }
+  // Only what was restored is opened: handing a protected file to the desktop would come
+  // straight back here.
+  int code = Finish(OutcomeExitCode(outcome), notFound);
+  for (const std::string& path : toOpen) {
+    const std::string plain = PlainPathOf(path);
+    if (FileExists(path) || !FileExists(plain)) continue;
+    const QString shown = FromNative(plain);
+    if (!OpenWithDesktop(shown)) {
+      const QString text =
+          QStringLiteral("Cannot open %1: no application is set up to open it.").arg(shown);
+      PrintLine(text);
+      AppMessageBox(nullptr, text, QMessageBox::Warning);
+      if (code == GUARD_EXIT_DONE) code = GUARD_EXIT_INCOMPLETE;
+    }
+  }
+  // A cancel needs no word; anything else that went wrong does.
+  if (!outcome.cancelled) Summarize(outcome, notFound, true);
+  return code;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+  CommandLine line;
+  bool endOfOptions = false;
+  for (const QString& a : arguments) {
+    if (!endOfOptions && a.startsWith(QLatin1Char('-')) && a != QLatin1String("-")) {
+      CommandLine::Action verb = CommandLine::BadUsage;
+      if (a == QLatin1String("--")) {
+        endOfOptions = true;
+        continue;
+      }
+      if (a == QLatin1String("--protect")) verb = CommandLine::Protect;
+      if (a == QLatin1String("--restore")) verb = CommandLine::Restore;
+      if (a == QLatin1String("--open")) verb = CommandLine::Open;
+      if (a == QLatin1String("--help") || a == QLatin1String("-h")) verb = CommandLine::Help;
+      if (a == QLatin1String("--version")) verb = CommandLine::Version;
+      if (verb == CommandLine::BadUsage) {
+        line.action = CommandLine::BadUsage;
+        line.error = QStringLiteral("unknown option %1").arg(a);
+        return line;
+      }
+      if (verb == CommandLine::Help || verb == CommandLine::Version) {
+        line.action = verb;
+        return line;
+      }
+      if (line.action != CommandLine::Window) {
+        line.action = CommandLine::BadUsage;
+        line.error = QStringLiteral("give one of --protect, --restore and --open");
+        return line;
+      }
+      line.action = verb;
+      continue;
+    }
+    line.paths << a;
+  }
+  if (line.action == CommandLine::Window) {
+    // A double click on a protected file: restore it and open it.
+    bool allProtected = !line.paths.isEmpty();
+    for (const QString& p : line.paths)
+      allProtected = allProtected && p.endsWith(QLatin1String(".~de"));
+    if (allProtected) line.action = CommandLine::Open;
+  } else if (line.paths.isEmpty() && line.action != CommandLine::BadUsage) {
+    line.error = QStringLiteral("%1 needs at least one path")
+                     .arg(line.action == CommandLine::Protect   ? QStringLiteral("--protect")
+                          : line.action == CommandLine::Restore ? QStringLiteral("--restore")
+                                                                : QStringLiteral("--open"));
+    line.action = CommandLine::BadUsage;
+  }
+  return line;
+}
+
+QString CommandLineUsage() {
+  return QStringLiteral(
+      "Usage:\n"
+      "  vellumguard [LIST.dlt]             open the window (with that guard list)\n"
+      "  vellumguard --protect PATH...      protect files and folders\n"
+      "  vellumguard --restore PATH...      restore protected files and folders\n"
+      "  vellumguard --open FILE.~de...     restore protected files and open them\n"
+      "  vellumguard --help | --version\n"
+      "\n"
+      "The verbs show the window's settings dialog, password prompt and progress window\n"
+      "without the main window, say what happened at the end and exit with 0 done, 1 some\n"
+      "files failed or were skipped, 2 bad usage or nothing to act on, 3 a wrong password\n"
+      "ended a restore, 130 cancelled. Protected files given without a verb are opened as\n"
+      "--open does.\n");
+}
+
+QString VersionText() {
+  return QStringLiteral("vellumguard %1\n").arg(QStringLiteral(VG_VERSION));
+}
+
+int RunGuardVerb(const CommandLine& line, const GuardUiFactory& guardUi) {
+  if (!guardUi) return GUARD_EXIT_USAGE;
+  std::unique_ptr<IGuardUi> ui = guardUi(nullptr);
+  if (!ui) return GUARD_EXIT_USAGE;
+  switch (line.action) {
+    case CommandLine::Protect:
+      return RunProtect(line.paths, *ui);
+    case CommandLine::Restore:
+      return RunRestore(line.paths, *ui, false);
+    case CommandLine::Open:
+      return RunRestore(line.paths, *ui, true);
+    default:
+      return GUARD_EXIT_USAGE;
+  }
+}
