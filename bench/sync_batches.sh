@@ -70,7 +70,7 @@ for round in $(seq "$runs"); do
   done
 done
 printf 'files %s, sync delay %s us, %s runs each (median), %s\n' "$files" "$delay" "$runs" \
-  "${jobs:+-j $jobs}${jobs:-default jobs}"
+  "$([ -n "$jobs" ] && echo "-j $jobs" || echo "default jobs")"
 printf '%-8s %10s %10s %8s %14s\n' verb free_s delayed_s ratio syncs_per_file
 for verb in protect restore; do
   free=$(echo ${secs[0-$verb]} | tr ' ' '\n' | median)
