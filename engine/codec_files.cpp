@@ -90,8 +90,14 @@ RestoredFile::~RestoredFile() {
 SysError RestoredFile::Create() {
   m_buffer = std::make_unique<SecretBuffer>(kIoChunk);
   if (!*m_buffer) return {ENOMEM, m_target, "create"};
-  m_fd = CreateTempFile(m_target, m_temp);
+  if (m_direct) {
+    m_fd = ::open(m_target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_fd >= 0) m_temp = m_target;
+  } else {
+    m_fd = CreateTempFile(m_target, m_temp);
+  }
   if (m_fd < 0) return ErrnoError(m_target, "create");
+  if (::fstat(m_fd, &m_created) != 0) return ErrnoError(m_target, "fstat");
   if (!LockNoWait(m_fd, LOCK_EX)) return ErrnoError(m_target, "flock");
   return {};
 }
@@ -125,10 +131,14 @@ bool RestoredFile::Flush() {
 SysError RestoredFile::Commit(const struct stat& from) {
   if (!Flush()) return m_error;
   if (SysError e = ApplyAttributes(m_fd, from, m_target); !e.ok()) return e;
-  if (SyncDescriptor(m_fd) != 0) return ErrnoError(m_target, "fsync");
+  if (!m_direct && SyncDescriptor(m_fd) != 0) return ErrnoError(m_target, "fsync");
   const int fd = m_fd;
   m_fd = -1;
   if (::close(fd) != 0) return ErrnoError(m_target, "close");
+  if (m_direct) {
+    m_committed = true;
+    return {};
+  }
   if (RenameFile(m_temp.c_str(), m_target.c_str()) != 0) return ErrnoError(m_target, "rename");
   m_committed = true;
   SysError synced = SyncParentFolder(m_target);

@@ -64,13 +64,18 @@ class SourceFile {
 
 // The plain file that Decode writes: a temporary dot-name beside the destination,
 // renamed over it only when complete and synced; removed on every other path.
+// With direct set the target itself is the caller's fresh temporary name: it is created
+// exclusively, and Commit neither syncs nor renames it (the caller does, for many files
+// at once).
 class RestoredFile {
  public:
-  explicit RestoredFile(std::string target) : m_target(std::move(target)) {}
+  RestoredFile(std::string target, bool direct) : m_target(std::move(target)), m_direct(direct) {}
   ~RestoredFile();
   RestoredFile(const RestoredFile&) = delete;
   RestoredFile& operator=(const RestoredFile&) = delete;
   SysError Create();
+  // The file as created.
+  const struct stat& Created() const { return m_created; }
   // False with the reason in LastError().
   bool Write(const uint8_t* p, size_t n);
   const SysError& LastError() const { return m_error; }
@@ -83,8 +88,10 @@ class RestoredFile {
 
   std::string m_target;
   std::string m_temp;
+  bool m_direct;
   int m_fd = -1;
   bool m_committed = false;
+  struct stat m_created {};
   std::unique_ptr<SecretBuffer> m_buffer;
   size_t m_used = 0;
   SysError m_error;

@@ -99,7 +99,7 @@ int CFileCodec::Encode(ProgressProc progress, void* user) {
     if (result == CODEC_OK) stream.SetAttributesOnClose(m_sourceStat);
     // The last whole blocks and the tail reach the file only now; the result holds
     // only when they, the sync and the close all succeeded.
-    stream.SetSyncOnClose(result == CODEC_OK);
+    stream.SetSyncOnClose(result == CODEC_OK && !m_deferSync);
     stream.Close();
     if (result == CODEC_OK && stream.CloseError() != 0) {
       result = IoError({stream.CloseError(), m_destination, "close"});
@@ -181,6 +181,7 @@ int CFileCodec::Decode(ProgressProc progress, void* user) {
   m_error = {};
   try {
     if (SameFile(m_source, m_destination)) return IoError({EEXIST, m_destination, "create"});
+    m_destinationStat = {};
     CEncryptedStream stream(0);
     if (stream.Open(m_source, STREAM_READ, CHAIN_CBC) != 1) {
       return IoError(ErrnoError(m_source, "open"));
@@ -204,8 +205,9 @@ int CFileCodec::DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void
 
   SecretBuffer in(kDecodeChunk);
   if (!in) return CODEC_NO_MEMORY;
-  RestoredFile destination(m_destination);
+  RestoredFile destination(m_destination, m_deferSync);
   if (SysError e = destination.Create(); !e.ok()) return IoError(std::move(e));
+  if (m_deferSync) m_destinationStat = destination.Created();
   DestinationSink sink(destination);
 
   // The engine is picked by the stream's first bytes, once they are read.

@@ -51,7 +51,8 @@ class CFileCodec {
   int Decode(ProgressProc progress = nullptr, void* user = nullptr);
 
   // After Encode got as far as opening them: the source as it was when it was opened
-  // (so a caller can tell whether it changed since) and the destination it wrote.
+  // (so a caller can tell whether it changed since) and the destination it wrote (also
+  // after Decode with m_deferSync).
   const struct stat& SourceStat() const { return m_sourceStat; }
   const struct stat& DestinationStat() const { return m_destinationStat; }
 
@@ -69,6 +70,11 @@ class CFileCodec {
   uint8_t m_keyDigest[32] = {};
   int32_t m_usePasswordText = 1;
   bool m_createNew = false;
+  // The caller makes the output durable, for many files with one sync: Encode does not
+  // sync its destination, and Decode writes m_destination itself (a fresh temporary
+  // name: created exclusively at 0600, an existing name fails with EEXIST), gives it
+  // its attributes and leaves it there on CODEC_OK, neither synced nor renamed.
+  bool m_deferSync = false;
   // Deflate and inflate with zlib alone even where the build has ISA-L (which restores
   // every file and protects at level 1 several times faster). Both engines read
   // each other's files and give the same result for every input; tests compare them.

@@ -75,8 +75,34 @@ void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries) {
   RemoveStaleTempFilesIn(folders);
 }
 
+bool CommitBeforeEntry(const CEncryptBatch& batch, const FileEntry& entry) {
+  return batch.WouldOverflow(entry.size) || batch.Holds(entry.path) ||
+         batch.Holds(ProtectedPathOf(entry.path));
+}
+
+bool CommitBeforeEntry(const CDecryptBatch& batch, const FileEntry& entry) {
+  return batch.WouldOverflow(entry.size) || batch.Holds(entry.path) ||
+         batch.Holds(PlainPathOf(entry.path));
+}
+
+ListStep StepOfEncryptResult(int result) {
+  return result == ENCRYPT_DONE ? ListStep::Done : ListStep::NotDone;
+}
+
+ListStep StepOfDecryptResult(int result) {
+  switch (result) {
+    case DECRYPT_DONE:
+      return ListStep::Done;
+    case DECRYPT_PROMPT_CANCELLED:
+      return ListStep::Stop;
+    default:
+      return ListStep::NotDone;
+  }
+}
+
 ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
-                          const uint8_t digest[32], int level, const std::string& noZipMask) {
+                          const uint8_t digest[32], int level, const std::string& noZipMask,
+                          CEncryptBatch* batch, size_t tag) {
   if (progress) progress->SetStatusText(entry.path);
   const uint64_t share = 2 * entry.size;
   // Gone since it was collected: skipped. One that is there but cannot be read fails
@@ -93,13 +119,14 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
   }
   if (progress && !progress->IsCancelled()) progress->Show();
   const int useLevel = MatchMaskList(entry.path, noZipMask) ? 0 : level;
-  return EncryptOneFile(ui, entry.path, digest, useLevel, progress) == ENCRYPT_DONE
-             ? ListStep::Done
-             : ListStep::NotDone;
+  if (!batch)
+    return StepOfEncryptResult(EncryptOneFile(ui, entry.path, digest, useLevel, progress));
+  const int added = batch->Add(ui, entry.path, digest, useLevel, progress, tag);
+  return added == ENCRYPT_PENDING ? ListStep::Pending : StepOfEncryptResult(added);
 }
 
 ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
-                          uint8_t digest[32]) {
+                          uint8_t digest[32], CDecryptBatch* batch, size_t tag) {
   const std::string target = PlainPathOf(entry.path);
   if (progress) progress->SetStatusText(entry.path);
   if (!PathExists(entry.path)) {
@@ -114,14 +141,9 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
     }
   }
   if (progress && !progress->IsCancelled()) progress->Show();
-  switch (DecryptOneFile(ui, entry.path, digest, progress)) {
-    case DECRYPT_DONE:
-      return ListStep::Done;
-    case DECRYPT_PROMPT_CANCELLED:
-      return ListStep::Stop;
-    default:
-      return ListStep::NotDone;
-  }
+  if (!batch) return StepOfDecryptResult(DecryptOneFile(ui, entry.path, digest, progress));
+  const int added = batch->Add(ui, entry.path, digest, progress, tag);
+  return added == DECRYPT_PENDING ? ListStep::Pending : StepOfDecryptResult(added);
 }
 
 int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const uint8_t* digest,
@@ -135,13 +157,30 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
   std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Encrypting");
   if (progress) progress->SetBarRange(0, (2 * TotalSize(entries)) / 10, 1);
   int count = 0;
-  for (const FileEntry& entry : entries) {
-    if (progress && progress->IsCancelled()) break;
-    const ListStep step = EncryptListEntry(ui, progress.get(), entry, digest, level, noZip);
-    if (observer) observer(entry, step);
+  auto book = [&](size_t index, ListStep step) {
+    if (observer) observer(entries[index], step);
     if (step == ListStep::Done) ++count;
+  };
+  CEncryptBatch batch;
+  auto commit = [&] {
+    batch.Commit(ui, progress.get(),
+                 [&](size_t tag, int result) { book(tag, StepOfEncryptResult(result)); });
+  };
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (progress && progress->IsCancelled()) break;
+    if (CommitBeforeEntry(batch, entries[i])) commit();
+    const ListStep step =
+        EncryptListEntry(ui, progress.get(), entries[i], digest, level, noZip, &batch, i);
+    if (step == ListStep::Pending) {
+      if (batch.Full()) commit();
+      continue;
+    }
+    book(i, step);
     if (step == ListStep::Stop) break;
   }
+  // Also after a cancel: the files already encoded are finished, as they would have been
+  // one at a time.
+  commit();
   if (progress) progress->CloseProgress();
   ui.RestoreFocus();
   return count;
@@ -158,13 +197,28 @@ int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   // All zero: the first file the codec can read leads to the password prompt.
   SecretKey digest;
   int count = 0;
-  for (const FileEntry& entry : entries) {
-    if (progress && progress->IsCancelled()) break;
-    const ListStep step = DecryptListEntry(ui, progress.get(), entry, digest.data());
-    if (observer) observer(entry, step);
+  auto book = [&](size_t index, ListStep step) {
+    if (observer) observer(entries[index], step);
     if (step == ListStep::Done) ++count;
+  };
+  CDecryptBatch batch;
+  auto commit = [&] {
+    batch.Commit(ui, progress.get(),
+                 [&](size_t tag, int result) { book(tag, StepOfDecryptResult(result)); });
+  };
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (progress && progress->IsCancelled()) break;
+    if (CommitBeforeEntry(batch, entries[i])) commit();
+    const ListStep step =
+        DecryptListEntry(ui, progress.get(), entries[i], digest.data(), &batch, i);
+    if (step == ListStep::Pending) {
+      if (batch.Full()) commit();
+      continue;
+    }
+    book(i, step);
     if (step == ListStep::Stop) break;
   }
+  commit();
   if (progress) progress->CloseProgress();
   ui.RestoreFocus();
   return count;

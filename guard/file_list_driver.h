@@ -6,6 +6,12 @@
 // the loop in EncryptFileList / DecryptFileList. A parallel runner reuses the
 // preparation and the steps; it must serialise the calls into IGuardUi and the progress
 // window, and share one digest buffer between restore steps under a lock.
+//
+// The files of a run are committed in batches (see CEncryptBatch in single_file.h): an
+// entry's step ends as Pending when its file waits in the batch, and what became of it
+// is known (and told to the observer) when the batch is committed: when it is full, before
+// an entry whose name it holds, and when the run ends, also by a cancel. Messages,
+// questions and counts are those of a run that commits every file on its own.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,7 +24,11 @@ enum class ListStep {
   Done,     // the file was protected or restored
   NotDone,  // skipped (vanished, answered No) or failed; the run goes on
   Stop,     // cancelled, or the password prompt was cancelled: the run ends
+  Pending,  // waits in the batch; its outcome comes with the batch's commit
 };
+
+class CEncryptBatch;
+class CDecryptBatch;
 
 // The entries a protect run processes: every path with its current size, less "*.~de",
 // "zde.tmp" and temporary files. Empty when there is nothing to do.
@@ -40,13 +50,22 @@ void RemoveStaleTempFilesIn(const std::vector<std::string>& folders);
 
 // One file of a protect run, after the run's cancel check: shows the path, skips a
 // vanished file (advancing the bar by its share), asks before replacing an existing
-// protected file, and protects it (level 0 when the no-zip mask matches).
+// protected file, and protects it (level 0 when the no-zip mask matches). With batch,
+// the file is added to it under tag (Pending); the caller commits the batch first when
+// it holds the entry's names or would overflow (CommitBeforeEntry).
 ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
-                          const uint8_t digest[32], int level, const std::string& noZipMask);
+                          const uint8_t digest[32], int level, const std::string& noZipMask,
+                          CEncryptBatch* batch = nullptr, size_t tag = 0);
 // One file of a restore run, after the run's cancel check; digest is the run's key
-// buffer (see DecryptOneFile).
+// buffer (see DecryptOneFile). batch and tag as for EncryptListEntry.
 ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
-                          uint8_t digest[32]);
+                          uint8_t digest[32], CDecryptBatch* batch = nullptr, size_t tag = 0);
+// True when batch must be committed before entry is added to it.
+bool CommitBeforeEntry(const CEncryptBatch& batch, const FileEntry& entry);
+bool CommitBeforeEntry(const CDecryptBatch& batch, const FileEntry& entry);
+// The step a file's result at the commit stands for.
+ListStep StepOfEncryptResult(int result);
+ListStep StepOfDecryptResult(int result);
 
 // Told after every entry a run processed, with what became of it; for callers that report
 // on the run afterwards.

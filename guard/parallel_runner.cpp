@@ -11,6 +11,7 @@
 
 #include "engine/digest.h"
 #include "guard/file_list_driver.h"
+#include "guard/single_file.h"
 
 namespace {
 // Every call into the user interface and the progress window goes through one lock, so
@@ -87,8 +88,8 @@ class CLockedUi : public IGuardUi {
   std::mutex& m_lock;
 };
 
-// Hands out entries in list order and makes the entries of one path wait for the ones
-// before them.
+// Hands out entries in list order; an entry of a path waits until the ones before it are
+// finished (committed, when they waited in a batch).
 class CEntryQueue {
  public:
   explicit CEntryQueue(const std::vector<FileEntry>& entries) : m_entries(entries) {
@@ -96,13 +97,20 @@ class CEntryQueue {
   }
   // The next entry to work on, or false when the list is done or the run stops.
   bool Claim(size_t& index) {
-    std::unique_lock g(m_lock);
+    std::lock_guard g(m_lock);
     if (m_stop || m_next >= m_entries.size()) return false;
     index = m_next++;
-    // An earlier entry of the same path is still running: wait until it is done.
+    return true;
+  }
+  // False while an earlier entry of the same path is not finished.
+  bool IsTurn(size_t index) {
+    std::lock_guard g(m_lock);
+    return m_byPath[m_entries[index].path].front() == index;
+  }
+  void WaitTurn(size_t index) {
+    std::unique_lock g(m_lock);
     auto& queue = m_byPath[m_entries[index].path];
     m_changed.wait(g, [&] { return queue.front() == index; });
-    return true;
   }
   void Finish(size_t index) {
     std::lock_guard g(m_lock);
@@ -127,9 +135,13 @@ class CEntryQueue {
   bool m_stop = false;
 };
 
-template <typename Step>
+// Each worker commits its own batch (see CEncryptBatch): when it is full, before an
+// entry whose names it holds, before waiting for another worker's entry of the same path
+// (so a worker that waits holds nothing another one waits for), and at the end.
+template <typename Batch, typename Step, typename ResultStep>
 int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::string& title,
-                uint64_t upper, int jobs, const ListStepObserver& observer, Step step) {
+                uint64_t upper, int jobs, const ListStepObserver& observer, Step step,
+                ResultStep stepOfResult) {
   std::mutex uiLock;
   std::unique_ptr<IProgressWindow> window = ui.OpenProgress(title);
   window->SetBarRange(0, upper, 1);
@@ -138,20 +150,43 @@ int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::
   std::atomic<int> count{0};
   auto worker = [&] {
     CLockedProgress progress(*window, uiLock);
+    Batch batch;
+    std::vector<size_t> waiting;
+    auto commit = [&] {
+      batch.Commit(lockedUi, &progress, [&](size_t tag, int result) {
+        const ListStep committed = stepOfResult(result);
+        if (observer) observer(entries[tag], committed);
+        if (committed == ListStep::Done) ++count;
+      });
+      for (const size_t i : waiting) queue.Finish(i);
+      waiting.clear();
+    };
     size_t index = 0;
     while (queue.Claim(index)) {
+      if (!queue.IsTurn(index)) {
+        commit();
+        queue.WaitTurn(index);
+      }
       // Cancelled (Ctrl-C): the entries not started are left as they are.
       if (progress.IsCancelled() || queue.Stopped()) {
         queue.Finish(index);
         queue.Stop();
         break;
       }
-      const ListStep result = step(lockedUi, progress, entries[index]);
+      if (CommitBeforeEntry(batch, entries[index])) commit();
+      const ListStep result = step(lockedUi, progress, entries[index], batch, index);
+      if (result == ListStep::Pending) {
+        waiting.push_back(index);
+        if (batch.Full()) commit();
+        continue;
+      }
       if (observer) observer(entries[index], result);
       if (result == ListStep::Done) ++count;
       if (result == ListStep::Stop) queue.Stop();
       queue.Finish(index);
     }
+    // Also after a cancel: the files already encoded are finished.
+    commit();
   };
   const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(entries.size())));
   std::vector<std::thread> pool;
@@ -175,10 +210,12 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   RemoveStaleTempFilesBeside(entries);
   SecretKey key;
   std::memcpy(key.data(), digest, key.size());
-  return RunParallel(ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs, observer,
-                     [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
-                       return EncryptListEntry(u, &p, e, key.data(), level, noZip);
-                     });
+  return RunParallel<CEncryptBatch>(
+      ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs, observer,
+      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CEncryptBatch& b, size_t i) {
+        return EncryptListEntry(u, &p, e, key.data(), level, noZip, &b, i);
+      },
+      StepOfEncryptResult);
 }
 
 int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs,
@@ -198,28 +235,30 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
       if (k[i]) return false;
     return true;
   };
-  const int n = RunParallel(ui, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
-                            [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e) {
-                              SecretKey key;
-                              SecretKey before;
-                              std::unique_lock gate(firstKeyGate, std::defer_lock);
-                              {
-                                std::lock_guard g(keyLock);
-                                std::memcpy(key.data(), shared.data(), 32);
-                              }
-                              if (unset(key.data())) {
-                                gate.lock();
-                                std::lock_guard g(keyLock);
-                                std::memcpy(key.data(), shared.data(), 32);
-                                if (!unset(key.data())) gate.unlock();
-                              }
-                              std::memcpy(before.data(), key.data(), 32);
-                              const ListStep result = DecryptListEntry(u, &p, e, key.data());
-                              if (std::memcmp(before.data(), key.data(), 32) != 0) {
-                                std::lock_guard g(keyLock);
-                                std::memcpy(shared.data(), key.data(), 32);
-                              }
-                              return result;
-                            });
+  const int n = RunParallel<CDecryptBatch>(
+      ui, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
+      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CDecryptBatch& b, size_t i) {
+        SecretKey key;
+        SecretKey before;
+        std::unique_lock gate(firstKeyGate, std::defer_lock);
+        {
+          std::lock_guard g(keyLock);
+          std::memcpy(key.data(), shared.data(), 32);
+        }
+        if (unset(key.data())) {
+          gate.lock();
+          std::lock_guard g(keyLock);
+          std::memcpy(key.data(), shared.data(), 32);
+          if (!unset(key.data())) gate.unlock();
+        }
+        std::memcpy(before.data(), key.data(), 32);
+        const ListStep result = DecryptListEntry(u, &p, e, key.data(), &b, i);
+        if (std::memcmp(before.data(), key.data(), 32) != 0) {
+          std::lock_guard g(keyLock);
+          std::memcpy(shared.data(), key.data(), 32);
+        }
+        return result;
+      },
+      StepOfDecryptResult);
   return n;
 }

@@ -1,6 +1,7 @@
 // Runs killed at random moments: afterwards every file exists either as its original
 // plain content or as a protected file that restores to it, and never as anything else.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <map>
 #include <random>
+#include <set>
 
 #include "common/paths.h"
 #include "common/safe_file.h"
@@ -119,6 +121,198 @@ TEST_F(KillLoop, RunsKilledAtRandomMomentsNeverLoseOrDamageAFile) {
   CheckInvariant(rounds);
   for (const auto& [name, content] : m_originals) EXPECT_EQ(ReadBytes(P(name)), content);
   EXPECT_TRUE(TempNames(Dir()).empty());
+}
+
+// Kills at every step of a commit, in batches of 4 (so that a run of six files crosses a
+// batch boundary, and the batch of 2 after it syncs file by file): before the batch's
+// sync, between the renames, between the wipes, before the sync of the wipes, between
+// the unlinks.
+int g_killAtStep = 0;
+int g_stepsSeen = 0;
+void KillAtStep(BatchStep, const std::string&, bool) {
+  if (++g_stepsSeen == g_killAtStep) ::raise(SIGKILL);
+}
+
+TEST_F(KillLoop, KillsBetweenTheStepsOfABatchLoseNothing) {
+  SetBatchLimitsForTesting(4, 0);
+  int steps[2] = {0, 0};  // restore, protect
+  for (const bool protect : {true, false}) {
+    g_stepsSeen = 0;
+    g_killAtStep = 0;
+    SetBatchStepHookForTesting(KillAtStep);
+    ASSERT_EQ(Run(protect), 6);
+    SetBatchStepHookForTesting(nullptr);
+    steps[protect] = g_stepsSeen;
+  }
+  CheckInvariant(-1);
+  ASSERT_GT(steps[true], 12);  // at least a rename, a wipe and an unlink per file
+  ASSERT_GT(steps[false], 8);
+  int round = 0;
+  for (const bool protect : {true, false}) {
+    for (int at = 1; at <= steps[protect]; ++at, ++round) {
+      // Every file in the form the killed run starts from.
+      Run(!protect);
+      for (const auto& [name, content] : m_originals)
+        ASSERT_TRUE(Exists(P(protect ? name : name + ".~de"))) << name << " round " << round;
+      std::fflush(nullptr);
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        g_stepsSeen = 0;
+        g_killAtStep = at;
+        SetBatchStepHookForTesting(KillAtStep);
+        Run(protect);
+        ::_exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFSIGNALED(status)) << "step " << at << " was never reached";
+      CheckInvariant(round);
+      if (HasFailure()) break;
+    }
+  }
+  SetBatchLimitsForTesting(0, 0);
+  Run(false);
+  CheckInvariant(round);
+  for (const auto& [name, content] : m_originals) EXPECT_EQ(ReadBytes(P(name)), content);
+  EXPECT_TRUE(TempNames(Dir()).empty());
+}
+
+// Watches the steps of the commits as they happen: a plain file keeps its content until
+// its wipe, which comes only after its protected file was synced, renamed and its name
+// synced; a protected file is deleted only after its restored file went the same way.
+struct StepRecord {
+  BatchStep step;
+  std::string path;
+  bool wholeFileSystem;
+};
+std::vector<StepRecord> g_steps;
+const std::map<std::string, std::vector<uint8_t>>* g_plain = nullptr;  // path, content
+bool g_restoring = false;
+std::vector<std::string> g_touchedEarly;
+
+void RecordStep(BatchStep step, const std::string& path, bool whole) {
+  g_steps.push_back({step, path, whole});
+  std::set<std::string> wiped;
+  for (const StepRecord& r : g_steps)
+    if (r.step == BatchStep::Wipe) wiped.insert(r.path);
+  for (const auto& [plain, content] : *g_plain) {
+    if (g_restoring) {
+      // The protected file is there, untouched, until its own unlink.
+      if (step == BatchStep::Unlink && path == ProtectedPathOf(plain) &&
+          ReadBytes(plain) != content) {
+        g_touchedEarly.push_back("deleted before restored: " + path);
+      }
+      continue;
+    }
+    if (wiped.count(plain) == 0 && ReadBytes(plain) != content)
+      g_touchedEarly.push_back("touched before its wipe: " + plain);
+    if (step == BatchStep::Wipe && path == plain && !Exists(ProtectedPathOf(plain)))
+      g_touchedEarly.push_back("wiped without its protected file: " + plain);
+  }
+}
+
+std::string FolderOfPath(const std::string& path) {
+  return path.substr(0, path.rfind('/'));
+}
+
+uint64_t DeviceOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
+// Whether the sync recorded at r made file durable: a syncfs of its file system, or an
+// fsync of the file itself (then under the temporary name it had, for new files) or,
+// for a sync of names, of its folder.
+bool Covers(const StepRecord& r, const std::string& file, const std::string& tempOf) {
+  const std::string folder = FolderOfPath(file);
+  if (r.wholeFileSystem) return DeviceOf(r.path) == DeviceOf(folder);
+  if (r.step == BatchStep::SyncNames) return r.path == folder || r.path == folder + "/";
+  if (r.path == file) return true;
+  const std::string name = r.path.substr(r.path.rfind('/') + 1);
+  return FolderOfPath(r.path) == folder &&
+         name.rfind(std::string(kTempPrefix) + tempOf.substr(tempOf.rfind('/') + 1) + ".", 0) == 0;
+}
+
+// Index of the first record of step about path (after from), or -1.
+int Find(BatchStep step, const std::function<bool(const std::string&)>& about, int from = -1) {
+  for (int i = from + 1; i < static_cast<int>(g_steps.size()); ++i)
+    if (g_steps[i].step == step && about(g_steps[i].path)) return i;
+  return -1;
+}
+
+// A sync of kind step between from and to that covers file.
+bool SyncedBetween(BatchStep step, int from, int to, const std::string& file,
+                   const std::string& tempOf) {
+  for (int i = from + 1; i < to; ++i)
+    if (g_steps[i].step == step && Covers(g_steps[i], file, tempOf)) return true;
+  return false;
+}
+
+TEST_F(KillLoop, ABatchSyncsRenamesAndSyncsBeforeItTouchesAnySource) {
+  MakeFolder(P("two"));
+  std::map<std::string, std::vector<uint8_t>> plain;
+  for (int i = 0; i < 9; ++i) {
+    const std::string name = (i < 6 ? "" : "two/") + std::to_string(i) + ".txt";
+    plain[P(name)] = TextLike(100 + 3000 * static_cast<size_t>(i), static_cast<uint32_t>(i));
+    WriteBytes(P(name), plain[P(name)]);
+  }
+  std::vector<std::string> paths;
+  for (const auto& [path, content] : plain) paths.push_back(path);
+  const auto key = KeyOf("kill test");
+  g_plain = &plain;
+  // One batch of nine (a syncfs where the kernel's reports errors), then batches of two
+  // (synced file by file).
+  for (const size_t limit : {size_t{0}, size_t{2}}) {
+    SetBatchLimitsForTesting(limit, 0);
+    for (const bool restoring : {false, true}) {
+      g_steps.clear();
+      g_restoring = restoring;
+      SetBatchStepHookForTesting(RecordStep);
+      FakeGuardUi ui;
+      ui.passwords = {std::string("kill test")};
+      std::vector<std::string> list;
+      for (const std::string& p : paths) list.push_back(restoring ? ProtectedPathOf(p) : p);
+      const int done =
+          restoring ? DecryptFileList(ui, list) : EncryptFileList(ui, list, key.data(), 6, "");
+      SetBatchStepHookForTesting(nullptr);
+      ASSERT_EQ(done, 9) << limit;
+      for (const auto& [path, content] : plain) {
+        const std::string target = restoring ? path : ProtectedPathOf(path);
+        const int renamed =
+            Find(BatchStep::Rename, [&](const std::string& s) { return s == target; });
+        ASSERT_GE(renamed, 0) << target;
+        EXPECT_TRUE(SyncedBetween(BatchStep::SyncNew, -1, renamed, target, target)) << target;
+        if (restoring) {
+          const int unlinked = Find(
+              BatchStep::Unlink, [&](const std::string& s) { return s == ProtectedPathOf(path); });
+          ASSERT_GT(unlinked, renamed) << path;
+          EXPECT_TRUE(SyncedBetween(BatchStep::SyncNames, renamed, unlinked, target, target))
+              << path;
+          continue;
+        }
+        const int wiped = Find(BatchStep::Wipe, [&](const std::string& s) { return s == path; });
+        ASSERT_GT(wiped, renamed) << path;
+        EXPECT_TRUE(SyncedBetween(BatchStep::SyncNames, renamed, wiped, target, target)) << path;
+        // The wiped file goes under its temporary name, after the wipes were synced.
+        const int unlinked = Find(
+            BatchStep::Unlink,
+            [&](const std::string& s) {
+              return Covers({BatchStep::SyncNew, s, false}, path, path);
+            },
+            wiped);
+        ASSERT_GT(unlinked, wiped) << path;
+        EXPECT_TRUE(SyncedBetween(BatchStep::SyncWipes, wiped, unlinked, g_steps[unlinked].path,
+                                  g_steps[unlinked].path))
+            << path;
+      }
+      EXPECT_EQ(g_touchedEarly, std::vector<std::string>{}) << limit;
+      for (const auto& [path, content] : plain) EXPECT_EQ(Exists(path), restoring) << path;
+    }
+  }
+  SetBatchLimitsForTesting(0, 0);
+  g_plain = nullptr;
+  for (const auto& [path, content] : plain) EXPECT_EQ(ReadBytes(path), content);
 }
 
 }  // namespace
