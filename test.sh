@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
-# checks the format and the layers, and runs every test through CTest; then the engine,
+# checks the format, the layers and that no function runs over 80 lines without a reason, and runs every test through CTest; then the engine,
 # guard and command-line tests once more under ThreadSanitizer (scripts/tsan.sh;
 # VG_TEST_TSAN=0 leaves that out).
 set -euo pipefail
@@ -9,6 +9,7 @@ scripts/deps.sh test
 build=${VG_TEST_BUILD_DIR:-build-test}
 scripts/check_format.sh
 scripts/check_layers.py
+scripts/function_lengths.py --fail-over 80 >/dev/null
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVG_SANITIZE=ON \
   -DVG_WERROR=ON -DVG_BUILD_TESTS=ON >/dev/null

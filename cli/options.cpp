@@ -87,6 +87,58 @@ CliCommand ParseList(const std::vector<std::string>& args) {
   return command;
 }
 
+// Sets the option name on o; value() fetches its value (false with error set when there
+// is none). False with error set when the option or its value is not usable.
+template <typename Value>
+bool SetOption(const std::string& name, Value value, CliOptions& o, std::string& error) {
+  std::string v;
+  auto number = [&](int lo, int hi, const char* complaint, int& out) {
+    if (!value(v)) return false;
+    if (ParseInt(v, lo, hi, out)) return true;
+    error = complaint;
+    return false;
+  };
+  auto text = [&](std::optional<std::string>& out) {
+    if (!value(v)) return false;
+    out = v;
+    return true;
+  };
+  if (name == "-r" || name == "--recursive") {
+    o.recursive = true;
+  } else if (name == "--level") {
+    int level = 0;
+    if (!number(0, 9, "--level takes a number from 0 to 9", level)) return false;
+    o.level = level;
+  } else if (name == "--include") {
+    return text(o.include);
+  } else if (name == "--exclude") {
+    return text(o.exclude);
+  } else if (name == "--no-zip") {
+    return text(o.noZip);
+  } else if (name == "--use-last") {
+    o.useLast = true;
+  } else if (name == "--use-default") {
+    o.useDefault = true;
+  } else if (name == "--password-file") {
+    return text(o.passwordFile);
+  } else if (name == "--password-fd") {
+    int fd = 0;
+    if (!number(0, 1 << 20, "--password-fd takes a descriptor number", fd)) return false;
+    o.passwordFd = fd;
+  } else if (name == "--yes" || name == "-y") {
+    o.overwrite = OverwriteAnswer::Yes;
+  } else if (name == "--no" || name == "-n") {
+    o.overwrite = OverwriteAnswer::No;
+  } else if (name == "-j" || name == "--jobs") {
+    int jobs = 0;
+    if (!number(1, 256, "-j takes a number from 1 to 256", jobs)) return false;
+    o.jobs = jobs;
+  } else if (name == "--quiet" || name == "-q") {
+    o.quiet = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, size_t from, const std::string& allowed,
@@ -105,75 +157,30 @@ bool ParseOptions(const std::vector<std::string>& args, size_t from, const std::
       endOfOptions = true;
       continue;
     }
-    std::string name = a, value;
-    bool inlineValue = false;
+    std::string name = a, inlineValue;
+    bool hasInlineValue = false;
     if (const size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
       name = a.substr(0, eq);
-      value = a.substr(eq + 1);
-      inlineValue = true;
+      inlineValue = a.substr(eq + 1);
+      hasInlineValue = true;
     }
     if (!takes(name)) {
       error = "unknown option for this command: " + a;
       return false;
     }
-    auto needValue = [&]() -> bool {
-      if (inlineValue) return true;
+    auto value = [&](std::string& out) {
+      if (hasInlineValue) {
+        out = inlineValue;
+        return true;
+      }
       if (i + 1 >= args.size()) {
         error = "option " + name + " needs a value";
         return false;
       }
-      value = args[++i];
+      out = args[++i];
       return true;
     };
-    if (name == "-r" || name == "--recursive") {
-      o.recursive = true;
-    } else if (name == "--level") {
-      int v = 0;
-      if (!needValue()) return false;
-      if (!ParseInt(value, 0, 9, v)) {
-        error = "--level takes a number from 0 to 9";
-        return false;
-      }
-      o.level = v;
-    } else if (name == "--include") {
-      if (!needValue()) return false;
-      o.include = value;
-    } else if (name == "--exclude") {
-      if (!needValue()) return false;
-      o.exclude = value;
-    } else if (name == "--no-zip") {
-      if (!needValue()) return false;
-      o.noZip = value;
-    } else if (name == "--use-last") {
-      o.useLast = true;
-    } else if (name == "--use-default") {
-      o.useDefault = true;
-    } else if (name == "--password-file") {
-      if (!needValue()) return false;
-      o.passwordFile = value;
-    } else if (name == "--password-fd") {
-      int fd = 0;
-      if (!needValue()) return false;
-      if (!ParseInt(value, 0, 1 << 20, fd)) {
-        error = "--password-fd takes a descriptor number";
-        return false;
-      }
-      o.passwordFd = fd;
-    } else if (name == "--yes" || name == "-y") {
-      o.overwrite = OverwriteAnswer::Yes;
-    } else if (name == "--no" || name == "-n") {
-      o.overwrite = OverwriteAnswer::No;
-    } else if (name == "-j" || name == "--jobs") {
-      int j = 0;
-      if (!needValue()) return false;
-      if (!ParseInt(value, 1, 256, j)) {
-        error = "-j takes a number from 1 to 256";
-        return false;
-      }
-      o.jobs = j;
-    } else if (name == "--quiet" || name == "-q") {
-      o.quiet = true;
-    }
+    if (!SetOption(name, value, o, error)) return false;
   }
   const int sources = (o.useLast ? 1 : 0) + (o.useDefault ? 1 : 0) + (o.passwordFile ? 1 : 0) +
                       (o.passwordFd ? 1 : 0);

@@ -38,6 +38,52 @@ int UsableZipLevel(int level) {
   return level < 0 || level > 9 ? kDefaultZipLevel : level;
 }
 
+namespace {
+
+// The folder settings file a command on paths reads and later writes, and the folders
+// among paths. readIt is false when several folders and no file were selected: the file
+// beside them is written but not offered.
+struct FolderSettingsChoice {
+  std::vector<std::string> folders;
+  std::string path;
+  bool readIt = true;
+};
+
+FolderSettingsChoice ChooseFolderSettings(ProtectKind kind, const std::vector<std::string>& paths) {
+  FolderSettingsChoice c;
+  size_t files = 0;
+  if (kind == ProtectKind::WholeFolder) {
+    c.folders.push_back(WithTrailingSlash(paths.front()));
+  } else {
+    for (const std::string& p : paths) {
+      if (IsFolderEntry(p))
+        c.folders.push_back(p);
+      else if (IsFileToProtect(p))
+        ++files;
+    }
+  }
+  if (kind == ProtectKind::WholeFolder) {
+    c.path = c.folders.front() + std::string(kFolderSettingsName);
+  } else if (files > 0 || c.folders.empty()) {
+    c.path = ParentFolder(paths.front()) + std::string(kFolderSettingsName);
+  } else if (c.folders.size() == 1) {
+    c.path = WithTrailingSlash(paths.front()) + std::string(kFolderSettingsName);
+  } else {
+    c.path = ParentFolder(paths.front()) + std::string(kFolderSettingsName);
+    c.readIt = false;
+  }
+  return c;
+}
+
+bool AnyHasSubfolder(const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders) {
+    if (HasSubfolder(WithoutTrailingSlash(folder))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std::string>& paths,
                            ProtectSettings& result, bool saveNow) {
   if (paths.empty()) return false;
@@ -56,43 +102,15 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
   }
 
   // 3. The folder settings file.
-  std::vector<std::string> folders;
-  size_t files = 0;
-  if (kind == ProtectKind::WholeFolder) {
-    folders.push_back(WithTrailingSlash(paths.front()));
-  } else {
-    for (const std::string& p : paths) {
-      if (IsFolderEntry(p))
-        folders.push_back(p);
-      else if (IsFileToProtect(p))
-        ++files;
-    }
-  }
-  std::string settingsPath;
-  bool readIt = true;
-  if (kind == ProtectKind::WholeFolder) {
-    settingsPath = folders.front() + std::string(kFolderSettingsName);
-  } else if (files > 0 || folders.empty()) {
-    settingsPath = ParentFolder(paths.front()) + std::string(kFolderSettingsName);
-  } else if (folders.size() == 1) {
-    settingsPath = WithTrailingSlash(paths.front()) + std::string(kFolderSettingsName);
-  } else {
-    settingsPath = ParentFolder(paths.front()) + std::string(kFolderSettingsName);
-    readIt = false;
-  }
-  if (readIt && settings.Load(settingsPath)) {
+  const FolderSettingsChoice chosen = ChooseFolderSettings(kind, paths);
+  const std::string& settingsPath = chosen.path;
+  if (chosen.readIt && settings.Load(settingsPath)) {
     settings.GetDigest(lastDigest.data());
     haveLast = true;
   }
 
   // 4. Whether any selected folder has subfolders.
-  bool subfolders = false;
-  for (const std::string& folder : folders) {
-    if (HasSubfolder(WithoutTrailingSlash(folder))) {
-      subfolders = true;
-      break;
-    }
-  }
+  const bool subfolders = AnyHasSubfolder(chosen.folders);
 
   // 5. The dialog.
   SettingsDialogData data;

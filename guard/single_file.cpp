@@ -102,6 +102,48 @@ bool WriteFully(int fd, const uint8_t* buf, size_t n, uint64_t offset) {
   return true;
 }
 
+// Writes marker at the start of every period (stride + marker length) of the file's
+// first length bytes, and over the start of the last period even where it lies past the
+// end, one block at a time. Stops early on a read or write error or when callback asks.
+void OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint64_t stride,
+                          ProgressProc callback, void* user) {
+  const uint64_t m = marker.size();
+  if (m == 0) return;
+  const uint64_t period = stride > UINT64_MAX - m ? UINT64_MAX : stride + m;
+  const uint64_t lastStart = (length / period) * period;
+  const uint64_t end = lastStart + m;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(kWipeBlock, end)));
+  for (uint64_t blockStart = 0; blockStart < end;) {
+    const uint64_t blockEnd = std::min<uint64_t>(blockStart + block.size(), end);
+    const size_t n = static_cast<size_t>(blockEnd - blockStart);
+    size_t got = 0;
+    const size_t readable =
+        blockStart < length ? static_cast<size_t>(std::min<uint64_t>(n, length - blockStart)) : 0;
+    if (!ReadFully(fd, block.data(), readable, blockStart, got)) break;
+    std::fill(block.begin() + static_cast<ptrdiff_t>(got),
+              block.begin() + static_cast<ptrdiff_t>(n), 0);
+    uint64_t k = blockStart < m ? 0 : (blockStart - m) / period + 1;
+    uint64_t starts = 0;
+    for (; k <= lastStart / period; ++k) {
+      const uint64_t at = k * period;
+      if (at >= blockEnd) break;
+      if (at >= blockStart) ++starts;
+      const uint64_t from = std::max(at, blockStart);
+      const uint64_t to = std::min(at + m, blockEnd);
+      std::memcpy(block.data() + (from - blockStart), marker.data() + (from - at),
+                  static_cast<size_t>(to - from));
+    }
+    if (!WriteFully(fd, block.data(), n, blockStart)) break;
+    blockStart = blockEnd;
+    if (callback && starts > 0 &&
+        callback(length, blockStart - n,
+                 starts > UINT64_MAX / period ? UINT64_MAX : starts * period, user) == 0) {
+      break;
+    }
+  }
+  SecureZero(block.data(), block.size());
+}
+
 // The wipe of WipeAndDeleteFile. With expected, a file that is not the one that was
 // encoded (replaced, written to) is left alone; a file with other names is always left
 // alone. err receives the errno when the file could not be opened or moved.
@@ -166,43 +208,7 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
     return WipeOutcome::Changed;
   }
 
-  const uint64_t length = static_cast<uint64_t>(st.st_size);
-  const uint64_t m = marker.size();
-  if (m > 0) {
-    const uint64_t period = stride > UINT64_MAX - m ? UINT64_MAX : stride + m;
-    const uint64_t lastStart = (length / period) * period;
-    const uint64_t end = lastStart + m;
-    std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(kWipeBlock, end)));
-    for (uint64_t blockStart = 0; blockStart < end;) {
-      const uint64_t blockEnd = std::min<uint64_t>(blockStart + block.size(), end);
-      const size_t n = static_cast<size_t>(blockEnd - blockStart);
-      size_t got = 0;
-      const size_t readable =
-          blockStart < length ? static_cast<size_t>(std::min<uint64_t>(n, length - blockStart)) : 0;
-      if (!ReadFully(fd, block.data(), readable, blockStart, got)) break;
-      std::fill(block.begin() + static_cast<ptrdiff_t>(got),
-                block.begin() + static_cast<ptrdiff_t>(n), 0);
-      uint64_t k = blockStart < m ? 0 : (blockStart - m) / period + 1;
-      uint64_t starts = 0;
-      for (; k <= lastStart / period; ++k) {
-        const uint64_t at = k * period;
-        if (at >= blockEnd) break;
-        if (at >= blockStart) ++starts;
-        const uint64_t from = std::max(at, blockStart);
-        const uint64_t to = std::min(at + m, blockEnd);
-        std::memcpy(block.data() + (from - blockStart), marker.data() + (from - at),
-                    static_cast<size_t>(to - from));
-      }
-      if (!WriteFully(fd, block.data(), n, blockStart)) break;
-      blockStart = blockEnd;
-      if (callback && starts > 0 &&
-          callback(length, blockStart - n,
-                   starts > UINT64_MAX / period ? UINT64_MAX : starts * period, user) == 0) {
-        break;
-      }
-    }
-    SecureZero(block.data(), block.size());
-  }
+  OverwriteWithMarkers(fd, static_cast<uint64_t>(st.st_size), marker, stride, callback, user);
   if (movedOut) {
     if (::close(fd) != 0) {
       // The batch's sync of the wipes reports nothing for it either; the file goes.
@@ -514,17 +520,13 @@ int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t dige
   return ENCRYPT_PENDING;
 }
 
-void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done) {
-  if (m_items.empty()) return;
-  // 1. The protected files' content, before any of them takes its name.
-  std::vector<std::pair<std::string, struct stat>> files;
-  for (const Item& item : m_items) files.emplace_back(item.temp, item.written);
-  const std::vector<int> dataErrs = SyncFiles(BatchStep::SyncNew, m_folders, files);
-  // 2. Their names. What has the name must be the file written: someone who can write
-  // the folder could have swapped the temporary name, and no plain file is wiped for a
-  // file we did not write.
+// Step 2 of Commit: the names, for the files whose content is durable (dataErrs[i] == 0).
+// What has the name must be the file written: someone who can write the folder could
+// have swapped the temporary name, and no plain file is wiped for a file we did not write.
+// Returns the folders that got a new name; renamed counts the files.
+std::set<std::string> CEncryptBatch::RenameWritten(const std::vector<int>& dataErrs,
+                                                   size_t& renamed) {
   std::set<std::string> renamedIn;
-  size_t renamed = 0;
   for (size_t i = 0; i < m_items.size(); ++i) {
     Item& item = m_items[i];
     if (dataErrs[i] != 0) {
@@ -554,6 +556,56 @@ void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
     renamedIn.insert(FolderOf(item.target));
     ++renamed;
   }
+  return renamedIn;
+}
+
+// Step 4 of Commit for one file whose protected file is durable: moves the plain file
+// aside and overwrites it, unsynced. True when it waits for the sync of the wipes and its
+// removal (item.moved); false when it is gone already or left alone (item failed).
+bool CEncryptBatch::WipeRenamed(Item& item, IProgressWindow* progress) {
+  const FileIdentity expected = IdentityOf(item.encoded);
+  uint64_t links = 0;
+  int err = 0;
+  Announce(BatchStep::Wipe, item.path);
+  const WipeOutcome outcome = Wipe(item.path, kWipeMarker, WipeStrideFor(item.path),
+                                   m_items.size() > 1 ? WipeStepToTheEnd : ProgressStep, progress,
+                                   &expected, links, err, &item.moved);
+  switch (outcome) {
+    case WipeOutcome::Overwritten:
+      return true;
+    case WipeOutcome::Deleted:
+      break;
+    case WipeOutcome::Changed:
+    case WipeOutcome::HardLinked:
+      // The protected file holds a version that is no longer the file's content: it
+      // goes (its removal is made durable with the wipes), and the plain file stays as
+      // the user left it.
+      RemoveOwnFile(item.target, item.written);
+      Fail(item, ENCRYPT_FAILED,
+           EncryptFailedText(item.path, outcome == WipeOutcome::Changed
+                                            ? "changed while it was being protected"
+                                            : HardLinkReason(links)));
+      break;
+    case WipeOutcome::NotOpened:
+      Fail(item, ENCRYPT_NOT_WIPED,
+           FormatText("\"%s\" was protected into \"%s\" but not wiped: %s",
+                      {LastPathComponent(item.path), LastPathComponent(item.target),
+                       std::strerror(err != 0 ? err : EIO)}),
+           MsgIcon::Warning);
+      break;
+  }
+  return false;
+}
+
+void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done) {
+  if (m_items.empty()) return;
+  // 1. The protected files' content, before any of them takes its name.
+  std::vector<std::pair<std::string, struct stat>> files;
+  for (const Item& item : m_items) files.emplace_back(item.temp, item.written);
+  const std::vector<int> dataErrs = SyncFiles(BatchStep::SyncNew, m_folders, files);
+  // 2. Their names, checked to hold the files written.
+  size_t renamed = 0;
+  const std::set<std::string> renamedIn = RenameWritten(dataErrs, renamed);
   // 3. The names, before any plain file is touched.
   const std::map<std::string, int> nameErrs = SyncNames(m_folders, renamed, renamedIn);
   // 4. The wipes, each moved aside and overwritten, not yet synced.
@@ -566,42 +618,12 @@ void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
       Fail(item, ENCRYPT_FAILED, EncryptFailedText(item.path, CannotStoreText(item.target, e)));
       continue;
     }
-    const FileIdentity expected = IdentityOf(item.encoded);
-    uint64_t links = 0;
-    int err = 0;
-    Announce(BatchStep::Wipe, item.path);
-    const WipeOutcome outcome = Wipe(item.path, kWipeMarker, WipeStrideFor(item.path),
-                                     m_items.size() > 1 ? WipeStepToTheEnd : ProgressStep, progress,
-                                     &expected, links, err, &item.moved);
-    switch (outcome) {
-      case WipeOutcome::Overwritten: {
-        struct stat st {};
-        st.st_dev = item.encoded.st_dev;
-        st.st_ino = item.encoded.st_ino;
-        wiped.emplace_back(item.moved, st);
-        wipedItems.push_back(&item);
-        break;
-      }
-      case WipeOutcome::Deleted:
-        break;
-      case WipeOutcome::Changed:
-      case WipeOutcome::HardLinked:
-        // The protected file holds a version that is no longer the file's content: it
-        // goes (its removal is made durable with the wipes), and the plain file stays as
-        // the user left it.
-        RemoveOwnFile(item.target, item.written);
-        Fail(item, ENCRYPT_FAILED,
-             EncryptFailedText(item.path, outcome == WipeOutcome::Changed
-                                              ? "changed while it was being protected"
-                                              : HardLinkReason(links)));
-        break;
-      case WipeOutcome::NotOpened:
-        Fail(item, ENCRYPT_NOT_WIPED,
-             FormatText("\"%s\" was protected into \"%s\" but not wiped: %s",
-                        {LastPathComponent(item.path), LastPathComponent(item.target),
-                         std::strerror(err != 0 ? err : EIO)}),
-             MsgIcon::Warning);
-        break;
+    if (WipeRenamed(item, progress)) {
+      struct stat st {};
+      st.st_dev = item.encoded.st_dev;
+      st.st_ino = item.encoded.st_ino;
+      wiped.emplace_back(item.moved, st);
+      wipedItems.push_back(&item);
     }
   }
   // 5. The markers, before their blocks are freed. A failure changes nothing: the

@@ -198,6 +198,8 @@ class CEncryptBatch {
     std::string moved;  // the plain file's temporary name while it is wiped
   };
   void Fail(Item& item, int result, std::string message, MsgIcon icon = MsgIcon::Error);
+  std::set<std::string> RenameWritten(const std::vector<int>& dataErrs, size_t& renamed);
+  bool WipeRenamed(Item& item, IProgressWindow* progress);
 
   std::vector<Item> m_items;
   std::set<std::string> m_names;

@@ -74,8 +74,8 @@ Values SettingsValues(const std::string& name, const std::string& ownPath) {
 
 Values ListValues(const std::string& name) {
   CExplorerDoc doc;
-  std::string error;
-  if (doc.Load(Data(name), &error) != LIST_LOADED) return {{"error", error}};
+  SysError error;
+  if (doc.Load(Data(name), &error) != LIST_LOADED) return {{"error", error.Describe("load")}};
   // Parse, then write: the same payload.
   std::vector<uint8_t> payload;
   EXPECT_EQ(ReadEncryptedFile(Data(name), kFixedPassword, 1 << 20, payload), ENCFILE_OK);
