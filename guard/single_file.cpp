@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,9 +18,6 @@
 namespace {
 
 constexpr int kMaxPasswordPrompts = 3;
-// Large enough that a wipe costs a few system calls per megabyte, small enough to stay
-// in the cache.
-constexpr size_t kWipeBlock = 1u << 20;
 
 // Removes the file this run created under name, and nothing that someone else may have
 // put there since (or before: a name that was taken is not ours).
@@ -35,10 +31,6 @@ void RemoveOwnFile(const std::string& name, const struct stat& created) {
     // Left for RemoveStaleTempFiles of a later run; nothing else can be done here.
   }
 }
-
-// Overwritten: moved aside to moved and overwritten, neither synced nor deleted (a
-// batch does both for all its files at once).
-enum class WipeOutcome { Deleted, NotOpened, Changed, HardLinked, Overwritten };
 
 std::string HardLinkReason(uint64_t links) {
   return FormatText(
@@ -79,168 +71,7 @@ int DecryptFailed(IGuardUi& ui, IProgressWindow* progress, const std::string& pa
   return DECRYPT_FAILED;
 }
 
-bool ReadFully(int fd, uint8_t* buf, size_t n, uint64_t offset, size_t& got) {
-  got = 0;
-  while (got < n) {
-    const ssize_t r = ::pread(fd, buf + got, n - got, static_cast<off_t>(offset + got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return false;
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return true;
-}
-
-bool WriteFully(int fd, const uint8_t* buf, size_t n, uint64_t offset) {
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t w = ::pwrite(fd, buf + done, n - done, static_cast<off_t>(offset + done));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    done += static_cast<size_t>(w);
-  }
-  return true;
-}
-
-// Writes marker at the start of every period (stride + marker length) of the file's
-// first length bytes, and over the start of the last period even where it lies past the
-// end, one block at a time. Stops early on a read or write error or when callback asks.
-void OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint64_t stride,
-                          ProgressProc callback, void* user) {
-  const uint64_t m = marker.size();
-  if (m == 0) return;
-  const uint64_t period = stride > UINT64_MAX - m ? UINT64_MAX : stride + m;
-  const uint64_t lastStart = (length / period) * period;
-  const uint64_t end = lastStart + m;
-  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(kWipeBlock, end)));
-  for (uint64_t blockStart = 0; blockStart < end;) {
-    const uint64_t blockEnd = std::min<uint64_t>(blockStart + block.size(), end);
-    const size_t n = static_cast<size_t>(blockEnd - blockStart);
-    size_t got = 0;
-    const size_t readable =
-        blockStart < length ? static_cast<size_t>(std::min<uint64_t>(n, length - blockStart)) : 0;
-    if (!ReadFully(fd, block.data(), readable, blockStart, got)) break;
-    std::fill(block.begin() + static_cast<ptrdiff_t>(got),
-              block.begin() + static_cast<ptrdiff_t>(n), 0);
-    uint64_t k = blockStart < m ? 0 : (blockStart - m) / period + 1;
-    uint64_t starts = 0;
-    for (; k <= lastStart / period; ++k) {
-      const uint64_t at = k * period;
-      if (at >= blockEnd) break;
-      if (at >= blockStart) ++starts;
-      const uint64_t from = std::max(at, blockStart);
-      const uint64_t to = std::min(at + m, blockEnd);
-      std::memcpy(block.data() + (from - blockStart), marker.data() + (from - at),
-                  static_cast<size_t>(to - from));
-    }
-    if (!WriteFully(fd, block.data(), n, blockStart)) break;
-    blockStart = blockEnd;
-    if (callback && starts > 0 &&
-        callback(length, blockStart - n,
-                 starts > UINT64_MAX / period ? UINT64_MAX : starts * period, user) == 0) {
-      break;
-    }
-  }
-  SecureZero(block.data(), block.size());
-}
-
-// The wipe of WipeAndDeleteFile. With expected, a file that is not the one that was
-// encoded (replaced, written to) is left alone; a file with other names is always left
-// alone. err receives the errno when the file could not be opened or moved.
-// With moved, the overwritten file is left under its temporary name there, unsynced.
-WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stride,
-                 ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
-                 int& err, std::string* movedOut = nullptr) {
-  err = 0;
-  links = 1;
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    err = errno;
-    return WipeOutcome::NotOpened;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    err = S_ISREG(st.st_mode) ? errno : EINVAL;
-    ::close(fd);
-    return WipeOutcome::NotOpened;
-  }
-  if (expected && IdentityOf(st) != *expected) {
-    ::close(fd);
-    return WipeOutcome::Changed;
-  }
-  if (st.st_nlink > 1) {
-    // Overwriting the shared content would turn the other names into markers.
-    links = st.st_nlink;
-    ::close(fd);
-    return WipeOutcome::HardLinked;
-  }
-  if (stride == 0) {
-    ::close(fd);
-    if (::unlink(path.c_str()) == 0) return WipeOutcome::Deleted;
-    err = errno;
-    return WipeOutcome::NotOpened;
-  }
-  // Work on the file under a temporary name: an interrupted wipe then leaves a stale
-  // temporary file that a later run wipes and removes, not half-wiped content under the
-  // real name. The rename is not synced: the protected file is complete and durable
-  // already, so should a crash bring the old name back, nothing is lost, and one sync per
-  // file less matters when thousands of small files are protected.
-  std::string moved;
-  int renamed = -1;
-  for (int attempt = 0; attempt < 16 && renamed != 0; ++attempt) {
-    moved = TempPathFor(path, TempKind::Wipe);
-    renamed = RenameNoReplace(path, moved);
-    if (renamed != 0 && errno != EEXIST) break;  // a taken name: another one
-  }
-  if (renamed != 0) {
-    err = errno;
-    ::close(fd);
-    return WipeOutcome::NotOpened;
-  }
-  struct stat check {};
-  if (::lstat(moved.c_str(), &check) != 0 || check.st_dev != st.st_dev ||
-      check.st_ino != st.st_ino) {
-    // Someone replaced the file between open and rename: put theirs back, touch nothing.
-    if (RenameNoReplace(moved, path) != 0) {
-      // Left under the temporary name; the next run's stale-file cleanup removes it.
-    }
-    ::close(fd);
-    return WipeOutcome::Changed;
-  }
-
-  OverwriteWithMarkers(fd, static_cast<uint64_t>(st.st_size), marker, stride, callback, user);
-  if (movedOut) {
-    if (::close(fd) != 0) {
-      // The batch's sync of the wipes reports nothing for it either; the file goes.
-    }
-    *movedOut = moved;
-    return WipeOutcome::Overwritten;
-  }
-  // Without the sync the markers might never reach the disk before the blocks are freed.
-  const bool synced = ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !synced) {
-    // Nothing to be done: the protected file is complete, so the file goes all the same.
-  }
-  // No folder sync: should the removal be lost in a crash, what reappears is a wiped
-  // temporary file, which the next run beside it removes.
-  if (::unlink(moved.c_str()) == 0) return WipeOutcome::Deleted;
-  err = errno;
-  return WipeOutcome::NotOpened;
-}
-
 }  // namespace
-
-uint64_t WipeStrideFor(std::string_view path) {
-  if (path.size() < 3) return 30;
-  const std::string tail = AsciiLower(path.substr(path.size() - 3));
-  if (tail == "txt" || tail == "doc" || tail == "xls") return 10;
-  if (tail == "zip" || tail == "rar" || tail == "jpg" || tail == "gif" || tail == "avi" ||
-      tail == "mpg" || tail == "wmv") {
-    return 200;
-  }
-  if (tail == "exe") return 300;
-  return 30;
-}
 
 int ProgressStep(uint64_t /*total*/, uint64_t /*done*/, uint64_t chunk, void* user) {
   auto* progress = static_cast<IProgressWindow*>(user);
@@ -253,98 +84,7 @@ int ProgressStep(uint64_t /*total*/, uint64_t /*done*/, uint64_t chunk, void* us
   return 1;
 }
 
-int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t stride,
-                      ProgressProc callback, void* user) {
-  uint64_t links = 0;
-  int err = 0;
-  return Wipe(path, marker, stride, callback, user, nullptr, links, err) == WipeOutcome::Deleted
-             ? 1
-             : 0;
-}
-
-void WipeStaleTempFile(const std::string& tempPath) {
-  // The name holds the plain file's name, whose end picks the stride.
-  std::string name = LastPathComponent(tempPath).substr(kTempPrefix.size());
-  if (const size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
-  uint64_t links = 0;
-  int err = 0;
-  if (Wipe(tempPath, kWipeMarker, WipeStrideFor(name), nullptr, nullptr, nullptr, links, err) !=
-      WipeOutcome::Deleted) {
-    // Not ours to overwrite or not there any more; a name is all that can go.
-    ::unlink(tempPath.c_str());
-  }
-}
-
 namespace {
-
-BatchStepHook g_stepHook = nullptr;
-size_t g_batchFiles = kBatchFiles;
-uint64_t g_batchBytes = kBatchBytes;
-
-void Announce(BatchStep step, const std::string& path, bool wholeFileSystem = false) {
-  if (g_stepHook) g_stepHook(step, path, wholeFileSystem);
-}
-
-// Fewer files than this are synced one by one: a few fsyncs cost less than a syncfs that
-// may have to write out what other programs left in the cache.
-constexpr size_t kSyncfsFromFiles = 4;
-
-// syncfs reports write errors (of any file of the file system since the descriptor was
-// opened) from Linux 5.8 on; before that it returned 0 whatever happened.
-bool SyncfsReportsErrors() {
-  static const bool reports = [] {
-    struct utsname u {};
-    int major = 0;
-    int minor = 0;
-    if (::uname(&u) != 0 || std::sscanf(u.release, "%d.%d", &major, &minor) != 2) return false;
-    return major > 5 || (major == 5 && minor >= 8);
-  }();
-  return reports;
-}
-
-// fsync of a file the batch wrote, by name: 0, or the errno (ESTALE when the name no
-// longer holds that file).
-int SyncWritten(const std::string& path, const struct stat& written) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st {};
-  int err = 0;
-  if (::fstat(fd, &st) != 0) {
-    err = errno;
-  } else if (st.st_dev != written.st_dev || st.st_ino != written.st_ino) {
-    err = ESTALE;
-  } else if (::fsync(fd) != 0) {
-    err = errno;
-  }
-  if (::close(fd) != 0 && err == 0) err = errno;
-  return err;
-}
-
-// Makes the named files' content durable: one syncfs per file system when there are
-// enough of them and syncfs can be trusted, else (or when it failed, to learn which file
-// it was) one fsync each. The errno per file, in order.
-std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
-                           const std::vector<std::pair<std::string, struct stat>>& files) {
-  std::vector<int> errs(files.size(), 0);
-  if (files.empty()) return errs;
-  if (files.size() >= kSyncfsFromFiles && folders.SyncFileSystems(step)) return errs;
-  for (size_t i = 0; i < files.size(); ++i) {
-    Announce(step, files[i].first);
-    errs[i] = SyncWritten(files[i].first, files[i].second);
-  }
-  return errs;
-}
-
-// Makes the entries of the given folders durable; the errno per folder.
-std::map<std::string, int> SyncNames(const CBatchFolders& folders, size_t files,
-                                     const std::set<std::string>& names) {
-  if (files >= kSyncfsFromFiles && folders.SyncFileSystems(BatchStep::SyncNames)) {
-    std::map<std::string, int> none;
-    for (const std::string& f : names) none[f] = 0;
-    return none;
-  }
-  return folders.SyncEach(BatchStep::SyncNames, names);
-}
 
 std::string FolderOf(const std::string& path) {
   const std::string folder = ParentFolder(path);
@@ -377,74 +117,6 @@ bool SameInode(const struct stat& a, const struct stat& b) {
 static int WipeStepToTheEnd(uint64_t total, uint64_t done, uint64_t chunk, void* user) {
   ProgressStep(total, done, chunk, user);
   return 1;
-}
-
-void SetBatchStepHookForTesting(BatchStepHook hook) {
-  g_stepHook = hook;
-}
-
-void SetBatchLimitsForTesting(size_t files, uint64_t bytes) {
-  g_batchFiles = files > 0 ? files : kBatchFiles;
-  g_batchBytes = bytes > 0 ? bytes : kBatchBytes;
-}
-
-size_t BatchFileLimit() {
-  return g_batchFiles;
-}
-
-uint64_t BatchByteLimit() {
-  return g_batchBytes;
-}
-
-CBatchFolders::~CBatchFolders() {
-  CloseAll();
-}
-
-void CBatchFolders::Open(const std::string& folder) {
-  for (const auto& [name, fd] : m_open)
-    if (name == folder) return;
-  m_open.emplace_back(folder, ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
-void CBatchFolders::CloseAll() {
-  for (const auto& [name, fd] : m_open) {
-    if (fd >= 0 && ::close(fd) != 0) {
-      // Read-only descriptor of a folder: nothing was written through it.
-    }
-  }
-  m_open.clear();
-}
-
-bool CBatchFolders::SyncFileSystems(BatchStep step) const {
-  if (m_open.empty() || !SyncfsReportsErrors()) return false;
-  std::set<uint64_t> synced;
-  for (const auto& [name, fd] : m_open) {
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) return false;
-    if (!synced.insert(st.st_dev).second) continue;
-    Announce(step, name, true);
-    if (::syncfs(fd) != 0) return false;
-  }
-  return true;
-}
-
-std::map<std::string, int> CBatchFolders::SyncEach(BatchStep step,
-                                                   const std::set<std::string>& folders) const {
-  std::map<std::string, int> errs;
-  for (const std::string& folder : folders) {
-    Announce(step, folder);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-      errs[folder] = errno;
-      continue;
-    }
-    // Some file systems refuse fsync on folders; that is not a failure of the rename.
-    errs[folder] = ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
-    if (::close(fd) != 0) {
-      // Read-only descriptor: nothing was written through it.
-    }
-  }
-  return errs;
 }
 
 // ---- protect ----

@@ -35,19 +35,12 @@
 #include <vector>
 
 #include "engine/file_codec.h"
+#include "guard/batch_sync.h"
 #include "guard/guard_ui.h"
+#include "guard/wipe.h"
 
 // The codec's work buffer for both directions.
 inline constexpr uint32_t kCodecBufferSize = 1024;
-
-// The 19 bytes written over a plain file before it is deleted (no terminator).
-inline constexpr std::string_view kWipeMarker = "<VellumguardWiped/>";
-static_assert(kWipeMarker.size() == 19);
-
-// Bytes a wipe leaves between two markers, by the last three characters of the whole
-// path (no regard to ASCII case): 10 for TXT DOC XLS, 200 for ZIP RAR JPG GIF AVI MPG
-// WMV, 300 for EXE, else 30. It is the path's end, not its extension: a.docx gets 30.
-uint64_t WipeStrideFor(std::string_view path);
 
 // Results of EncryptOneFile.
 enum EncryptOneResult : int {
@@ -80,87 +73,14 @@ int EncryptOneFile(IGuardUi& ui, const std::string& path, const uint8_t digest[3
 int DecryptOneFile(IGuardUi& ui, const std::string& path, uint8_t digest[32],
                    IProgressWindow* progress);
 
-// Overwrites the file with marker at offsets 0, m + s, 2(m + s), ... up to and including
-// its length (m the marker's length, s = stride; the bytes between keep their content,
-// a file shorter than the marker grows to hold one), syncs it and deletes it. The work
-// is done in large read-modify-write blocks with one callback per block, whose chunk is
-// (stride + m) times the markers of that block; a callback returning 0 ends the
-// overwriting early, and the file is deleted all the same. The file is moved to a
-// temporary name before it is overwritten, so an interrupted wipe never leaves damaged
-// content under the file's own name. Never follows a symbolic link, never opens anything
-// but a regular file, never touches a file with more than one hard link. Stride 0
-// deletes without overwriting.
-// Returns 1 when the file was deleted, 0 when it could not be opened or moved (then
-// nothing is changed).
-int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t stride,
-                      ProgressProc callback, void* user);
-
-// Wipes and deletes a plain file that a killed wipe left under a temporary name (for
-// RemoveStaleTempFiles); the stride comes from the name it had.
-void WipeStaleTempFile(const std::string& tempPath);
-
 // The progress callback of the guard operations; user is the IProgressWindow* or null.
 // Returns 0 when the window was cancelled, else steps the bar by chunk / 10, lets the
 // window process its events (Esc cancels) and shows it.
 int ProgressStep(uint64_t total, uint64_t done, uint64_t chunk, void* user);
 
-// Many files with a few syncs per batch instead of two or three per file. A batch's files
-// are encoded (or decoded) into temporary files beside their targets without a sync;
-// the commit then makes them all durable at once (syncfs, one call per file system, or
-// one pass of fsyncs), renames them, makes the folder entries durable at once, and only
-// then touches the sources: a protect wipes the plain files (each moved aside, then
-// overwritten), makes the wipes durable at once and unlinks them; a restore deletes
-// the protected files. No source is touched before its new form and name are durable,
-// so a kill or a failure between any two steps loses nothing: what is left is the
-// source, or its durable new form beside it, and stale temporary files for the next
-// run's cleanup. A failure of one file's step costs that file only; the others go on.
-// EncryptOneFile and DecryptOneFile are batches of one.
-inline constexpr size_t kBatchFiles = 256;
-inline constexpr uint64_t kBatchBytes = 16u << 20;
-
-// The steps of a commit, in their order, for tests that watch them (or stop a run
-// between two of them). path is the file or folder the step is about to act on; a
-// sync of a whole file system names one of the batch's folders on it.
-enum class BatchStep {
-  SyncNew,    // the new files' content (before any rename)
-  Rename,     // a new file takes its name (path: the name)
-  SyncNames,  // the renames (before any source is touched)
-  Wipe,       // protect: a plain file is moved aside and overwritten (path: the plain file)
-  SyncWipes,  // protect: the overwritten files
-  Unlink,     // a wiped plain file (under its temporary name), or a restored protected file
-};
-// wholeFileSystem: a syncfs of the file system that holds path (a folder of the batch).
-using BatchStepHook = void (*)(BatchStep step, const std::string& path, bool wholeFileSystem);
-// nullptr removes the hook. Not for concurrent runs.
-void SetBatchStepHookForTesting(BatchStepHook hook);
-// Smaller batches, for tests that need several in a short list; 0, 0 restores the above.
-void SetBatchLimitsForTesting(size_t files, uint64_t bytes);
-size_t BatchFileLimit();
-uint64_t BatchByteLimit();
-
 // Told each file's result (EncryptOneResult or DecryptOneResult) at the commit, in the
 // order the files were added, right after the file's message (if any) was shown.
 using BatchResultProc = std::function<void(size_t tag, int result)>;
-
-// Folders of a batch, opened when their first file is added (so a sync of their file
-// system reports write errors that happened since) and synced once per commit.
-class CBatchFolders {
- public:
-  CBatchFolders() = default;
-  CBatchFolders(const CBatchFolders&) = delete;
-  CBatchFolders& operator=(const CBatchFolders&) = delete;
-  ~CBatchFolders();
-  void Open(const std::string& folder);
-  void CloseAll();
-  // syncfs once per file system of the opened folders; false when one failed, a folder
-  // could not be opened, or syncfs does not report write errors on this kernel.
-  bool SyncFileSystems(BatchStep step) const;
-  // fsync of each given folder once; the errno per folder (0: synced).
-  std::map<std::string, int> SyncEach(BatchStep step, const std::set<std::string>& folders) const;
-
- private:
-  std::vector<std::pair<std::string, int>> m_open;  // folder, descriptor (-1: not opened)
-};
 
 class CEncryptBatch {
  public:

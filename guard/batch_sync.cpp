@@ -1,0 +1,146 @@
+#include "guard/batch_sync.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+BatchStepHook g_stepHook = nullptr;
+size_t g_batchFiles = kBatchFiles;
+uint64_t g_batchBytes = kBatchBytes;
+
+// Fewer files than this are synced one by one: a few fsyncs cost less than a syncfs that
+// may have to write out what other programs left in the cache.
+constexpr size_t kSyncfsFromFiles = 4;
+
+// syncfs reports write errors (of any file of the file system since the descriptor was
+// opened) from Linux 5.8 on; before that it returned 0 whatever happened.
+bool SyncfsReportsErrors() {
+  static const bool reports = [] {
+    struct utsname u {};
+    int major = 0;
+    int minor = 0;
+    if (::uname(&u) != 0 || std::sscanf(u.release, "%d.%d", &major, &minor) != 2) return false;
+    return major > 5 || (major == 5 && minor >= 8);
+  }();
+  return reports;
+}
+
+// fsync of a file the batch wrote, by name: 0, or the errno (ESTALE when the name no
+// longer holds that file).
+int SyncWritten(const std::string& path, const struct stat& written) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st {};
+  int err = 0;
+  if (::fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (st.st_dev != written.st_dev || st.st_ino != written.st_ino) {
+    err = ESTALE;
+  } else if (::fsync(fd) != 0) {
+    err = errno;
+  }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  return err;
+}
+
+}  // namespace
+
+void Announce(BatchStep step, const std::string& path, bool wholeFileSystem) {
+  if (g_stepHook) g_stepHook(step, path, wholeFileSystem);
+}
+
+std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
+                           const std::vector<std::pair<std::string, struct stat>>& files) {
+  std::vector<int> errs(files.size(), 0);
+  if (files.empty()) return errs;
+  if (files.size() >= kSyncfsFromFiles && folders.SyncFileSystems(step)) return errs;
+  for (size_t i = 0; i < files.size(); ++i) {
+    Announce(step, files[i].first);
+    errs[i] = SyncWritten(files[i].first, files[i].second);
+  }
+  return errs;
+}
+
+std::map<std::string, int> SyncNames(const CBatchFolders& folders, size_t files,
+                                     const std::set<std::string>& names) {
+  if (files >= kSyncfsFromFiles && folders.SyncFileSystems(BatchStep::SyncNames)) {
+    std::map<std::string, int> none;
+    for (const std::string& f : names) none[f] = 0;
+    return none;
+  }
+  return folders.SyncEach(BatchStep::SyncNames, names);
+}
+
+void SetBatchStepHookForTesting(BatchStepHook hook) {
+  g_stepHook = hook;
+}
+
+void SetBatchLimitsForTesting(size_t files, uint64_t bytes) {
+  g_batchFiles = files > 0 ? files : kBatchFiles;
+  g_batchBytes = bytes > 0 ? bytes : kBatchBytes;
+}
+
+size_t BatchFileLimit() {
+  return g_batchFiles;
+}
+
+uint64_t BatchByteLimit() {
+  return g_batchBytes;
+}
+
+CBatchFolders::~CBatchFolders() {
+  CloseAll();
+}
+
+void CBatchFolders::Open(const std::string& folder) {
+  for (const auto& [name, fd] : m_open)
+    if (name == folder) return;
+  m_open.emplace_back(folder, ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+void CBatchFolders::CloseAll() {
+  for (const auto& [name, fd] : m_open) {
+    if (fd >= 0 && ::close(fd) != 0) {
+      // Read-only descriptor of a folder: nothing was written through it.
+    }
+  }
+  m_open.clear();
+}
+
+bool CBatchFolders::SyncFileSystems(BatchStep step) const {
+  if (m_open.empty() || !SyncfsReportsErrors()) return false;
+  std::set<uint64_t> synced;
+  for (const auto& [name, fd] : m_open) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+    if (!synced.insert(st.st_dev).second) continue;
+    Announce(step, name, true);
+    if (::syncfs(fd) != 0) return false;
+  }
+  return true;
+}
+
+std::map<std::string, int> CBatchFolders::SyncEach(BatchStep step,
+                                                   const std::set<std::string>& folders) const {
+  std::map<std::string, int> errs;
+  for (const std::string& folder : folders) {
+    Announce(step, folder);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      errs[folder] = errno;
+      continue;
+    }
+    // Some file systems refuse fsync on folders; that is not a failure of the rename.
+    errs[folder] = ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
+    if (::close(fd) != 0) {
+      // Read-only descriptor: nothing was written through it.
+    }
+  }
+  return errs;
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The durability steps that a batch of protected or restored files shares: the folders
+// it touches, one sync for many files, and a hook for tests that watch the order.
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Many files with a few syncs per batch instead of two or three per file. A batch's files
+// are encoded (or decoded) into temporary files beside their targets without a sync;
+// the commit then makes them all durable at once (syncfs, one call per file system, or
+// one pass of fsyncs), renames them, makes the folder entries durable at once, and only
+// then touches the sources: a protect wipes the plain files (each moved aside, then
+// overwritten), makes the wipes durable at once and unlinks them; a restore deletes
+// the protected files. No source is touched before its new form and name are durable,
+// so a kill or a failure between any two steps loses nothing: what is left is the
+// source, or its durable new form beside it, and stale temporary files for the next
+// run's cleanup. A failure of one file's step costs that file only; the others go on.
+// EncryptOneFile and DecryptOneFile are batches of one.
+inline constexpr size_t kBatchFiles = 256;
+inline constexpr uint64_t kBatchBytes = 16u << 20;
+
+// The steps of a commit, in their order, for tests that watch them (or stop a run
+// between two of them). path is the file or folder the step is about to act on; a
+// sync of a whole file system names one of the batch's folders on it.
+enum class BatchStep {
+  SyncNew,    // the new files' content (before any rename)
+  Rename,     // a new file takes its name (path: the name)
+  SyncNames,  // the renames (before any source is touched)
+  Wipe,       // protect: a plain file is moved aside and overwritten (path: the plain file)
+  SyncWipes,  // protect: the overwritten files
+  Unlink,     // a wiped plain file (under its temporary name), or a restored protected file
+};
+// wholeFileSystem: a syncfs of the file system that holds path (a folder of the batch).
+using BatchStepHook = void (*)(BatchStep step, const std::string& path, bool wholeFileSystem);
+// nullptr removes the hook. Not for concurrent runs.
+void SetBatchStepHookForTesting(BatchStepHook hook);
+// Smaller batches, for tests that need several in a short list; 0, 0 restores the above.
+void SetBatchLimitsForTesting(size_t files, uint64_t bytes);
+size_t BatchFileLimit();
+uint64_t BatchByteLimit();
+
+// Folders of a batch, opened when their first file is added (so a sync of their file
+// system reports write errors that happened since) and synced once per commit.
+class CBatchFolders {
+ public:
+  CBatchFolders() = default;
+  CBatchFolders(const CBatchFolders&) = delete;
+  CBatchFolders& operator=(const CBatchFolders&) = delete;
+  ~CBatchFolders();
+  void Open(const std::string& folder);
+  void CloseAll();
+  // syncfs once per file system of the opened folders; false when one failed, a folder
+  // could not be opened, or syncfs does not report write errors on this kernel.
+  bool SyncFileSystems(BatchStep step) const;
+  // fsync of each given folder once; the errno per folder (0: synced).
+  std::map<std::string, int> SyncEach(BatchStep step, const std::set<std::string>& folders) const;
+
+ private:
+  std::vector<std::pair<std::string, int>> m_open;  // folder, descriptor (-1: not opened)
+};
+
+// Tells the test hook, if any, of the step about to be taken.
+void Announce(BatchStep step, const std::string& path, bool wholeFileSystem = false);
+// Makes the named files' content durable: one syncfs per file system when there are
+// enough of them and syncfs can be trusted, else (or when it failed, to learn which file
+// it was) one fsync each. The errno per file, in order (ESTALE when a name no longer
+// holds the file written).
+std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
+                           const std::vector<std::pair<std::string, struct stat>>& files);
+// Makes the entries of the given folders durable after files renames; the errno per
+// folder.
+std::map<std::string, int> SyncNames(const CBatchFolders& folders, size_t files,
+                                     const std::set<std::string>& names);

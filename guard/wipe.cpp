@@ -1,0 +1,185 @@
+#include "guard/wipe.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "common/fd_io.h"
+#include "common/paths.h"
+#include "common/safe_file.h"
+#include "common/text.h"
+#include "engine/digest.h"
+
+namespace {
+
+// Large enough that a wipe costs a few system calls per megabyte, small enough to stay
+// in the cache.
+constexpr size_t kWipeBlock = 1u << 20;
+
+// Writes marker at the start of every period (stride + marker length) of the file's
+// first length bytes, and over the start of the last period even where it lies past the
+// end, one block at a time. Stops early on a read or write error or when callback asks.
+void OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint64_t stride,
+                          ProgressProc callback, void* user) {
+  const uint64_t m = marker.size();
+  if (m == 0) return;
+  const uint64_t period = stride > UINT64_MAX - m ? UINT64_MAX : stride + m;
+  const uint64_t lastStart = (length / period) * period;
+  const uint64_t end = lastStart + m;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(kWipeBlock, end)));
+  for (uint64_t blockStart = 0; blockStart < end;) {
+    const uint64_t blockEnd = std::min<uint64_t>(blockStart + block.size(), end);
+    const size_t n = static_cast<size_t>(blockEnd - blockStart);
+    const size_t readable =
+        blockStart < length ? static_cast<size_t>(std::min<uint64_t>(n, length - blockStart)) : 0;
+    const ssize_t read = PreadFull(fd, block.data(), readable, static_cast<off_t>(blockStart));
+    if (read < 0) break;
+    const size_t got = static_cast<size_t>(read);
+    std::fill(block.begin() + static_cast<ptrdiff_t>(got),
+              block.begin() + static_cast<ptrdiff_t>(n), 0);
+    uint64_t k = blockStart < m ? 0 : (blockStart - m) / period + 1;
+    uint64_t starts = 0;
+    for (; k <= lastStart / period; ++k) {
+      const uint64_t at = k * period;
+      if (at >= blockEnd) break;
+      if (at >= blockStart) ++starts;
+      const uint64_t from = std::max(at, blockStart);
+      const uint64_t to = std::min(at + m, blockEnd);
+      std::memcpy(block.data() + (from - blockStart), marker.data() + (from - at),
+                  static_cast<size_t>(to - from));
+    }
+    if (!PwriteAll(fd, block.data(), n, static_cast<off_t>(blockStart))) break;
+    blockStart = blockEnd;
+    if (callback && starts > 0 &&
+        callback(length, blockStart - n,
+                 starts > UINT64_MAX / period ? UINT64_MAX : starts * period, user) == 0) {
+      break;
+    }
+  }
+  SecureZero(block.data(), block.size());
+}
+
+}  // namespace
+
+// The wipe of WipeAndDeleteFile. With expected, a file that is not the one that was
+// encoded (replaced, written to) is left alone; a file with other names is always left
+// alone. err receives the errno when the file could not be opened or moved.
+// With moved, the overwritten file is left under its temporary name there, unsynced.
+WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stride,
+                 ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
+                 int& err, std::string* movedOut) {
+  err = 0;
+  links = 1;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    err = errno;
+    return WipeOutcome::NotOpened;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    err = S_ISREG(st.st_mode) ? errno : EINVAL;
+    ::close(fd);
+    return WipeOutcome::NotOpened;
+  }
+  if (expected && IdentityOf(st) != *expected) {
+    ::close(fd);
+    return WipeOutcome::Changed;
+  }
+  if (st.st_nlink > 1) {
+    // Overwriting the shared content would turn the other names into markers.
+    links = st.st_nlink;
+    ::close(fd);
+    return WipeOutcome::HardLinked;
+  }
+  if (stride == 0) {
+    ::close(fd);
+    if (::unlink(path.c_str()) == 0) return WipeOutcome::Deleted;
+    err = errno;
+    return WipeOutcome::NotOpened;
+  }
+  // Work on the file under a temporary name: an interrupted wipe then leaves a stale
+  // temporary file that a later run wipes and removes, not half-wiped content under the
+  // real name. The rename is not synced: the protected file is complete and durable
+  // already, so should a crash bring the old name back, nothing is lost, and one sync per
+  // file less matters when thousands of small files are protected.
+  std::string moved;
+  int renamed = -1;
+  for (int attempt = 0; attempt < 16 && renamed != 0; ++attempt) {
+    moved = TempPathFor(path, TempKind::Wipe);
+    renamed = RenameNoReplace(path, moved);
+    if (renamed != 0 && errno != EEXIST) break;  // a taken name: another one
+  }
+  if (renamed != 0) {
+    err = errno;
+    ::close(fd);
+    return WipeOutcome::NotOpened;
+  }
+  struct stat check {};
+  if (::lstat(moved.c_str(), &check) != 0 || check.st_dev != st.st_dev ||
+      check.st_ino != st.st_ino) {
+    // Someone replaced the file between open and rename: put theirs back, touch nothing.
+    if (RenameNoReplace(moved, path) != 0) {
+      // Left under the temporary name; the next run's stale-file cleanup removes it.
+    }
+    ::close(fd);
+    return WipeOutcome::Changed;
+  }
+
+  OverwriteWithMarkers(fd, static_cast<uint64_t>(st.st_size), marker, stride, callback, user);
+  if (movedOut) {
+    if (::close(fd) != 0) {
+      // The batch's sync of the wipes reports nothing for it either; the file goes.
+    }
+    *movedOut = moved;
+    return WipeOutcome::Overwritten;
+  }
+  // Without the sync the markers might never reach the disk before the blocks are freed.
+  const bool synced = ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !synced) {
+    // Nothing to be done: the protected file is complete, so the file goes all the same.
+  }
+  // No folder sync: should the removal be lost in a crash, what reappears is a wiped
+  // temporary file, which the next run beside it removes.
+  if (::unlink(moved.c_str()) == 0) return WipeOutcome::Deleted;
+  err = errno;
+  return WipeOutcome::NotOpened;
+}
+
+uint64_t WipeStrideFor(std::string_view path) {
+  if (path.size() < 3) return 30;
+  const std::string tail = AsciiLower(path.substr(path.size() - 3));
+  if (tail == "txt" || tail == "doc" || tail == "xls") return 10;
+  if (tail == "zip" || tail == "rar" || tail == "jpg" || tail == "gif" || tail == "avi" ||
+      tail == "mpg" || tail == "wmv") {
+    return 200;
+  }
+  if (tail == "exe") return 300;
+  return 30;
+}
+
+int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t stride,
+                      ProgressProc callback, void* user) {
+  uint64_t links = 0;
+  int err = 0;
+  return Wipe(path, marker, stride, callback, user, nullptr, links, err) == WipeOutcome::Deleted
+             ? 1
+             : 0;
+}
+
+void WipeStaleTempFile(const std::string& tempPath) {
+  // The name holds the plain file's name, whose end picks the stride.
+  std::string name = LastPathComponent(tempPath).substr(kTempPrefix.size());
+  if (const size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+  uint64_t links = 0;
+  int err = 0;
+  if (Wipe(tempPath, kWipeMarker, WipeStrideFor(name), nullptr, nullptr, nullptr, links, err) !=
+      WipeOutcome::Deleted) {
+    // Not ours to overwrite or not there any more; a name is all that can go.
+    ::unlink(tempPath.c_str());
+  }
+}
