@@ -230,6 +230,9 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   std::mutex keyLock;
   std::mutex firstKeyGate;
   SecretKey shared;
+  // Set before the gate opens when the first prompt was cancelled: the files waiting at
+  // the gate end without asking again, as a run one file at a time ends at once.
+  std::atomic<bool> promptCancelled{false};
   auto unset = [](const uint8_t* k) {
     for (int i = 0; i < 32; ++i)
       if (k[i]) return false;
@@ -247,12 +250,14 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
         }
         if (unset(key.data())) {
           gate.lock();
+          if (promptCancelled) return ListStep::Stop;
           std::lock_guard g(keyLock);
           std::memcpy(key.data(), shared.data(), 32);
           if (!unset(key.data())) gate.unlock();
         }
         std::memcpy(before.data(), key.data(), 32);
         const ListStep result = DecryptListEntry(u, &p, e, key.data(), &b, i);
+        if (result == ListStep::Stop && gate.owns_lock()) promptCancelled = true;
         if (std::memcmp(before.data(), key.data(), 32) != 0) {
           std::lock_guard g(keyLock);
           std::memcpy(shared.data(), key.data(), 32);

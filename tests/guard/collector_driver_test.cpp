@@ -2,12 +2,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "common/paths.h"
 #include "fake_guard_ui.h"
 #include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
+#include "guard/parallel_runner.h"
 #include "guard/single_file.h"
 #include "guard_test_util.h"
 
@@ -238,12 +241,24 @@ TEST_F(Drive, CancelStopsAfterTheCurrentFile) {
 TEST_F(Drive, ACancelledPromptEndsTheRestoreRun) {
   FakeGuardUi ui;
   ASSERT_EQ(EncryptFileList(ui, Three(), m_key.data(), 6, ""), 3);
-  FakeGuardUi back;
-  back.passwords = {std::nullopt};
-  EXPECT_EQ(DecryptFileList(back, ThreeProtected()), 0);
-  EXPECT_EQ(back.prompts.size(), 1u);
-  EXPECT_EQ(back.Lines("status").size(), 1u);
-  EXPECT_EQ(ListNames(Dir()), (Strings{".home", "a.txt.~de", "b.txt.~de", "c.txt.~de"}));
+  // A user slow to cancel: the other workers of a parallel run are waiting meanwhile.
+  class SlowToCancel : public FakeGuardUi {
+   public:
+    bool AskPassword(const std::string& prompt, std::string& password) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      return FakeGuardUi::AskPassword(prompt, password);
+    }
+  };
+  for (const int jobs : {1, 3}) {
+    SlowToCancel back;
+    back.passwords = {std::nullopt};
+    EXPECT_EQ(jobs == 1 ? DecryptFileList(back, ThreeProtected())
+                        : ParallelDecryptFileList(back, ThreeProtected(), jobs),
+              0);
+    EXPECT_EQ(back.prompts.size(), 1u) << jobs << " at once";
+    EXPECT_EQ(back.Lines("status").size(), 1u) << jobs << " at once";
+    EXPECT_EQ(ListNames(Dir()), (Strings{".home", "a.txt.~de", "b.txt.~de", "c.txt.~de"}));
+  }
 }
 
 TEST_F(Drive, AFailedFileShowsItsMessageAndTheRunGoesOn) {
