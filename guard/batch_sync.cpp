@@ -144,3 +144,25 @@ std::map<std::string, int> CBatchFolders::SyncEach(BatchStep step,
   }
   return errs;
 }
+
+bool CBatchBook::Holds(const std::string& name) const {
+  if (m_names.count(name)) return true;
+  struct stat st {};
+  return ::lstat(name.c_str(), &st) == 0 && m_files.count({st.st_dev, st.st_ino});
+}
+
+void CBatchBook::Book(const std::string& source, const std::string& target, const struct stat& st) {
+  m_names.insert(source);
+  m_names.insert(target);
+  m_files.insert({st.st_dev, st.st_ino});
+  m_bytes += static_cast<uint64_t>(st.st_size);
+  ++m_count;
+}
+
+void CBatchBook::ClearBook() {
+  m_names.clear();
+  m_files.clear();
+  m_bytes = 0;
+  m_count = 0;
+  m_folders.CloseAll();
+}

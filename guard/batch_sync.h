@@ -65,6 +65,33 @@ class CBatchFolders {
   std::vector<std::pair<std::string, int>> m_open;  // folder, descriptor (-1: not opened)
 };
 
+// What a batch has taken on, shared by protect and restore: the names and files its
+// commit will act on (an entry that touches one must wait for the commit), their bytes
+// and their folders.
+class CBatchBook {
+ public:
+  // True when a name (or the file it names) is one the batch will act on: commit first.
+  bool Holds(const std::string& name) const;
+  bool Empty() const { return m_count == 0; }
+  // Full: commit now. WouldOverflow: commit before a file of size bytes is added.
+  bool Full() const { return m_count >= BatchFileLimit() || m_bytes >= BatchByteLimit(); }
+  bool WouldOverflow(uint64_t size) const { return !Empty() && m_bytes + size > BatchByteLimit(); }
+
+ protected:
+  // Takes on a file: its source and target names, and the source as it was read.
+  void Book(const std::string& source, const std::string& target, const struct stat& st);
+  // Forgets everything after a commit and closes the folders.
+  void ClearBook();
+
+  CBatchFolders m_folders;
+
+ private:
+  std::set<std::string> m_names;
+  std::set<std::pair<uint64_t, uint64_t>> m_files;  // device, inode of the sources
+  uint64_t m_bytes = 0;
+  size_t m_count = 0;
+};
+
 // Tells the test hook, if any, of the step about to be taken.
 void Announce(BatchStep step, const std::string& path, bool wholeFileSystem = false);
 // Makes the named files' content durable: one syncfs per file system when there are

@@ -133,12 +133,6 @@ void CEncryptBatch::Fail(Item& item, int result, std::string message, MsgIcon ic
   item.icon = icon;
 }
 
-bool CEncryptBatch::Holds(const std::string& name) const {
-  if (m_names.count(name)) return true;
-  struct stat st {};
-  return ::lstat(name.c_str(), &st) == 0 && m_files.count({st.st_dev, st.st_ino});
-}
-
 int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t digest[32], int level,
                        IProgressWindow* progress, size_t tag) {
   struct stat st {};
@@ -184,10 +178,7 @@ int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t dige
     if (result == CODEC_CANCELLED) return ENCRYPT_CANCELLED;
     return EncryptFailed(ui, progress, path, CodecFailureReason(result, err));
   }
-  m_names.insert(item.path);
-  m_names.insert(item.target);
-  m_files.insert({item.encoded.st_dev, item.encoded.st_ino});
-  m_bytes += static_cast<uint64_t>(item.encoded.st_size);
+  Book(item.path, item.target, item.encoded);
   m_items.push_back(std::move(item));
   return ENCRYPT_PENDING;
 }
@@ -315,10 +306,7 @@ void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
   }
   std::vector<Item> items = std::move(m_items);
   m_items.clear();
-  m_names.clear();
-  m_files.clear();
-  m_bytes = 0;
-  m_folders.CloseAll();
+  ClearBook();
   for (Item& item : items) {
     if (!item.message.empty()) {
       if (progress && !progress->IsCancelled()) progress->Hide();
@@ -351,12 +339,6 @@ void CDecryptBatch::Fail(Item& item, const std::string& reason) {
   item.message = FormatText("Decryption error or can not access the file \"%s\"",
                             {LastPathComponent(item.path)}) +
                  "\n\n" + reason;
-}
-
-bool CDecryptBatch::Holds(const std::string& name) const {
-  if (m_names.count(name)) return true;
-  struct stat st {};
-  return ::lstat(name.c_str(), &st) == 0 && m_files.count({st.st_dev, st.st_ino});
 }
 
 int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32],
@@ -423,10 +405,7 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
             : CodecFailureReason(result, codec.LastError().err));
   }
   item.written = codec.DestinationStat();
-  m_names.insert(item.path);
-  m_names.insert(item.target);
-  m_files.insert({st.st_dev, st.st_ino});
-  m_bytes += static_cast<uint64_t>(st.st_size);
+  Book(item.path, item.target, st);
   m_items.push_back(std::move(item));
   return DECRYPT_PENDING;
 }
@@ -487,10 +466,7 @@ void CDecryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
   }
   std::vector<Item> items = std::move(m_items);
   m_items.clear();
-  m_names.clear();
-  m_files.clear();
-  m_bytes = 0;
-  m_folders.CloseAll();
+  ClearBook();
   for (Item& item : items) {
     if (!item.message.empty()) {
       if (progress && !progress->IsCancelled()) progress->Hide();

@@ -82,7 +82,7 @@ int ProgressStep(uint64_t total, uint64_t done, uint64_t chunk, void* user);
 // order the files were added, right after the file's message (if any) was shown.
 using BatchResultProc = std::function<void(size_t tag, int result)>;
 
-class CEncryptBatch {
+class CEncryptBatch : public CBatchBook {
  public:
   CEncryptBatch() = default;
   CEncryptBatch(const CEncryptBatch&) = delete;
@@ -95,12 +95,6 @@ class CEncryptBatch {
   // message shown) or was cancelled.
   int Add(IGuardUi& ui, const std::string& path, const uint8_t digest[32], int level,
           IProgressWindow* progress, size_t tag);
-  // True when a name (or the file it names) is one the batch will act on: commit first.
-  bool Holds(const std::string& name) const;
-  bool Empty() const { return m_items.empty(); }
-  // Full: commit now. WouldOverflow: commit before a file of size bytes is added.
-  bool Full() const { return m_items.size() >= BatchFileLimit() || m_bytes >= BatchByteLimit(); }
-  bool WouldOverflow(uint64_t size) const { return !Empty() && m_bytes + size > BatchByteLimit(); }
   // Durable protected files, then their names, then the wipes (see above); reports each
   // file and empties the batch.
   void Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done);
@@ -122,13 +116,9 @@ class CEncryptBatch {
   bool WipeRenamed(Item& item, IProgressWindow* progress);
 
   std::vector<Item> m_items;
-  std::set<std::string> m_names;
-  std::set<std::pair<uint64_t, uint64_t>> m_files;  // device, inode of the plain files
-  uint64_t m_bytes = 0;
-  CBatchFolders m_folders;
 };
 
-class CDecryptBatch {
+class CDecryptBatch : public CBatchBook {
  public:
   CDecryptBatch() = default;
   CDecryptBatch(const CDecryptBatch&) = delete;
@@ -140,10 +130,6 @@ class CDecryptBatch {
   // temporary file that waits for Commit. DECRYPT_PENDING, or DecryptOneFile's result.
   int Add(IGuardUi& ui, const std::string& path, uint8_t digest[32], IProgressWindow* progress,
           size_t tag);
-  bool Holds(const std::string& name) const;
-  bool Empty() const { return m_items.empty(); }
-  bool Full() const { return m_items.size() >= BatchFileLimit() || m_bytes >= BatchByteLimit(); }
-  bool WouldOverflow(uint64_t size) const { return !Empty() && m_bytes + size > BatchByteLimit(); }
   // Durable restored files, then their names, then the protected files are deleted.
   void Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done);
 
@@ -160,8 +146,4 @@ class CDecryptBatch {
   void Fail(Item& item, const std::string& reason);
 
   std::vector<Item> m_items;
-  std::set<std::string> m_names;
-  std::set<std::pair<uint64_t, uint64_t>> m_files;  // device, inode of the protected files
-  uint64_t m_bytes = 0;
-  CBatchFolders m_folders;
 };
