@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDateTime>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QListView>
@@ -38,9 +37,6 @@ namespace {
 // The guard list's default column widths (the first five of the application state's).
 const int kDefaultWidths[COL_COUNT] = {35, 180, 320, 50, 100};
 
-// How long the "does the selection yield anything" answer is reused.
-constexpr qint64 kYieldCacheMs = 1000;
-
 // Grid lines between the cells, as the report list draws them.
 class CGridDelegate : public QStyledItemDelegate {
  public:
@@ -56,11 +52,6 @@ class CGridDelegate : public QStyledItemDelegate {
     painter->restore();
   }
 };
-
-QString MenuEscaped(const QString& text) {
-  QString t = text;
-  return t.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
 
 }  // namespace
 
@@ -164,86 +155,6 @@ QStringList CTopListForm::SelectedPaths() const {
   const auto& items = m_document->Items();
   for (int row : SelectedRows()) paths << FromNative(items[static_cast<size_t>(row)].m_path);
   return paths;
-}
-
-std::vector<std::string> CTopListForm::Expand(bool encrypt, bool all) const {
-  std::vector<std::string> paths;
-  const auto& items = m_document->Items();
-  auto expand = [&](const CGuardItem& item) {
-    if (encrypt) {
-      CollectFilesToEncrypt(paths, item);
-    } else {
-      CollectFilesToDecrypt(paths, item);
-    }
-  };
-  if (all) {
-    for (const CGuardItem& item : items) expand(item);
-  } else {
-    for (int row : SelectedRows()) expand(items[static_cast<size_t>(row)]);
-  }
-  return paths;
-}
-
-bool CTopListForm::SelectionYields(bool encrypt) const {
-  YieldCache& cache = m_yields[encrypt ? 0 : 1];
-  const qint64 now = QDateTime::currentMSecsSinceEpoch();
-  if (cache.generation == m_generation && now - cache.when < kYieldCacheMs) return cache.value;
-  bool yields = false;
-  const auto& items = m_document->Items();
-  auto collects = [encrypt](const CGuardItem& item) {
-    std::vector<std::string> paths;
-    if (encrypt) {
-      CollectFilesToEncrypt(paths, item);
-    } else {
-      CollectFilesToDecrypt(paths, item);
-    }
-    return !paths.empty();
-  };
-  for (int row : SelectedRows()) {
-    const CGuardItem& item = items[static_cast<size_t>(row)];
-    // A folder's own files are part of its whole tree: when they already yield, the
-    // tree need not be walked (a large tree would hold up every menu).
-    if (item.IsFolder() && item.m_subfolders) {
-      CGuardItem top = item;
-      top.m_subfolders = 0;
-      if (collects(top)) {
-        yields = true;
-        break;
-      }
-    }
-    if (collects(item)) {
-      yields = true;
-      break;
-    }
-  }
-  cache = YieldCache{m_generation, now, yields};
-  return yields;
-}
-
-QString CTopListForm::GuardCommandText(bool encrypt, int files, int folders, const QString& name) {
-  const QString verb = encrypt ? QStringLiteral("Encrypt ") : QStringLiteral("Decrypt ");
-  if (files + folders == 0)
-    return encrypt ? QStringLiteral("Encrypt files and folders")
-                   : QStringLiteral("Decrypt files and folders");
-  if (files + folders == 1) return verb + QLatin1Char('"') + name + QLatin1Char('"');
-  QString text = verb;
-  if (files > 0) text += QStringLiteral("File") + (files > 1 ? QStringLiteral("s") : QString());
-  if (files > 0 && folders > 0) text += QStringLiteral(" and ");
-  if (folders > 0)
-    text += QStringLiteral("Folder") + (folders > 1 ? QStringLiteral("s") : QString());
-  return text;
-}
-
-QString CTopListForm::GuardCommandText(bool encrypt) const {
-  int files = 0, folders = 0;
-  QString name;
-  const auto& items = m_document->Items();
-  for (int row : SelectedRows()) {
-    const CGuardItem& item = items[static_cast<size_t>(row)];
-    (item.IsFolder() ? folders : files)++;
-    name = NameCellText(item);
-  }
-  return MenuEscaped(GuardCommandText(encrypt, files, folders, name));
 }
 
 bool CTopListForm::OnUpdateCommand(int id, CommandUpdate& update) {
@@ -431,54 +342,6 @@ void CTopListForm::OnProperties() {
   item.m_excludeMask = dlg.m_excludeMask.toStdString();
   m_document->SetModifiedFlag(true);
   Refresh();
-}
-
-void CTopListForm::OnEncrypt(bool all) {
-  const std::vector<std::string> paths = Expand(true, all);
-  if (all) {
-    if (paths.empty()) return;
-    QMessageBox ask(
-        QMessageBox::Question, QStringLiteral("TB"),
-        QStringLiteral("Do you want to encrypt all files and folders in the list \"%1\"?")
-            .arg(m_document->Title()),
-        QMessageBox::Yes | QMessageBox::No, this);
-    if (ask.exec() != QMessageBox::Yes) return;
-  }
-  while (!m_document->HasPassword()) {
-    AppMessageBox(this, QStringLiteral("Please enter password"), QMessageBox::Information);
-    if (!m_document->EditListSettings()) return;
-  }
-  if (m_guardUi) {
-    std::unique_ptr<IGuardUi> ui = m_guardUi(this);
-    if (ui) {
-      ReportRun(RunProtectList(*ui, paths, m_document->KeyDigest(), m_document->ZipLevel(),
-                               m_document->NoZipMask()));
-    }
-  }
-  Refresh();
-}
-
-void CTopListForm::OnDecrypt(bool all) {
-  const std::vector<std::string> paths = Expand(false, all);
-  if (all) {
-    if (paths.empty()) return;
-    const auto answer = AppMessageBox(
-        this,
-        QStringLiteral("Do you want to decrypt all files and folders in the list \"%1\"?")
-            .arg(m_document->Title()),
-        QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes) return;
-  }
-  if (m_guardUi) {
-    std::unique_ptr<IGuardUi> ui = m_guardUi(this);
-    if (ui) ReportRun(RunRestoreList(*ui, paths));
-  }
-  Refresh();
-}
-
-void CTopListForm::ReportRun(const GuardOutcome& outcome) {
-  const std::string text = OutcomeText(outcome);
-  if (!text.empty()) emit GuardRunFinished(QString::fromStdString(text));
 }
 
 void CTopListForm::OnOpen() {
