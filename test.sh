@@ -11,8 +11,10 @@ scripts/check_format.sh
 scripts/check_layers.py
 scripts/function_lengths.py --fail-over 80 --min 81
 
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVG_SANITIZE=ON \
-  -DVG_WERROR=ON -DVG_BUILD_TESTS=ON >/dev/null
+  -DVG_WERROR=ON -DVG_BUILD_TESTS=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 (cd "$build" && ctest --output-on-failure -j "$(nproc)")
 if [ "${VG_TEST_TSAN:-1}" != 0 ]; then
