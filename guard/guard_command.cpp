@@ -11,6 +11,7 @@
 #include "common/paths.h"
 #include "guard/encryption_settings.h"
 #include "guard/file_collector.h"
+#include "guard/files_left_below.h"
 #include "guard/guard_item.h"
 #include "guard/parallel_runner.h"
 
@@ -152,6 +153,7 @@ GuardOutcome ProtectSelection(IGuardUi& ui, const GuardCommand& command) {
     return outcome;
   }
   std::vector<std::string> files;
+  std::vector<CGuardItem> items;
   for (const std::string& path : command.paths) {
     const bool folder = command.kind == ProtectKind::WholeFolder || IsFolderEntry(path);
     CGuardItem item(path, folder ? 1 : 0);
@@ -161,9 +163,16 @@ GuardOutcome ProtectSelection(IGuardUi& ui, const GuardCommand& command) {
       item.m_excludeMask = settings.excludeMask;
     }
     CollectFilesToEncrypt(files, item);
+    items.push_back(std::move(item));
   }
   outcome =
       RunProtectList(ui, files, settings.digest, settings.level, settings.noZipMask, command.jobs);
+  // Counted after the run, so that what it says is what is on disk now.
+  std::set<std::string> counted;
+  for (const CGuardItem& item : items) {
+    if (item.IsFolder() && counted.insert(WithoutTrailingSlash(item.m_path)).second)
+      outcome.plainInSubfolders += CountUnprotectedBelow(item);
+  }
   if (command.rememberWhenDone && outcome.done > 0) SaveProtectSettings(settings);
   outcome.settingsPath = settings.settingsPath;
   outcome.settingsSaved = settings.settingsSaved;
@@ -286,6 +295,9 @@ std::string OutcomeText(const GuardOutcome& o) {
            Files(o.wanted);
     if (o.skipped > 0) text += "; " + std::to_string(o.skipped) + " skipped";
     if (!o.failures.empty()) text += "; " + std::to_string(o.failures.size()) + " failed";
+  }
+  if (o.plainInSubfolders > 0) {
+    text += "; " + Files(o.plainInSubfolders) + " in subfolders not protected";
   }
   if (o.remainingInSubfolders > 0) {
     const size_t n = o.remainingInSubfolders;

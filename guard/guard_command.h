@@ -58,6 +58,8 @@ struct GuardOutcome {
   bool wrongPassword = false;        // a file was left after three wrong passwords
   size_t remainingInSubfolders = 0;  // restore: protected files left below folders whose
                                      // subfolders were not restored
+  size_t plainInSubfolders = 0;      // protect: plain files left below folders whose
+                                     // subfolders were not protected
   // Protect of a selection: the folder settings file of the choice, and whether it was
   // written (a failed write does not stop the command).
   std::string settingsPath;
@@ -77,7 +79,8 @@ GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files,
 
 // One line in the command-line tool's words: "Protected 3 of 4 files; 1 skipped",
 // "Cancelled after 2 of 5 files", "Restored 2 of 2 files; 5 protected files remain in
-// subfolders", "Nothing to restore". Empty when the command was declined.
+// subfolders", "Protected 1 of 1 file; 3 files in subfolders not protected", "Nothing to
+// restore". Empty when the command was declined.
 std::string OutcomeText(const GuardOutcome& outcome);
 
 // The command-line tool's exit codes: 0 done, 1 some files failed or were skipped, 3 a

@@ -311,6 +311,15 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndMissingOrLinkedPathsWithOne) {
   EXPECT_EQ(RunCli({"--help"}).code, 0);
 }
 
+TEST_F(CliTest, FolderWithoutSubfoldersSaysWhatStaysPlain) {
+  Result p = RunCli({"protect", "--password-file", m_pw, m_data});
+  ASSERT_EQ(p.code, 0) << p.err;
+  EXPECT_NE(p.err.find("Protected 3 of 3 files; 5 files in subfolders not protected."),
+            std::string::npos)
+      << p.err;
+  EXPECT_EQ(CountProtected(), 3);
+}
+
 TEST_F(CliTest, UseLastTakesTheKeyOfTheFolderSettingsFile) {
   ASSERT_EQ(RunCli({"protect", "--password-file", m_pw, m_data + "/f0.txt"}).code, 0);
   Result p = RunCli({"protect", "--use-last", m_data + "/f1.txt"});
