@@ -67,7 +67,7 @@ FolderSettingsChoice ChooseFolderSettings(ProtectKind kind, const std::vector<st
   } else if (files > 0 || c.folders.empty()) {
     c.path = ParentFolder(paths.front()) + std::string(kFolderSettingsName);
   } else if (c.folders.size() == 1) {
-    c.path = WithTrailingSlash(paths.front()) + std::string(kFolderSettingsName);
+    c.path = c.folders.front() + std::string(kFolderSettingsName);
   } else {
     c.path = ParentFolder(paths.front()) + std::string(kFolderSettingsName);
     c.readIt = false;

@@ -128,6 +128,13 @@ TEST_F(Settle, SeveralFoldersWriteBesideTheFirstButNeverReadIt) {
       SettleProtectSettings(mixed, ProtectKind::Selection, {P("work/"), P("flat/b.txt")}, result));
   EXPECT_EQ(result.settingsPath, Dir() + "/zde.tmp");
   EXPECT_EQ(mixed.settingsShown[0].flags, SETTINGS_NO_DEFAULT);  // read: last offered
+  // A protected file before the one folder is no file to protect: the folder's own.
+  WriteText(P("work/a.txt.~de"), "x");
+  FakeGuardUi beside;
+  beside.settingsAnswers = {ok};
+  ASSERT_TRUE(SettleProtectSettings(beside, ProtectKind::Selection,
+                                    {P("work/a.txt.~de"), P("flat/")}, result));
+  EXPECT_EQ(result.settingsPath, P("flat/zde.tmp"));
 }
 
 TEST_F(Settle, AnUnwritableFolderDoesNotStopTheCommand) {
