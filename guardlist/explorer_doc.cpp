@@ -12,6 +12,7 @@
 #include "guard/encryption_settings.h"
 #include "guard/protect_settings.h"
 #include "guard/volume_relocation.h"
+#include "guardlist/exchange_order.h"
 
 namespace {
 
@@ -85,8 +86,9 @@ int Compare(const SortKeyed& a, const SortKeyed& b, int key) {
   }
 }
 
-// Orders items [first, last) by key; equal keys keep their order. The keys are computed
-// once per item, so a pass costs O(n log n) comparisons of prepared strings.
+// Orders items [first, last) by key as the list's exchange pass does (equal keys end in
+// the order that pass leaves them). The keys are computed once per item, so a pass costs
+// O(n log n) comparisons of prepared strings.
 void SortRange(std::vector<CGuardItem>& items, size_t first, size_t last, int key, bool ascending) {
   if (last - first < 2) return;
   std::vector<SortKeyed> keyed(last - first);
@@ -112,13 +114,22 @@ void SortRange(std::vector<CGuardItem>& items, size_t first, size_t last, int ke
         break;
     }
   }
-  std::stable_sort(keyed.begin(), keyed.end(), [&](const SortKeyed& a, const SortKeyed& b) {
-    const int c = Compare(a, b, key);
+  // Each item's key as a number: its place among the distinct keys, in the pass's order.
+  std::vector<size_t> byKey(keyed.size());
+  for (size_t i = 0; i < byKey.size(); ++i) byKey[i] = i;
+  std::sort(byKey.begin(), byKey.end(), [&](size_t a, size_t b) {
+    const int c = Compare(keyed[a], keyed[b], key);
     return ascending ? c < 0 : c > 0;
   });
+  std::vector<int> ranks(keyed.size());
+  int rank = 0;
+  for (size_t i = 0; i < byKey.size(); ++i) {
+    if (i > 0 && Compare(keyed[byKey[i - 1]], keyed[byKey[i]], key) != 0) ++rank;
+    ranks[byKey[i]] = rank;
+  }
   std::vector<CGuardItem> sorted;
   sorted.reserve(keyed.size());
-  for (const SortKeyed& k : keyed) sorted.push_back(std::move(items[k.index]));
+  for (size_t i : ExchangePassOrder(ranks)) sorted.push_back(std::move(items[keyed[i].index]));
   std::move(sorted.begin(), sorted.end(), items.begin() + static_cast<ptrdiff_t>(first));
 }
 
@@ -334,7 +345,12 @@ SysError CExplorerDoc::Store(const std::string& path) const {
 
 int CExplorerDoc::AddItem(const CGuardItem& item) {
   CGuardItem added = item;
-  if (IsProtectedPath(added.m_path)) added.m_path = PlainPathOf(added.m_path);
+  if (IsProtectedPath(added.m_path)) {
+    // Listed under its plain name: a status the caller took from the protected name is
+    // not that name's.
+    added.m_path = PlainPathOf(added.m_path);
+    if (!added.IsFolder()) EvaluateItemStatus(added);
+  }
   const std::string& path = added.m_path;
   if (MatchMask(path, kSettingsPattern) || MatchMask(path, ".dlt") ||
       !MatchMaskList(path, m_includeMask) || MatchMaskList(path, m_excludeMask) ||

@@ -244,6 +244,14 @@ TEST_F(ListDoc, AddItemFiltersAndRefusesDuplicates) {
   doc.m_includeMask = "";
   EXPECT_EQ(doc.AddItem(CGuardItem("/a/new.txt", 0)), -1);
   EXPECT_EQ(hooked, 4);
+  // A protected file is listed under its plain name, with the status of that name.
+  doc.m_includeMask = "*.*|";
+  WriteText(P("c.txt.~de"), "x");
+  CGuardItem given(P("c.txt.~de"), 0);
+  EvaluateItemStatus(given);  // as a caller does, on the name it was given
+  const int at = doc.AddItem(given);
+  ASSERT_GE(at, 0);
+  EXPECT_EQ(doc.m_items[static_cast<size_t>(at)].m_state, STATUS_ENCRYPTING);
 }
 
 // The exchange passes of the original sort, literally: n^2 comparisons per pass.
@@ -321,6 +329,10 @@ TEST_F(ListDoc, SortingGivesTheOrderOfKeysOfTheExchangePasses) {
           EXPECT_EQ(LiteralCompare(sorted.m_items[i], literal[i], k), 0)
               << "round " << round << " key " << key << " asc " << asc << " at " << i;
           EXPECT_EQ(sorted.m_items[i].m_folder, literal[i].m_folder);
+          // Equal keys too end where the exchange passes leave them.
+          EXPECT_EQ(sorted.m_items[i].m_path, literal[i].m_path)
+              << "round " << round << " at " << i;
+          EXPECT_EQ(sorted.m_items[i].m_state, literal[i].m_state);
         }
       }
     }
