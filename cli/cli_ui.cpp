@@ -30,15 +30,20 @@ std::string HumanBytes(double bytes) {
 class CTerminalProgress : public IProgressWindow {
  public:
   CTerminalProgress(std::string title, bool visible)
-      : m_title(std::move(title)), m_visible(visible), m_start(Clock::now()) {}
+      : m_title(std::move(title)), m_visible(visible) {}
   ~CTerminalProgress() override { CloseProgress(); }
 
   bool IsCancelled() const override { return g_interrupted.load(); }
   void Hide() override {
     if (m_drawn) Erase();
+    if (!m_hidden) m_hiddenSince = Clock::now();
     m_hidden = true;
   }
-  void Show() override { m_hidden = false; }
+  void Show() override {
+    // Time spent hidden (a prompt waiting for its answer) is no time spent working.
+    if (m_hidden && m_started) m_start += Clock::now() - m_hiddenSince;
+    m_hidden = false;
+  }
   void SetBarRange(uint64_t lower, uint64_t upper, uint64_t step) override {
     m_lower = lower, m_upper = upper, m_step = step;
   }
@@ -49,6 +54,13 @@ class CTerminalProgress : public IProgressWindow {
   }
   uint64_t StepBar() override {
     const uint64_t old = m_position;
+    // The rate and the time left count from the first work done, not from a password
+    // prompt that came before it.
+    if (!m_started) {
+      m_started = true;
+      m_start = Clock::now();
+      m_startPosition = m_position;
+    }
     m_position += m_step;
     Draw(false);
     return old;
@@ -83,8 +95,9 @@ class CTerminalProgress : public IProgressWindow {
     // The bar counts tenths of bytes; show bytes.
     const double doneBytes = static_cast<double>(pos) * 10.0;
     const double totalBytes = static_cast<double>(span) * 10.0;
-    const double secs = std::chrono::duration<double>(now - m_start).count();
-    const double rate = secs > 0.2 ? doneBytes / secs : 0.0;
+    const double secs = m_started ? std::chrono::duration<double>(now - m_start).count() : 0.0;
+    const double sinceStart = static_cast<double>(pos - std::min(m_startPosition, pos)) * 10.0;
+    const double rate = secs > 0.2 ? sinceStart / secs : 0.0;
     char eta[32] = "--:--";
     if (rate > 0 && totalBytes >= doneBytes) {
       const auto left = static_cast<long>((totalBytes - doneBytes) / rate);
@@ -118,7 +131,10 @@ class CTerminalProgress : public IProgressWindow {
   bool m_drawn = false;
   uint64_t m_lower = 0, m_upper = 0, m_step = 1, m_position = 0;
   std::string m_status;
-  Clock::time_point m_start;
+  bool m_started = false;
+  uint64_t m_startPosition = 0;  // the bar's position when the work began
+  Clock::time_point m_start{};
+  Clock::time_point m_hiddenSince{};
   Clock::time_point m_lastDraw{};
 };
 }  // namespace

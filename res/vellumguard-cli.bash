@@ -11,9 +11,9 @@ _vellumguard_cli() {
   fi
 
   local protect_opts="-r --recursive --level --include --exclude --no-zip --use-last
-    --use-default --password-file --password-fd --yes --no -j --jobs --quiet"
-  local restore_opts="-r --recursive --password-file --password-fd --yes --no -j --jobs
-    --quiet"
+    --use-default --password-file --password-fd -y --yes -n --no -j --jobs -q --quiet"
+  local restore_opts="-r --recursive --password-file --password-fd -y --yes -n --no -j --jobs
+    -q --quiet"
 
   case $prev in
     --level) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 8 9" -- "$cur")); return ;;
@@ -22,7 +22,7 @@ _vellumguard_cli() {
   esac
 
   if ((cword == 1)); then
-    COMPREPLY=($(compgen -W "protect restore list --help --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "protect restore list -h --help --version" -- "$cur"))
     return
   fi
 
@@ -41,10 +41,11 @@ _vellumguard_cli() {
         return
       fi
       case ${words[2]} in
-        new) opts="--level --include --exclude --no-zip --password-file --password-fd" ;;
-        add) opts="-r --recursive --include --exclude" ;;
-        protect) opts="--yes --no -j --jobs --quiet" ;;
-        restore) opts="--password-file --password-fd --yes --no -j --jobs --quiet" ;;
+        new) opts="--level --include --exclude --no-zip --password-file --password-fd -q --quiet" ;;
+        add) opts="-r --recursive --include --exclude -q --quiet" ;;
+        remove | show) opts="-q --quiet" ;;
+        protect) opts="-y --yes -n --no -j --jobs -q --quiet" ;;
+        restore) opts="--password-file --password-fd -y --yes -n --no -j --jobs -q --quiet" ;;
       esac
       ;;
   esac
