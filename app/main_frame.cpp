@@ -464,10 +464,23 @@ void CMainFrame::ShowRunOutcome(const QString& text) {
   m_runOutcome = text;
   m_runOutcomeShown.start();
   statusBar()->showMessage(text);
-  QTimer::singleShot(kRunOutcomeMs, this, [this] {
-    if (!m_runOutcomeShown.isValid() || m_runOutcomeShown.elapsed() < kRunOutcomeMs) return;
-    if (statusBar()->currentMessage() == m_runOutcome) statusBar()->showMessage(tr("Ready"));
-  });
+  if (!m_runOutcomeTimer) {
+    m_runOutcomeTimer = new QTimer(this);
+    m_runOutcomeTimer->setSingleShot(true);
+    m_runOutcomeTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_runOutcomeTimer, &QTimer::timeout, this, &CMainFrame::EndRunOutcome);
+  }
+  m_runOutcomeTimer->start(kRunOutcomeMs);
+}
+
+void CMainFrame::EndRunOutcome() {
+  // A timer may fire a little early: wait out the rest rather than leave the outcome.
+  const qint64 left = kRunOutcomeMs - m_runOutcomeShown.elapsed();
+  if (left > 0) {
+    m_runOutcomeTimer->start(static_cast<int>(left) + 1);
+    return;
+  }
+  if (statusBar()->currentMessage() == m_runOutcome) statusBar()->showMessage(tr("Ready"));
 }
 
 QString CMainFrame::IdleStatusText() const {

@@ -20,6 +20,7 @@ class CThreePaneSplitter;
 class CTopView;
 class QLabel;
 class QMenu;
+class QTimer;
 class QToolBar;
 
 class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget {
@@ -79,6 +80,7 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   // Moves and shrinks the framed window so that all of it is on the screen.
   void FitFrameToScreen();
   QString IdleStatusText() const;
+  void EndRunOutcome();
 
   CExplorerApp* m_app;
   CCommandRouter* m_router = nullptr;
@@ -97,4 +99,5 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   bool m_closeAfterRun = false;
   QString m_runOutcome;
   QElapsedTimer m_runOutcomeShown;
+  QTimer* m_runOutcomeTimer = nullptr;  // puts "Ready" back once the outcome has had its time
 };

@@ -144,7 +144,9 @@ void CProgressWindow::PlaceWindow() {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       const QSize size = screen->geometry().size();
       if (x >= 0 && x < size.width() && y >= 0 && y < size.height()) {
-        move(x, y);
+        // The stored place is the inside's, as CloseProgress takes it: before the window
+        // is shown its frame is unknown, and a frame position would creep by the title bar.
+        setGeometry(x, y, width(), height());
         return;
       }
     }
@@ -341,8 +343,8 @@ void CProgressWindow::CloseProgress() {
   if (m_rememberPosition && m_exists) {
     auto profile = OpenAppProfile();
     profile->beginGroup(kSection);
-    profile->setValue(QStringLiteral("X"), pos().x());
-    profile->setValue(QStringLiteral("Y"), pos().y());
+    profile->setValue(QStringLiteral("X"), geometry().x());
+    profile->setValue(QStringLiteral("Y"), geometry().y());
     profile->endGroup();
   }
   if (m_modal) {

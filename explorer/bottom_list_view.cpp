@@ -115,7 +115,9 @@ QString SelectionCaption(const QString& verb, const FileSelection& s) {
   const int n = s.Files();
   const int f = s.folders;
   if (n + f == 1 && !s.paths.isEmpty()) {
-    const QString name = FromNative(LastPathComponent(Native(s.paths.first())));
+    // A menu text: "&" in the name is doubled, or it would mark a shortcut and vanish.
+    QString name = FromNative(LastPathComponent(Native(s.paths.first())));
+    name.replace(QLatin1Char('&'), QStringLiteral("&&"));
     return verb + QLatin1Char('"') + name + QLatin1Char('"');
   }
   QString text = verb;
@@ -136,6 +138,7 @@ CBottomListView::CBottomListView(INavigator* navigator, GuardUiFactory guardUi, 
   layout->addWidget(m_list);
   setFocusProxy(m_list);
   m_list->SetGuardUi(m_guardUi);
+  connect(m_list, &EListCtrl::GuardRunFinished, this, &CBottomListView::GuardRunFinished);
   m_list->SetupList();
   m_list->MenuHook = [this](int phase, QMenu* popup) { MenuHook(phase, popup); };
   if (m_navigator) {

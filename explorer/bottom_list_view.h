@@ -38,7 +38,7 @@ struct FileSelection {
 
 FileSelection ClassifyPaths(const QStringList& paths);
 // The caption of a guard command for a selection, verb "Encrypt " or "Decrypt ": the one
-// entry's name in double quotes, or "Files", "File and Folder", "Folders" ...
+// entry's name in double quotes ("&" doubled, for a menu), or "Files", "Folders" ...
 QString SelectionCaption(const QString& verb, const FileSelection& selection);
 
 class CBottomListView : public QWidget, public ICommandTarget {

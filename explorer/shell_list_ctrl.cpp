@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include <QTreeView>
 #include <algorithm>
 
+#include "common/paths.h"
 #include "explorer/explorer_paths.h"
 #include "explorer/file_clipboard.h"
 #include "explorer/file_drop.h"
@@ -25,6 +27,7 @@
 #include "explorer/shell_menu.h"
 #include "framework/native_path.h"
 #include "guard/file_list_driver.h"
+#include "guard/guard_command.h"
 
 namespace {
 
@@ -64,8 +67,9 @@ EListCtrl::EListCtrl(QWidget* parent) : CSortListCtrl(parent), m_changes(this) {
                                   static_cast<QAbstractItemView*>(IconView())}) {
     view->installEventFilter(this);
     view->viewport()->installEventFilter(this);
-    // A slow second click on a selected label edits it, as F2 does.
-    view->setEditTriggers(QAbstractItemView::SelectedClicked);
+    // Clicks only select; a slow second click on the only selected row renames it (see
+    // NoteClick), since the view's own trigger keeps a multi-selection on a plain click.
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(view->itemDelegate(), &QAbstractItemDelegate::closeEditor, this,
             &EListCtrl::OnEditEnded);
   }
@@ -77,6 +81,15 @@ EListCtrl::EListCtrl(QWidget* parent) : CSortListCtrl(parent), m_changes(this) {
   m_editTimer->setSingleShot(true);
   m_editTimer->setInterval(kEditGuardMs);
   connect(m_editTimer, &QTimer::timeout, this, [this] { m_editEnded = false; });
+  m_slowClickTimer = new QTimer(this);
+  m_slowClickTimer->setObjectName(QStringLiteral("slowClickRename"));
+  m_slowClickTimer->setSingleShot(true);
+  m_slowClickTimer->setInterval(QApplication::doubleClickInterval());
+  connect(m_slowClickTimer, &QTimer::timeout, this, [this] {
+    if (SelectedRows() == QList<int>{m_slowClickRow} && !IsEditing()) EditLabel(m_slowClickRow);
+    m_slowClickRow = -1;
+  });
+  connect(this, &CSortListCtrl::SelectionChanged, m_slowClickTimer, &QTimer::stop);
 }
 
 EListCtrl::~EListCtrl() = default;
@@ -108,9 +121,9 @@ bool EListCtrl::DisplayFolder(const QString& path) {
   if (path.isEmpty()) return false;
   QString p = path;
   if (!p.endsWith(QLatin1Char('/'))) p += QLatin1Char('/');
-  const QFileInfo info(p);
-  if (!info.isDir()) return false;
-  p = QDir::cleanPath(info.absoluteFilePath());  // without "." and ".." parts
+  // By the name's bytes: QFileInfo would not find a folder whose name is not UTF-8.
+  if (!IsFolder(Native(p))) return false;
+  p = QDir::cleanPath(QDir::isAbsolutePath(p) ? p : QDir::current().absoluteFilePath(p));
   if (!p.endsWith(QLatin1Char('/'))) p += QLatin1Char('/');
   const bool sameFolder = p == m_currentFolder && !IsShowingDrives();
   m_currentFolder = p;
@@ -221,7 +234,7 @@ void EListCtrl::RefreshCheck() {
   if (ListFolder(fresh, folder) == 0) {
     // Gone or unreadable: a vanished folder keeps its rows (nothing to show instead); an
     // unreadable one is reduced to its ".." row.
-    if (QFileInfo(folder).isDir() && entries.size() > 1) {
+    if (IsFolder(Native(folder)) && entries.size() > 1) {
       fresh.clear();
       fresh.push_back(ParentRow(folder));
       differ = true;
@@ -321,7 +334,10 @@ int EListCtrl::RestoreProtectedFile(const QString& path) {
   std::unique_ptr<IGuardUi> ui = m_guardUi(this);
   if (!ui) return 0;
   const std::vector<std::string> paths{Native(path)};
-  const int restored = DecryptFileList(*ui, paths);
+  const GuardOutcome outcome = RunRestoreList(*ui, paths);
+  const int restored = outcome.done;
+  if (const std::string text = OutcomeText(outcome); !text.empty())
+    emit GuardRunFinished(QString::fromStdString(text));
   if (restored != 0) {
     m_changes.MarkChanged();
     RefreshCheck();

@@ -18,6 +18,7 @@
 #include "guard/ui/guard_ui_factory.h"
 
 class CFileListModel;
+class QAbstractItemView;
 class QMenu;
 class QTimer;
 
@@ -91,6 +92,8 @@ class EListCtrl : public CSortListCtrl {
  signals:
   // ID_LIST_FOLDER_CHANGED, ID_LIST_BACKGROUND_MENU, or an owner item of the context menu.
   void Command(int id);
+  // The account of a restore that opening a protected file ran ("Restored 1 of 1 file").
+  void GuardRunFinished(const QString& text);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -106,12 +109,15 @@ class EListCtrl : public CSortListCtrl {
   bool HandleKeyRelease(int key);
   bool HandleKeyPress(int key, Qt::KeyboardModifiers mods);
   bool HandleDrag(QObject* viewport, QEvent* event);
+  void NoteClick(QAbstractItemView* view, QEvent* event);
 
   CFileListModel* m_model = nullptr;
   QString m_currentFolder;
-  QTimer* m_refreshTimer = nullptr;  // the once-a-second check
-  QTimer* m_editTimer = nullptr;     // clears m_editEnded 200 ms after an edit
-  CFolderChangeCheck m_changes;      // when the once-a-second check must read the folder
+  QTimer* m_refreshTimer = nullptr;    // the once-a-second check
+  QTimer* m_editTimer = nullptr;       // clears m_editEnded 200 ms after an edit
+  QTimer* m_slowClickTimer = nullptr;  // a second click that is no double click renames
+  int m_slowClickRow = -1;             // the row pressed while it was the only selection
+  CFolderChangeCheck m_changes;        // when the once-a-second check must read the folder
   bool m_comparing = false;
   bool m_editEnded = false;
   int m_pressedKey = 0;  // the last key pressed in the list and not yet released

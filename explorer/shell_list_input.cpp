@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QListView>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QSet>
 #include <QTimer>
@@ -107,6 +108,13 @@ bool EListCtrl::HandleDrag(QObject* viewport, QEvent* event) {
                                 ? static_cast<QAbstractItemView*>(ReportView())
                                 : static_cast<QAbstractItemView*>(IconView());
   const ClipboardFiles files = FilesFromMimeData(drop->mimeData());
+  if (event->type() == QEvent::DragEnter) {
+    // A drag of this list's rows enters over its own rows, where it may not drop: the
+    // entry takes any files, and each move decides where the files may go.
+    if (files.paths.isEmpty()) return true;
+    drop->acceptProposedAction();
+    return true;
+  }
   // The folder a drop goes to: the folder row under the cursor, else the shown folder.
   QString target;
   const FileListEntry* e = m_model->Entry(view->indexAt(drop->position().toPoint()).row());
@@ -142,6 +150,21 @@ bool EListCtrl::HandleDrag(QObject* viewport, QEvent* event) {
   return true;
 }
 
+void EListCtrl::NoteClick(QAbstractItemView* view, QEvent* event) {
+  auto* mouse = static_cast<QMouseEvent*>(event);
+  const int row = view->indexAt(mouse->position().toPoint()).row();
+  if (event->type() == QEvent::MouseButtonPress) {
+    m_slowClickTimer->stop();
+    const bool plain = mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier;
+    m_slowClickRow = plain && row >= 0 && SelectedRows() == QList<int>{row} ? row : -1;
+  } else if (event->type() == QEvent::MouseButtonRelease) {
+    if (m_slowClickRow >= 0 && row == m_slowClickRow) m_slowClickTimer->start();
+  } else {
+    m_slowClickRow = -1;  // a double click opens
+    m_slowClickTimer->stop();
+  }
+}
+
 bool EListCtrl::eventFilter(QObject* watched, QEvent* event) {
   const bool isView = watched == ReportView() || watched == IconView();
   const bool isViewport = watched == ReportView()->viewport() || watched == IconView()->viewport();
@@ -170,6 +193,14 @@ bool EListCtrl::eventFilter(QObject* watched, QEvent* event) {
         return HandleDrag(watched, event);
       case QEvent::DragLeave:
         return true;
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+        NoteClick(watched == ReportView()->viewport()
+                      ? static_cast<QAbstractItemView*>(ReportView())
+                      : static_cast<QAbstractItemView*>(IconView()),
+                  event);
+        break;
       default:
         break;
     }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/paths.h"
 #include "explorer/explorer_paths.h"
 #include "explorer/shell_child_reader.h"
 #include "explorer/shell_tree_item.h"
@@ -71,6 +72,10 @@ ShellTreeCtrl::ShellTreeCtrl(QWidget* parent) : CLazyTreeCtrl(parent) {
     }
   });
   connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_reveal = false; });
+  // The selected folder is watched too, so that it gets its button once it has subfolders.
+  connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+    if (current && !IsLoopItem(current)) Watch(PathOf(current));
+  });
 }
 
 void ShellTreeCtrl::Watch(const QString& folder) {
@@ -93,9 +98,8 @@ void ShellTreeCtrl::CollectItemsOf(QTreeWidgetItem* parent, const QString& path,
   // Only items on open branches: a closed folder is read again when it is opened.
   for (int i = 0, n = parent->childCount(); i < n; ++i) {
     QTreeWidgetItem* child = parent->child(i);
-    if (!child->isExpanded()) continue;
     if (PathOf(child) == path) items.append(child);
-    CollectItemsOf(child, path, items);
+    if (child->isExpanded()) CollectItemsOf(child, path, items);
   }
 }
 
@@ -104,7 +108,7 @@ void ShellTreeCtrl::OnFolderChanged() {
   for (const QString& path : changed) {
     QList<QTreeWidgetItem*> items;
     CollectItemsOf(invisibleRootItem(), path, items);
-    if (items.isEmpty() || !QFileInfo(path).isDir()) {
+    if (items.isEmpty() || !IsFolder(Native(path))) {
       m_watchOrder.removeOne(path);
       m_watcher->removePath(path);
     }
@@ -113,7 +117,13 @@ void ShellTreeCtrl::OnFolderChanged() {
     for (QTreeWidgetItem* item : items) {
       QList<QTreeWidgetItem*> still;
       CollectItemsOf(invisibleRootItem(), path, still);
-      if (still.contains(item)) SyncChildren(item);
+      if (!still.contains(item)) continue;
+      if (item->isExpanded()) {
+        SyncChildren(item);
+      } else if (item->childCount() == 0 && !IsLoading(item) && !IsLoopItem(item)) {
+        // A closed folder that was never read: its button says whether it has any now.
+        SetChildrenFlag(item, FolderHasSubfolders(Native(path)));
+      }
     }
   }
 }

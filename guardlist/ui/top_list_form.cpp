@@ -358,7 +358,7 @@ void CTopListForm::OnOpen() {
   CollectFilesToDecrypt(paths, item);
   if (!paths.empty() && m_guardUi) {
     std::unique_ptr<IGuardUi> ui = m_guardUi(this);
-    if (ui) DecryptFileList(*ui, paths);
+    if (ui) ReportRun(RunRestoreList(*ui, paths));
     Refresh();
   }
   const QString path = FromNative(item.m_path);

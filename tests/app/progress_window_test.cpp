@@ -198,8 +198,9 @@ class ProgressWindowTest : public QObject {
     StorePosition(30, 40);
     {
       CProgressWindow progress(m_main, QStringLiteral("Encrypting"));
-      QCOMPARE(progress.pos(), QPoint(30, 40));
-      progress.move(55, 66);
+      QCOMPARE(progress.geometry().topLeft(), QPoint(30, 40));
+      // Stored as it is restored: the place of the inside, not of the frame.
+      progress.setGeometry(QRect(QPoint(55, 66), progress.size()));
       progress.CloseProgress();
     }
     auto profile = OpenAppProfile();

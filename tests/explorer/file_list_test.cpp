@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include "engine/digest.h"
@@ -397,6 +398,26 @@ class FileListTest : public QObject {
     QVERIFY(QFile::exists(m_root + QStringLiteral("renamed.txt")));
     // ".." cannot be edited.
     QVERIFY(!(list.ListModel()->flags(list.ListModel()->index(0, 0)) & Qt::ItemIsEditable));
+
+    // Click, Ctrl+click, click: the last click leaves its row alone selected, no rename.
+    const int first = list.FindEntry(m_root + QStringLiteral("renamed.txt"));
+    const int second = list.FindEntry(m_root + QStringLiteral("other.txt"));
+    auto click = [&](int r, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+      const QPoint at = view->visualRect(list.ListModel()->index(r, 0)).center();
+      QTest::mouseClick(view->viewport(), Qt::LeftButton, mods, at);
+    };
+    const auto* slowClick = list.findChild<QTimer*>(QStringLiteral("slowClickRename"));
+    QVERIFY(slowClick);
+    click(first);
+    click(second, Qt::ControlModifier);
+    QCOMPARE(list.SelectedRows().size(), 2);
+    click(first);
+    QCOMPARE(list.SelectedRows(), QList<int>({first}));
+    QVERIFY(!slowClick->isActive() && !list.IsEditing());
+    // A second slow click on the only selected row starts the rename, as F2 does.
+    click(first);
+    QTRY_VERIFY(list.IsEditing());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
   }
 
   void doubleClickRestoresBeforeOpening() {
@@ -427,9 +448,12 @@ class FileListTest : public QObject {
 
     log->passwords = {std::string("secret")};
     opened.clear();
+    QSignalSpy outcomes(&list, &EListCtrl::GuardRunFinished);
     SelectByName(list, {QStringLiteral("report.doc.~de")});
     list.OpenFocusedEntry();
     QCOMPARE(opened, QStringList({plain}));
+    QCOMPARE(outcomes.size(), 1);
+    QCOMPARE(outcomes.takeFirst().at(0).toString(), QStringLiteral("Restored 1 of 1 file"));
     QCOMPARE(ReadFile(plain), contents);
     QVERIFY(!QFile::exists(plain + QStringLiteral(".~de")));
     QCOMPARE(log->prompts.size(), size_t(2));
@@ -442,6 +466,8 @@ class FileListTest : public QObject {
     QTest::addColumn<QString>("decrypt");
     QTest::newRow("one file") << QStringList{"/d/a.doc"} << "Encrypt \"a.doc\""
                               << "Decrypt \"a.doc\"";
+    QTest::newRow("ampersand") << QStringList{"/d/R&D.txt"} << "Encrypt \"R&&D.txt\""
+                               << "Decrypt \"R&&D.txt\"";
     QTest::newRow("one folder") << QStringList{"/d/Work/"} << "Encrypt \"Work\""
                                 << "Decrypt \"Work\"";
     QTest::newRow("one protected") << QStringList{"/d/a.doc.~de"} << "Encrypt \"a.doc.~de\""
@@ -716,9 +742,12 @@ class FileListTest : public QObject {
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     QWidget* viewport = list.ReportView()->viewport();
-    auto drop = [viewport](const QMimeData* data, QPoint pos, Qt::KeyboardModifiers mods) {
+    // The drag enters at start (where a drag from the list begins: over its own row), then
+    // moves to pos and drops there.
+    auto drop = [viewport](const QMimeData* data, QPoint start, QPoint pos,
+                           Qt::KeyboardModifiers mods) {
       // Moves and the drop go to the widget that accepted the drag's entry.
-      QDragEnterEvent enter(pos, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, mods);
+      QDragEnterEvent enter(start, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, mods);
       QApplication::sendEvent(viewport, &enter);
       if (!enter.isAccepted()) return Qt::IgnoreAction;
       QDragMoveEvent move(pos, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, mods);
@@ -733,7 +762,7 @@ class FileListTest : public QObject {
 
     // Ctrl copies into the shown folder.
     std::unique_ptr<QMimeData> first(MakeFileMimeData({x}, false));
-    QCOMPARE(drop(first.get(), empty, Qt::ControlModifier), Qt::CopyAction);
+    QCOMPARE(drop(first.get(), empty, empty, Qt::ControlModifier), Qt::CopyAction);
     QTRY_VERIFY(QFile::exists(m_root + QStringLiteral("x.txt")));
     QVERIFY(QFile::exists(x));
     QTRY_VERIFY_WITH_TIMEOUT(list.FindEntry(m_root + QStringLiteral("x.txt")) >= 0, 4000);
@@ -742,7 +771,8 @@ class FileListTest : public QObject {
     const QRect inbox = list.ReportView()->visualRect(
         list.ListModel()->index(list.FindEntry(m_root + QStringLiteral("inbox")), 0));
     std::unique_ptr<QMimeData> second(MakeFileMimeData({y}, false));
-    const Qt::DropAction action = drop(second.get(), inbox.center(), Qt::NoModifier);
+    const Qt::DropAction action =
+        drop(second.get(), inbox.center(), inbox.center(), Qt::NoModifier);
     QVERIFY(action == Qt::MoveAction || action == Qt::CopyAction);
     QTRY_VERIFY(QFile::exists(m_root + QStringLiteral("inbox/y.txt")));
     QCOMPARE(QFile::exists(y), action == Qt::CopyAction);
@@ -750,11 +780,16 @@ class FileListTest : public QObject {
     // Rows dragged out of this list and dropped back on its own folder do nothing.
     const int row = list.FindEntry(m_root + QStringLiteral("x.txt"));
     std::unique_ptr<QMimeData> own(list.ListModel()->mimeData({list.ListModel()->index(row, 0)}));
-    QCOMPARE(drop(own.get(), empty, Qt::NoModifier), Qt::IgnoreAction);
+    QCOMPARE(drop(own.get(), empty, empty, Qt::NoModifier), Qt::IgnoreAction);
+    // Dragged from its own row onto a folder row of the same list, a file moves there.
+    const QPoint from = list.ReportView()->visualRect(list.ListModel()->index(row, 0)).center();
+    QCOMPARE(drop(own.get(), from, inbox.center(), Qt::NoModifier), Qt::MoveAction);
+    QTRY_VERIFY(QFile::exists(m_root + QStringLiteral("inbox/x.txt")));
+    QVERIFY(!QFile::exists(m_root + QStringLiteral("x.txt")));
     // Text is no file.
     QMimeData text;
     text.setText(QStringLiteral("hello"));
-    QCOMPARE(drop(&text, empty, Qt::NoModifier), Qt::IgnoreAction);
+    QCOMPARE(drop(&text, empty, empty, Qt::NoModifier), Qt::IgnoreAction);
   }
 
   void guardCommandsOfThePane() {

@@ -276,6 +276,11 @@ class FolderTreePaneTest : public QObject {
     QTRY_COMPARE(ChildTexts(docsItem), QStringList{"old"});
     QCOMPARE(pane->SelectedFolder(), docs + QStringLiteral("/old"));
     QCOMPARE(frame.calls.size(), 2);  // the tree's own updates report nothing
+    // The selected folder, never opened, gets its button when it gains a subfolder.
+    QTreeWidgetItem* oldItem = ChildNamed(docsItem, "old");
+    QVERIFY(oldItem && oldItem->childCount() == 0 && !oldItem->isExpanded());
+    QVERIFY(QDir().mkdir(docs + QStringLiteral("/old/inner")));
+    QTRY_COMPARE(oldItem->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
     QVERIFY(tree->WatchedFolders().contains(docs));
     QVERIFY(tree->WatchedFolders().size() <= ShellTreeCtrl::kMaxWatches);
 
