@@ -3,6 +3,17 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include "framework/svg_icon.h"
+
+// The pictures of the program's own file types, built into the library.
+static void InitExplorerIcons() {
+  static const bool done = [] {
+    Q_INIT_RESOURCE(explorer_icons);
+    return true;
+  }();
+  (void)done;
+}
+
 namespace {
 
 QString KeyOf(const FileListEntry& entry, bool volume) {
@@ -19,7 +30,30 @@ QString KeyOf(const FileListEntry& entry, bool volume) {
 
 namespace {
 CFileTypeCache* g_cache = nullptr;
+
+constexpr const char* kProtectedMime = "application/x-vellumguard-protected";
+constexpr const char* kListMime = "application/x-vellumguard-list";
+
+// The program's own file types, whether or not the desktop's MIME database has them yet
+// (a copy that was never installed): without this they would look like plain files.
+QString OwnMimeOf(const QString& name) {
+  if (name.endsWith(QLatin1String(".~de"))) return QString::fromLatin1(kProtectedMime);
+  if (name.endsWith(QLatin1String(".dlt"), Qt::CaseInsensitive))
+    return QString::fromLatin1(kListMime);
+  return {};
 }
+
+// The theme's icon for our type when it has one (the installed package puts it there),
+// else the picture built into the program.
+QIcon OwnTypeIcon(const QString& mimeName) {
+  InitExplorerIcons();
+  QString iconName = mimeName;
+  iconName.replace(QLatin1Char('/'), QLatin1Char('-'));
+  return QIcon::fromTheme(iconName, LoadSvgIcon(QStringLiteral(":/explorer/mimetypes/") + iconName +
+                                                QStringLiteral(".svg")));
+}
+
+}  // namespace
 
 CFileTypeCache& CFileTypeCache::Instance() {
   if (!g_cache) {
@@ -47,6 +81,9 @@ CFileTypeCache::TypeInfo& CFileTypeCache::Lookup(const FileListEntry& entry, boo
     mime = m_mimeDb.mimeTypeForFile(entry.name, QMimeDatabase::MatchExtension);
   }
   info.mimeName = mime.isValid() ? mime.name() : QStringLiteral("application/octet-stream");
+  if (!volume && !entry.IsFolder()) {
+    if (const QString own = OwnMimeOf(entry.name); !own.isEmpty()) info.mimeName = own;
+  }
   info.typeText = mime.isValid() && !mime.isDefault() ? mime.comment() : QString();
   if (info.typeText.isEmpty()) {
     // Unknown types are named after their extension, as the shell does: "~DE File".
@@ -66,6 +103,8 @@ int CFileTypeCache::IconFor(const QString& mimeName, const FileListEntry& entry,
     icon = m_iconProvider.icon(QAbstractFileIconProvider::Drive);
   } else if (entry.IsFolder()) {
     icon = m_iconProvider.icon(QAbstractFileIconProvider::Folder);
+  } else if (mimeName == QLatin1String(kProtectedMime) || mimeName == QLatin1String(kListMime)) {
+    icon = OwnTypeIcon(mimeName);
   } else {
     // The first file of a type stands for all of them, as one image list entry does.
     icon = m_iconProvider.icon(QFileInfo(entry.fullPath));

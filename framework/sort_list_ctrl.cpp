@@ -5,6 +5,7 @@
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QStackedLayout>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 #include <algorithm>
 
@@ -21,6 +22,21 @@ class CIconView : public QListView {
  public:
   using QListView::QListView;
   bool Editing() const { return state() == EditingState; }
+};
+
+// Items of the icon view share one size (uniform sizes keep long folders fast). Taken
+// from the first row, that size would fit ".." and cut every name to a few letters; this
+// gives each item its grid cell, with room for two lines of name.
+class CIconItemDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void SetItemSize(QSize size) { m_size = size; }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return m_size.isValid() ? m_size : QStyledItemDelegate::sizeHint(option, index);
+  }
+
+ private:
+  QSize m_size;
 };
 
 void ConfigureCommon(QAbstractItemView* view) {
@@ -65,6 +81,7 @@ CSortListCtrl::CSortListCtrl(QWidget* parent) : QWidget(parent) {
   ConfigureCommon(m_report);
 
   m_icons = new CIconView(this);
+  m_icons->setItemDelegate(new CIconItemDelegate(m_icons));
   m_icons->setUniformItemSizes(true);
   m_icons->setLayoutMode(QListView::Batched);
   m_icons->setBatchSize(2000);
@@ -145,6 +162,8 @@ void CSortListCtrl::ConfigureIconView(ViewType type) {
       m_icons->setIconSize(QSize(large, large));
       m_icons->setGridSize(QSize(large * 3, large + 3 * fontMetrics().height()));
       m_icons->setTextElideMode(Qt::ElideRight);
+      static_cast<CIconItemDelegate*>(m_icons->itemDelegate())
+          ->SetItemSize(QSize(large * 3 - 6, large + 2 * fontMetrics().lineSpacing() + 8));
       break;
     case VIEW_SMALLICON:
     case VIEW_LIST:
@@ -154,6 +173,7 @@ void CSortListCtrl::ConfigureIconView(ViewType type) {
       m_icons->setWordWrap(false);
       m_icons->setIconSize(QSize(small, small));
       m_icons->setSpacing(1);
+      static_cast<CIconItemDelegate*>(m_icons->itemDelegate())->SetItemSize(QSize());
       // Items share one size (the first item's) for speed; the grid gives every label the
       // room of the longest one.
       m_icons->setGridSize(m_labelWidth > 0 ? QSize(small + 12 + m_labelWidth,
