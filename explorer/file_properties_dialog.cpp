@@ -1,17 +1,24 @@
 #include "explorer/file_properties_dialog.h"
 
+#include <dirent.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDialogButtonBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QVBoxLayout>
+#include <cstring>
+#include <string>
 
 #include "explorer/explorer_paths.h"
 #include "explorer/file_listing.h"
+#include "framework/native_path.h"
 
 namespace {
 
@@ -20,18 +27,42 @@ QString SizeWithBytes(quint64 bytes) {
   return QStringLiteral("%1 (%2 bytes)").arg(SizeText(bytes), QLocale().toString(bytes));
 }
 
-QString PermissionText(QFileDevice::Permissions p) {
+QString PermissionText(mode_t mode) {
+  static const char kLetters[] = "rwxrwxrwx";
   QString s;
-  s += p & QFileDevice::ReadOwner ? QLatin1Char('r') : QLatin1Char('-');
-  s += p & QFileDevice::WriteOwner ? QLatin1Char('w') : QLatin1Char('-');
-  s += p & QFileDevice::ExeOwner ? QLatin1Char('x') : QLatin1Char('-');
-  s += p & QFileDevice::ReadGroup ? QLatin1Char('r') : QLatin1Char('-');
-  s += p & QFileDevice::WriteGroup ? QLatin1Char('w') : QLatin1Char('-');
-  s += p & QFileDevice::ExeGroup ? QLatin1Char('x') : QLatin1Char('-');
-  s += p & QFileDevice::ReadOther ? QLatin1Char('r') : QLatin1Char('-');
-  s += p & QFileDevice::WriteOther ? QLatin1Char('w') : QLatin1Char('-');
-  s += p & QFileDevice::ExeOther ? QLatin1Char('x') : QLatin1Char('-');
+  for (int bit = 0; bit < 9; ++bit)
+    s += (mode & (0400u >> bit)) ? QLatin1Char(kLetters[bit]) : QLatin1Char('-');
   return s;
+}
+
+QString OwnerText(uid_t uid, gid_t gid) {
+  char buf[4096];
+  passwd pw{};
+  passwd* pwFound = nullptr;
+  group gr{};
+  group* grFound = nullptr;
+  const QString user = ::getpwuid_r(uid, &pw, buf, sizeof buf, &pwFound) == 0 && pwFound
+                           ? QString::fromLocal8Bit(pwFound->pw_name)
+                           : QString::number(uid);
+  const QString grp = ::getgrgid_r(gid, &gr, buf, sizeof buf, &grFound) == 0 && grFound
+                          ? QString::fromLocal8Bit(grFound->gr_name)
+                          : QString::number(gid);
+  return user + QLatin1Char(':') + grp;
+}
+
+QDateTime TimeOf(const timespec& t) {
+  return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(t.tv_sec) * 1000 + t.tv_nsec / 1000000);
+}
+
+qsizetype CountEntries(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return 0;
+  qsizetype n = 0;
+  while (const dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
+  }
+  ::closedir(dir);
+  return n;
 }
 
 QString DateText(const QDateTime& t) {
@@ -50,63 +81,89 @@ CFilePropertiesDialog::CFilePropertiesDialog(const QStringList& paths, QWidget* 
   layout->addWidget(buttons);
 
   if (paths.size() == 1) {
-    const QFileInfo info(TrimmedPath(paths.first()));
-    setWindowTitle(QStringLiteral("%1 Properties")
-                       .arg(info.fileName().isEmpty() ? info.filePath() : info.fileName()));
-    AddRow(QStringLiteral("Name:"), info.fileName().isEmpty() ? info.filePath() : info.fileName());
-    const QMimeDatabase db;
-    AddRow(QStringLiteral("Type:"),
-           info.isDir() ? db.mimeTypeForName(QStringLiteral("inode/directory")).comment()
-                        : db.mimeTypeForFile(info).comment());
-    AddRow(QStringLiteral("Location:"), info.absolutePath());
-    if (info.isSymLink()) AddRow(QStringLiteral("Link to:"), info.symLinkTarget());
-    if (info.isDir()) {
-      const qsizetype n =
-          QDir(info.filePath())
-              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-              .size();
-      AddRow(QStringLiteral("Contents:"),
-             n == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(n));
-    } else {
-      AddRow(QStringLiteral("Size:"), SizeWithBytes(static_cast<quint64>(info.size())));
-    }
-    AddRow(QStringLiteral("Modified:"), DateText(info.lastModified()));
-    AddRow(QStringLiteral("Accessed:"), DateText(info.lastRead()));
-    AddRow(QStringLiteral("Owner:"), QStringLiteral("%1:%2").arg(info.owner(), info.group()));
-    AddRow(QStringLiteral("Permissions:"), PermissionText(info.permissions()));
+    AddItemRows(TrimmedPath(paths.first()));
   } else {
-    setWindowTitle(QStringLiteral("Properties"));
-    int files = 0;
-    int folders = 0;
-    quint64 bytes = 0;
-    QString location;
-    bool oneLocation = true;
-    for (const QString& p : paths) {
-      const QFileInfo info(TrimmedPath(p));
-      if (info.isDir()) {
-        ++folders;
-      } else {
-        ++files;
-        if (info.isFile()) bytes += static_cast<quint64>(info.size());
-      }
-      if (location.isEmpty()) {
-        location = info.absolutePath();
-      } else if (location != info.absolutePath()) {
-        oneLocation = false;
-      }
-    }
-    AddRow(QStringLiteral("Contents:"), QStringLiteral("%1 items (%2 files, %3 folders)")
-                                            .arg(paths.size())
-                                            .arg(files)
-                                            .arg(folders));
-    AddRow(QStringLiteral("Size of files:"), SizeWithBytes(bytes));
-    if (oneLocation) AddRow(QStringLiteral("Location:"), location);
+    AddSelectionRows(paths);
   }
   for (const auto& [label, value] : m_rows) {
     auto* text = new QLabel(value, this);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(label, text);
   }
+}
+
+void CFilePropertiesDialog::AddItemRows(const QString& path) {
+  // Everything by the name's own bytes (QFileInfo would lose a name that is not UTF-8).
+  const std::string native = Native(path);
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  const QString name = slash >= 0 && slash + 1 < path.size() ? path.mid(slash + 1) : path;
+  const QString location = slash > 0 ? path.left(slash) : QStringLiteral("/");
+  struct stat link {};
+  struct stat st {};
+  const bool isLink = ::lstat(native.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  bool known = ::stat(native.c_str(), &st) == 0;
+  if (!known && isLink) {  // a link that leads nowhere shows itself
+    st = link;
+    known = true;
+  }
+  const bool isDir = known && S_ISDIR(st.st_mode);
+  setWindowTitle(QStringLiteral("%1 Properties").arg(name));
+  AddRow(QStringLiteral("Name:"), name);
+  const QMimeDatabase db;
+  AddRow(QStringLiteral("Type:"),
+         isDir ? db.mimeTypeForName(QStringLiteral("inode/directory")).comment()
+               : db.mimeTypeForFile(name, QMimeDatabase::MatchExtension).comment());
+  AddRow(QStringLiteral("Location:"), location);
+  if (isLink) {
+    std::string target(4096, '\0');
+    const ssize_t n = ::readlink(native.c_str(), target.data(), target.size());
+    if (n >= 0) AddRow(QStringLiteral("Link to:"), FromNative(target.substr(0, size_t(n))));
+  }
+  if (isDir) {
+    const qsizetype n = CountEntries(native);
+    AddRow(QStringLiteral("Contents:"),
+           n == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(n));
+  } else {
+    AddRow(QStringLiteral("Size:"), SizeWithBytes(known ? static_cast<quint64>(st.st_size) : 0));
+  }
+  if (known) {
+    AddRow(QStringLiteral("Modified:"), DateText(TimeOf(st.st_mtim)));
+    AddRow(QStringLiteral("Accessed:"), DateText(TimeOf(st.st_atim)));
+    AddRow(QStringLiteral("Owner:"), OwnerText(st.st_uid, st.st_gid));
+    AddRow(QStringLiteral("Permissions:"), PermissionText(st.st_mode));
+  }
+}
+
+void CFilePropertiesDialog::AddSelectionRows(const QStringList& paths) {
+  setWindowTitle(QStringLiteral("Properties"));
+  int files = 0;
+  int folders = 0;
+  quint64 bytes = 0;
+  QString location;
+  bool oneLocation = true;
+  for (const QString& p : paths) {
+    const QString path = TrimmedPath(p);
+    struct stat st {};
+    const bool known = ::stat(Native(path).c_str(), &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
+      ++folders;
+    } else {
+      ++files;
+      if (known && S_ISREG(st.st_mode)) bytes += static_cast<quint64>(st.st_size);
+    }
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString parent = slash > 0 ? path.left(slash) : QStringLiteral("/");
+    if (location.isEmpty()) {
+      location = parent;
+    } else if (location != parent) {
+      oneLocation = false;
+    }
+  }
+  AddRow(
+      QStringLiteral("Contents:"),
+      QStringLiteral("%1 items (%2 files, %3 folders)").arg(paths.size()).arg(files).arg(folders));
+  AddRow(QStringLiteral("Size of files:"), SizeWithBytes(bytes));
+  if (oneLocation) AddRow(QStringLiteral("Location:"), location);
 }
 
 void CFilePropertiesDialog::AddRow(const QString& label, const QString& value) {

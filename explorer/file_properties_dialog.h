@@ -14,6 +14,8 @@ class CFilePropertiesDialog : public QDialog {
 
  private:
   void AddRow(const QString& label, const QString& value);
+  void AddItemRows(const QString& path);
+  void AddSelectionRows(const QStringList& paths);
   QList<QPair<QString, QString>> m_rows;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
-// Moving files to the desktop's trash (the freedesktop trash, through Qt), with the home
-// trash made first when it is missing: without it Qt would make one in the working folder.
+// Moving files to the desktop's trash (the freedesktop trash, by the names' own bytes), with
+// the home trash made first when it is missing.
 #include <QString>
 #include <QStringList>
 

@@ -3,6 +3,7 @@
 // itself, links stay links, and failures name the file.
 #include "explorer/file_operations.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,10 +15,14 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <string>
 
 #include "explorer/file_clipboard.h"
+#include "explorer/file_properties_dialog.h"
 #include "explorer/file_trash.h"
 #include "explorer/shell_menu.h"
+#include "framework/native_path.h"
 #include "scripted_factory.h"
 
 namespace {
@@ -301,6 +306,25 @@ class FileOperationsTest : public QObject {
     QCOMPARE(::stat(QFile::encodeName(data + QStringLiteral("/Trash")).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, mode_t(0700));
     QVERIFY(QDir(work.path()).isEmpty());
+
+    // A name that is not UTF-8 goes by its bytes, and its info file names them.
+    const std::string latin = Native(home.path()) + "/caf\xE9.txt";
+    const int fd = ::open(latin.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    QVERIFY(fd >= 0 && ::write(fd, "hello", 5) == 5 && ::close(fd) == 0);
+    // Its Properties find it too.
+    const CFilePropertiesDialog properties({FromNative(latin)});
+    QVERIFY(properties.Rows().contains({QStringLiteral("Size:"), QStringLiteral("5 bytes")}));
+    QCOMPARE(MoveToTrash({FromNative(latin)}, *ui).done, 1);
+    QCOMPARE(::access(latin.c_str(), F_OK), -1);
+    const std::string trashed = Native(data) + "/Trash/files/caf\xE9.txt";
+    QCOMPARE(::access(trashed.c_str(), F_OK), 0);
+    const std::string infoPath = Native(data) + "/Trash/info/caf\xE9.txt.trashinfo";
+    std::string text(256, '\0');
+    const int in = ::open(infoPath.c_str(), O_RDONLY);
+    QVERIFY(in >= 0);
+    text.resize(static_cast<size_t>(std::max<ssize_t>(0, ::read(in, text.data(), text.size()))));
+    ::close(in);
+    QVERIFY(text.find("Path=" + Native(home.path()) + "/caf%E9.txt\n") != std::string::npos);
 
     // A data folder that cannot be made: said so, and the file stays.
     QVERIFY(WriteFile(home.path() + QStringLiteral("/blocked"), "a file, not a folder"));
