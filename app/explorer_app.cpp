@@ -15,6 +15,7 @@
 
 #include "app/about_box.h"
 #include "app/main_frame.h"
+#include "framework/app_profile.h"
 #include "framework/command_ids.h"
 #include "framework/doc_manager.h"
 #include "framework/native_path.h"
@@ -82,8 +83,11 @@ bool CExplorerApp::InitInstance(const QStringList& arguments) {
 }
 
 void CExplorerApp::SetApplicationNames() {
-  QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+  QCoreApplication::setOrganizationName(kProfileOrganisation);
   QCoreApplication::setApplicationName(QStringLiteral("Vellumguard"));
+  // Both the window and the verbs come here first: the profile is in its place before
+  // either reads it.
+  MoveOldAppProfile();
 }
 
 void CExplorerApp::WatchShutdownRequests() {

@@ -2,7 +2,9 @@
 // update handlers, the document's save questions, the recent files, and the one
 // conversion between interface paths and file-system paths.
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
@@ -320,6 +322,24 @@ class FrameworkTest : public QObject {
     QCOMPARE(doc.Title(), QStringLiteral("Untitled"));
   }
 
+  void oldProfileMovesOnceAndNeverOverwrites() {
+    const QString oldFolder =
+        m_home.filePath(QStringLiteral("Local AppWizard-Generated Applications"));
+    const QString oldFile = oldFolder + QStringLiteral("/Vellumguard.conf");
+    QFile::remove(AppProfilePath());
+    QVERIFY(QDir().mkpath(oldFolder));
+    QSettings(oldFile, QSettings::IniFormat).setValue(QStringLiteral("Settings/X"), 42);
+    QVERIFY(MoveOldAppProfile());
+    QVERIFY(!QFile::exists(oldFile) && !QFileInfo::exists(oldFolder));
+    QCOMPARE(OpenAppProfile()->value(QStringLiteral("Settings/X")).toInt(), 42);
+    // A profile already in the new place wins over an old one found later.
+    QVERIFY(QDir().mkpath(oldFolder));
+    QSettings(oldFile, QSettings::IniFormat).setValue(QStringLiteral("Settings/X"), 7);
+    QVERIFY(!MoveOldAppProfile());
+    QCOMPARE(OpenAppProfile()->value(QStringLiteral("Settings/X")).toInt(), 42);
+    QVERIFY(QFile::exists(oldFile));
+  }
+
   void recentFilesKeepTenMostRecentFirstAndPersist() {
     OpenAppProfile()->clear();
     TextDocument doc;
@@ -342,8 +362,8 @@ class FrameworkTest : public QObject {
       QCOMPARE(recent.At(0), m_home.filePath(QStringLiteral("list6.dlt")));
       QCOMPARE(recent.Count(), 10);
     }
+    QCOMPARE(AppProfilePath(), m_home.filePath(QStringLiteral("vellumguard.conf")));
     QVERIFY(QFile::exists(AppProfilePath()));
-    QVERIFY(AppProfilePath().startsWith(m_home.path()));
     CRecentFileList reread;
     reread.ReadList();
     QCOMPARE(reread.Count(), 10);
