@@ -125,7 +125,9 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
   icon->setPixmap(programIcon.pixmap(32, 32));
   icon->setAlignment(Qt::AlignTop);
 
-  auto* versionLine = new QLabel(QStringLiteral("Vellumguard version 2.0.2"), this);
+  // One version for the about box, --version and the package: the build's own.
+  auto* versionLine =
+      new QLabel(QStringLiteral("Vellumguard version %1").arg(QStringLiteral(VG_VERSION)), this);
   versionLine->setObjectName(QStringLiteral("versionLine"));
   auto* secondLine = new QLabel(
       QStringLiteral("File protection for the Linux desktop: deflate and AES-256"), this);
