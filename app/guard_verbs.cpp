@@ -63,6 +63,19 @@ int NothingToActOn(const QStringList& notFound) {
   return GUARD_EXIT_USAGE;
 }
 
+// Why a named file is never protected, or empty when it may be. Said at once, before a
+// password is asked for: a file manager may offer Protect on any file.
+QString NeverProtected(const QString& given, const std::string& abs) {
+  if (LastPathComponent(abs) == kFolderSettingsName)
+    return QStringLiteral(
+               "\"%1\" holds the encryption settings of its folder; it is never "
+               "protected")
+        .arg(given);
+  if (IsProtectedPath(abs) && !FileExists(PlainPathOf(abs)))
+    return QStringLiteral("\"%1\" is already protected").arg(given);
+  return {};
+}
+
 int RunProtect(const QStringList& paths, IGuardUi& ui) {
   GuardCommand command;
   command.verb = GuardVerb::Protect;
@@ -71,6 +84,8 @@ int RunProtect(const QStringList& paths, IGuardUi& ui) {
     const std::string abs = Native(Absolute(p));
     if (IsFolder(abs)) {
       command.paths.push_back(WithTrailingSlash(abs));
+    } else if (const QString why = NeverProtected(p, abs); !why.isEmpty()) {
+      notFound << why;
     } else if (FileExists(abs) || (IsProtectedPath(abs) && FileExists(PlainPathOf(abs)))) {
       command.paths.push_back(abs);
     } else {

@@ -1,6 +1,7 @@
 # Files (Nautilus) extension: "Protect with Vellumguard" and "Restore with Vellumguard" in
 # the context menu of files and folders. Both start the window program's verbs, which
 # ask for the password, show the progress and say what happened.
+import os
 import subprocess
 
 import gi
@@ -12,6 +13,7 @@ except ValueError:
 from gi.repository import GObject, Nautilus  # noqa: E402
 
 PROTECTED_SUFFIX = ".~de"
+SETTINGS_NAME = "zde.tmp"  # a folder's encryption settings: never protected
 PROGRAM = "vellumguard"
 ICON = "org.vellumguard.Vellumguard"
 
@@ -42,8 +44,10 @@ class VellumguardMenuProvider(GObject.GObject, Nautilus.MenuProvider):
             return []
         folders = [f.is_directory() for f in files]
         protected = [(not d) and p.endswith(PROTECTED_SUFFIX) for p, d in zip(paths, folders)]
+        settings = [(not d) and os.path.basename(p) == SETTINGS_NAME
+                    for p, d in zip(paths, folders)]
         items = []
-        if not any(protected):
+        if not any(protected) and not any(settings):
             item = Nautilus.MenuItem(name="Vellumguard::protect",
                                      label="Protect with Vellumguard", icon=ICON)
             item.connect("activate", lambda _item: _run("--protect", paths))

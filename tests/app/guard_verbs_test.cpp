@@ -113,6 +113,17 @@ class GuardVerbsTest : public QObject {
     // Nothing that exists: bad usage, no dialog.
     QCOMPARE(Run({QStringLiteral("--protect"), Path(QStringLiteral("missing.txt"))}), 2);
     QCOMPARE(m_settingsShown, 0);
+    // Files that are never protected are answered at once, before any dialog.
+    Write(QStringLiteral("r.txt.~de"), "x");
+    Write(QStringLiteral("zde.tmp"), "x");
+    QCOMPARE(Run({QStringLiteral("--protect"), Path(QStringLiteral("r.txt.~de")),
+                  Path(QStringLiteral("zde.tmp"))}),
+             2);
+    QCOMPARE(m_settingsShown, 0);
+    QCOMPARE(m_boxes.last(),
+             QStringLiteral("\"%1\" is already protected\n\"%2\" holds the encryption settings "
+                            "of its folder; it is never protected")
+                 .arg(Path(QStringLiteral("r.txt.~de")), Path(QStringLiteral("zde.tmp"))));
   }
 
   void protectAndRestoreAFolder() {
@@ -126,14 +137,20 @@ class GuardVerbsTest : public QObject {
     QVERIFY(!QFile::exists(Path(QStringLiteral("work/zde.tmp"))));
     QVERIFY(m_boxes.isEmpty());
 
+    // Without its subfolders, the summary says what stayed plain below.
     m_settingsPassword = QStringLiteral("pw");
+    QCOMPARE(Run({QStringLiteral("--protect"), work}), 0);
+    QVERIFY(QFile::exists(Path(QStringLiteral("work/sub/b.txt"))));
+    QCOMPARE(m_boxes.last(),
+             QStringLiteral("Protected 1 of 1 file; 1 file in subfolders not protected"));
+
     m_settingsSubfolders = true;
     QCOMPARE(Run({QStringLiteral("--protect"), work}), 0);
     QVERIFY(QFile::exists(Path(QStringLiteral("work/a.txt.~de"))));
     QVERIFY(QFile::exists(Path(QStringLiteral("work/sub/b.txt.~de"))));
     QVERIFY(!QFile::exists(Path(QStringLiteral("work/a.txt"))));
     QVERIFY(QFile::exists(Path(QStringLiteral("work/zde.tmp"))));
-    QCOMPARE(m_boxes.last(), QStringLiteral("Protected 2 of 2 files"));
+    QCOMPARE(m_boxes.last(), QStringLiteral("Protected 1 of 1 file"));
 
     // The folder asks about its subfolders because protected files lie below; No keeps
     // them, and the summary says how many remain.
