@@ -1,9 +1,6 @@
 # `cpack -G DEB` in a build folder: a Debian package of everything `cmake --install`
 # installs, below /usr. Depends come from the shared libraries the programs link
 # (dpkg-shlibdeps); Debian's triggers update the MIME, desktop and icon caches.
-set(VG_PACKAGE_MAINTAINER "Vellumguard developers" CACHE STRING
-    "Maintainer field of the Debian package (the contact address is added when set)")
-
 set(CPACK_PACKAGE_NAME vellumguard)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Vellumguard")
@@ -13,11 +10,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 
-if(VG_CONTACT_EMAIL)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VG_PACKAGE_MAINTAINER} <${VG_CONTACT_EMAIL}>")
-else()
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VG_PACKAGE_MAINTAINER}")
-endif()
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VG_DEBIAN_MAINTAINER}")  # cmake/VgMaintainer.cmake
 if(VG_WEBSITE)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VG_WEBSITE}")
 endif()
@@ -27,8 +20,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Opening a restored file goes through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils, adwaita-icon-theme | breeze-icon-theme")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus, qt6-wayland")
+# xdg-mime (and so xdg-open on a double-click) needs the Perl MIME tools outside GNOME and
+# KDE sessions; the window runs natively on Wayland with Qt's Wayland plugin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "shared-mime-info, desktop-file-utils, libfile-mimeinfo-perl, qt6-wayland, adwaita-icon-theme | breeze-icon-theme")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus")
 # The long description; CPack indents it and marks the empty line as deb-control(5) wants.
 set(CPACK_PACKAGE_DESCRIPTION "Vellumguard protects files with a password: each file is compressed with
 deflate and encrypted with AES-256 into NAME.~de beside it; only then is the
