@@ -24,6 +24,11 @@ bool Interrupted() {
   return g_interrupted.load();
 }
 
+// Ctrl-C stops a large file in the middle too: it stays as it was.
+int WatchInterrupt(uint64_t, uint64_t, uint64_t, void*) {
+  return g_interrupted.load() ? 0 : 1;
+}
+
 struct VerifyTally {
   size_t ok = 0, wrongPassword = 0, damaged = 0, unreadable = 0, cancelled = 0;
 };
@@ -193,7 +198,7 @@ int RunChangePassword(const CliOptions& o) {
   const bool missing = CollectRekeyPaths(o, oldKey.data(), run, lists, wrongList);
   RemoveStaleTempFilesIn(std::vector<std::string>(run.folders.begin(), run.folders.end()));
   RekeyTally t;
-  RekeyFiles(run.files, oldKey.data(), newKey.data(), o.jobs, nullptr, nullptr, Interrupted,
+  RekeyFiles(run.files, oldKey.data(), newKey.data(), o.jobs, WatchInterrupt, nullptr, Interrupted,
              [&](size_t i, int result, const std::string& reason) {
                TellRekeyed(run.files[i], result, reason, t);
              });
