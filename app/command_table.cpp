@@ -81,6 +81,13 @@ const CommandDef kCommands[] = {
      "Encrypt all files and folders\nEncrypt all files and folders", nullptr, "encrypt_all"},
     {ID_GUARD_DECRYPT_ALL, "Decrypt A&ll Files and Folders",
      "Decrypt all files and folders\nDecrypt all files and folders", nullptr, "decrypt_all"},
+    {ID_GUARD_CHANGE_PASSWORD, "Change &Password...",
+     "Give the selected protected files, or the list, a new password without restoring "
+     "them\nChange Password",
+     nullptr, nullptr},
+    {ID_GUARD_VERIFY, "&Verify",
+     "Check that the selected protected files, or the list's, open and are whole\nVerify", nullptr,
+     nullptr},
     {ID_DEFAULT_SETTING, "Default Setting", "Set default setting\nSet default setting", nullptr,
      nullptr},
     {ID_REFRESH, "Refresh", "Refresh\nRefresh", nullptr, nullptr},

@@ -18,6 +18,7 @@
 #include "app/command_table.h"
 #include "app/default_setting.h"
 #include "app/explorer_app.h"
+#include "app/key_commands_ui.h"
 #include "app/key_lock_indicators.h"
 #include "app/progress_window.h"
 #include "app/three_pane_splitter.h"
@@ -145,6 +146,9 @@ bool CMainFrame::CreateMenus() {
   guard->addSeparator();
   add(guard, ID_GUARD_ENCRYPT_ALL);
   add(guard, ID_GUARD_DECRYPT_ALL);
+  guard->addSeparator();
+  add(guard, ID_GUARD_CHANGE_PASSWORD);
+  add(guard, ID_GUARD_VERIFY);
   guard->addSeparator();
   add(guard, ID_DEFAULT_SETTING);
 
@@ -324,8 +328,39 @@ void CMainFrame::OnDefaultSetting() {
   EditDefaultSettings(this);
 }
 
+// Change Password and Verify act on the guard list when it is the active pane, else on
+// the file list's selection (the shown folder when the folder tree is active).
+bool CMainFrame::KeyCommandOnList() const {
+  return m_router->ActivePane() == m_topView;
+}
+
+QStringList CMainFrame::KeyCommandSelection() const {
+  if (!m_listView) return {};
+  if (m_router->ActivePane() == m_treeView) {
+    const QString folder = m_listView->CurrentFolder();
+    return folder.startsWith(QLatin1Char('/')) ? QStringList{folder} : QStringList{};
+  }
+  const FileSelection s = m_listView->Selection();
+  return s.folders + s.protectedFiles > 0 ? s.paths : QStringList{};
+}
+
+void CMainFrame::OnKeyCommand(int id) {
+  const KeyCommand command =
+      id == ID_GUARD_VERIFY ? KeyCommand::Verify : KeyCommand::ChangePassword;
+  std::unique_ptr<IGuardUi> ui = MakeWindowGuardUiFactory()(this);
+  if (KeyCommandOnList()) {
+    RunKeyCommand(command, this, *ui, {}, m_app->Document());
+  } else if (const QStringList paths = KeyCommandSelection(); !paths.isEmpty()) {
+    RunKeyCommand(command, this, *ui, paths, nullptr);
+  }
+}
+
 bool CMainFrame::OnCommand(int id) {
   switch (id) {
+    case ID_GUARD_CHANGE_PASSWORD:
+    case ID_GUARD_VERIFY:
+      OnKeyCommand(id);
+      return true;
     case ID_DEFAULT_SETTING:
       OnDefaultSetting();
       return true;
@@ -368,6 +403,13 @@ bool CMainFrame::OnCommand(int id) {
 
 bool CMainFrame::OnUpdateCommand(int id, CommandUpdate& update) {
   switch (id) {
+    case ID_GUARD_CHANGE_PASSWORD:
+    case ID_GUARD_VERIFY:
+      update.Enable(KeyCommandOnList() ? !m_app->Document()->Core().m_items.empty() ||
+                                             (id == ID_GUARD_CHANGE_PASSWORD &&
+                                              m_app->Document()->Core().HasPassword())
+                                       : !KeyCommandSelection().isEmpty());
+      return true;
     case ID_DEFAULT_SETTING:
     case ID_ADDRESS_OK:
     case ID_NEXT_PANE:

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include "framework/command_target.h"
 
@@ -46,6 +47,8 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   void OnAddressSelect(int index);
   // "Default setting": edits the defaults and writes them to VellumDef.dat.
   void OnDefaultSetting();
+  // "Change Password..." and "Verify" (app/key_commands_ui.h).
+  void OnKeyCommand(int id);
 
   CCommandRouter* Router() const { return m_router; }
   CAddressBar* AddressBar() const { return m_addressBar; }
@@ -70,6 +73,8 @@ class CMainFrame : public QMainWindow, public INavigator, public ICommandTarget 
   bool event(QEvent* event) override;
 
  private:
+  bool KeyCommandOnList() const;
+  QStringList KeyCommandSelection() const;
   bool CreateCommands();
   bool CreateMenus();
   bool CreateBars();

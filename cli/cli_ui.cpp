@@ -193,7 +193,7 @@ bool CCliUi::AskPassword(const std::string& prompt, std::string& password) {
   return true;
 }
 
-std::optional<std::string> CCliUi::NewPassword() {
+std::optional<std::string> CCliUi::NewPassword(const std::string& prompt) {
   if (m_options.password) {
     if (m_options.password->empty()) {
       PrintError("the password is empty");
@@ -212,7 +212,7 @@ std::optional<std::string> CCliUi::NewPassword() {
     return std::nullopt;
   }
   for (int attempt = 0; attempt < 3 && !g_interrupted; ++attempt) {
-    std::optional<std::string> first = ReadSecretLine("Password: ");
+    std::optional<std::string> first = ReadSecretLine(prompt);
     if (!first) return std::nullopt;
     if (first->empty()) {
       std::fprintf(stderr, "Please enter password!\n");

@@ -48,7 +48,7 @@ class CCliUi : public IGuardUi {
 
   // Asks for a new password twice on the terminal (or takes the option's); nothing when
   // none could be had. The failure was reported.
-  std::optional<std::string> NewPassword();
+  std::optional<std::string> NewPassword(const std::string& prompt = "Password: ");
 
  private:
   CliUiOptions m_options;

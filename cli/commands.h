@@ -10,3 +10,7 @@ int RunRestore(const CliOptions& options);
 // list new|add|remove|show|protect|restore LIST.dlt (cli/list_commands.cpp).
 int RunListCommand(const std::string& command, const std::string& listPath,
                    const CliOptions& options);
+// verify, info and change-password PATH... (cli/key_commands.cpp, cli/info_command.cpp).
+int RunVerify(const CliOptions& options);
+int RunInfo(const CliOptions& options);
+int RunChangePassword(const CliOptions& options);

@@ -33,6 +33,16 @@ int main(int argc, char** argv) {
   if (command.verb == CliVerb::List) {
     return RunListCommand(command.listCommand, command.listPath, command.options);
   }
+  switch (command.verb) {
+    case CliVerb::Verify:
+      return RunVerify(command.options);
+    case CliVerb::Info:
+      return RunInfo(command.options);
+    case CliVerb::ChangePassword:
+      return RunChangePassword(command.options);
+    default:
+      break;
+  }
   return command.verb == CliVerb::Protect ? RunProtect(command.options)
                                           : RunRestore(command.options);
 }

@@ -22,12 +22,23 @@ const char* const kCliUsage =
     "  vellumguard-cli list protect LIST.dlt [--yes | --no] [-j N] [--quiet]\n"
     "  vellumguard-cli list restore LIST.dlt [--password-file FILE | --password-fd N]\n"
     "                               [--yes | --no] [-j N] [--quiet]\n"
+    "  vellumguard-cli verify  [-r] [--password-file FILE | --password-fd N] [-j N] [--quiet]\n"
+    "                          PATH...\n"
+    "  vellumguard-cli info    [--list LIST.dlt] [--password-file FILE | --password-fd N]\n"
+    "                          [--porcelain] PATH...\n"
+    "  vellumguard-cli change-password [-r] [--password-file FILE | --password-fd N]\n"
+    "                          [--new-password-file FILE | --new-password-fd N] [-j N]\n"
+    "                          [--quiet] PATH...\n"
     "  vellumguard-cli --help | --version\n"
     "\n"
     "protect   compresses and encrypts each file into NAME.~de beside it, then wipes and\n"
     "          deletes the plain file; folders expand to their files (-r: with subfolders).\n"
     "restore   turns NAME.~de files back into their plain files.\n"
     "list      keeps a guard list (.dlt) of files and folders with its own password.\n"
+    "verify    checks that each NAME.~de opens and is whole, writing nothing.\n"
+    "info      tells whether a file is protected and which remembered password opens it.\n"
+    "change-password  moves protected files (and a guard list's key) to a new password\n"
+    "          without restoring them.\n"
     "\n"
     "Passwords are asked on the terminal without echo, or read from a file (first line)\n"
     "or a descriptor; never from the command line. Exit codes: 0 done, 1 some files\n"
@@ -125,6 +136,16 @@ bool SetOption(const std::string& name, Value value, CliOptions& o, std::string&
     int fd = 0;
     if (!number(0, 1 << 20, "--password-fd takes a descriptor number", fd)) return false;
     o.passwordFd = fd;
+  } else if (name == "--new-password-file") {
+    return text(o.newPasswordFile);
+  } else if (name == "--new-password-fd") {
+    int fd = 0;
+    if (!number(0, 1 << 20, "--new-password-fd takes a descriptor number", fd)) return false;
+    o.newPasswordFd = fd;
+  } else if (name == "--list") {
+    return text(o.listFile);
+  } else if (name == "--porcelain") {
+    o.porcelain = true;
   } else if (name == "--yes" || name == "-y") {
     o.overwrite = OverwriteAnswer::Yes;
   } else if (name == "--no" || name == "-n") {
@@ -188,6 +209,10 @@ bool ParseOptions(const std::vector<std::string>& args, size_t from, const std::
     error = "give at most one of --use-last, --use-default, --password-file, --password-fd";
     return false;
   }
+  if (o.newPasswordFile && o.newPasswordFd) {
+    error = "give at most one of --new-password-file, --new-password-fd";
+    return false;
+  }
   if (o.jobs == 0) o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   return true;
 }
@@ -215,6 +240,17 @@ CliCommand ParseCommandLine(const std::vector<std::string>& args) {
     command.verb = CliVerb::Restore;
     allowed =
         " -r --recursive --password-file --password-fd --yes -y --no -n -j --jobs --quiet -q ";
+  } else if (name == "verify") {
+    command.verb = CliVerb::Verify;
+    allowed = " -r --recursive --password-file --password-fd -j --jobs --quiet -q ";
+  } else if (name == "info") {
+    command.verb = CliVerb::Info;
+    allowed = " --list --password-file --password-fd --porcelain ";
+  } else if (name == "change-password") {
+    command.verb = CliVerb::ChangePassword;
+    allowed =
+        " -r --recursive --password-file --password-fd --new-password-file --new-password-fd "
+        "-j --jobs --quiet -q ";
   } else {
     return BadUsage("unknown command \"" + name + "\"", true);
   }

@@ -16,6 +16,10 @@ struct CliOptions {
   bool useLast = false, useDefault = false;
   std::optional<std::string> passwordFile;
   std::optional<int> passwordFd;
+  std::optional<std::string> newPasswordFile;  // change-password: the new password
+  std::optional<int> newPasswordFd;
+  std::optional<std::string> listFile;  // info: a guard list whose key is tried too
+  bool porcelain = false;               // info: tab-separated lines
   OverwriteAnswer overwrite = OverwriteAnswer::Ask;
   int jobs = 0;  // 0 until parsed; then the -j value or the number of processors
   bool quiet = false;
@@ -29,6 +33,9 @@ enum class CliVerb {
   Protect,
   Restore,
   List,
+  Verify,
+  Info,
+  ChangePassword,
 };
 
 struct CliCommand {

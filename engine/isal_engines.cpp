@@ -51,6 +51,7 @@ class IsalInflater final : public Inflater {
   }
   Step Feed(const uint8_t* in, size_t n, Sink& sink) override {
     inflate_state& s = *m_state.p;
+    m_fed = in;
     s.next_in = const_cast<uint8_t*>(in);
     s.avail_in = static_cast<uint32_t>(n);
     for (;;) {
@@ -70,7 +71,10 @@ class IsalInflater final : public Inflater {
     }
   }
 
+  size_t Consumed() const override { return static_cast<size_t>(m_state.p->next_in - m_fed); }
+
  private:
+  const uint8_t* m_fed = nullptr;
   Wiped<inflate_state> m_state;
   Wiped<uint8_t> m_out;
 };

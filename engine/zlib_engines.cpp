@@ -74,6 +74,7 @@ class ZlibInflater final : public Inflater {
     return m_live;
   }
   Step Feed(const uint8_t* in, size_t n, Sink& sink) override {
+    m_fed = in;
     m_z.next_in = const_cast<Bytef*>(in);
     m_z.avail_in = static_cast<uInt>(n);
     int r;
@@ -89,8 +90,10 @@ class ZlibInflater final : public Inflater {
     } while (m_z.avail_out == 0 && r != Z_STREAM_END);
     return r == Z_STREAM_END ? Step::kEnd : Step::kMore;
   }
+  size_t Consumed() const override { return static_cast<size_t>(m_z.next_in - m_fed); }
 
  private:
+  const uint8_t* m_fed = nullptr;
   z_stream m_z;
   bool m_live = false;
   std::unique_ptr<uint8_t[]> m_out;

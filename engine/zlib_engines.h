@@ -60,6 +60,9 @@ class Inflater {
   // Inflates the next n > 0 bytes of the stream into sink. After anything but kMore the
   // inflater is done and must not be fed again.
   virtual Step Feed(const uint8_t* in, size_t n, Sink& sink) = 0;
+  // How many bytes of the last Feed's input the engine had taken when it returned: where
+  // a bad stream showed its fault, or where the stream ended.
+  virtual size_t Consumed() const = 0;
 };
 
 // The inflater for a stream that starts with first[0..n) (the first piece the caller is

@@ -19,6 +19,8 @@ enum CommandId : int {
   ID_GUARD_OPEN = 32781,  // "Open File or Folder"
   ID_LIST_REMOVE_ALL = 32783,
   ID_REFRESH = 32784,
+  ID_GUARD_CHANGE_PASSWORD = 32810,  // "Change &Password..."
+  ID_GUARD_VERIFY = 32811,           // "&Verify"
 
   // Framework commands
   ID_FILE_NEW = 57600,

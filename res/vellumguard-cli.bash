@@ -14,15 +14,24 @@ _vellumguard_cli() {
     --use-default --password-file --password-fd -y --yes -n --no -j --jobs -q --quiet"
   local restore_opts="-r --recursive --password-file --password-fd -y --yes -n --no -j --jobs
     -q --quiet"
+  local verify_opts="-r --recursive --password-file --password-fd -j --jobs -q --quiet"
+  local info_opts="--list --password-file --password-fd --porcelain"
+  local change_opts="-r --recursive --password-file --password-fd --new-password-file
+    --new-password-fd -j --jobs -q --quiet"
 
   case $prev in
     --level) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 8 9" -- "$cur")); return ;;
-    --password-file) COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames; return ;;
-    --include | --exclude | --no-zip | --password-fd | -j | --jobs) return ;;
+    --password-file | --new-password-file)
+      COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames; return ;;
+    --list)
+      COMPREPLY=($(compgen -f -X '!*.dlt' -- "$cur") $(compgen -d -- "$cur"))
+      compopt -o filenames; return ;;
+    --include | --exclude | --no-zip | --password-fd | --new-password-fd | -j | --jobs) return ;;
   esac
 
   if ((cword == 1)); then
-    COMPREPLY=($(compgen -W "protect restore list -h --help --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "protect restore verify info change-password list -h --help --version" \
+      -- "$cur"))
     return
   fi
 
@@ -30,6 +39,9 @@ _vellumguard_cli() {
   case ${words[1]} in
     protect) opts=$protect_opts ;;
     restore) opts=$restore_opts ;;
+    verify) opts=$verify_opts ;;
+    info) opts=$info_opts ;;
+    change-password) opts=$change_opts ;;
     list)
       if ((cword == 2)); then
         COMPREPLY=($(compgen -W "new add remove show protect restore" -- "$cur"))
@@ -53,8 +65,10 @@ _vellumguard_cli() {
     COMPREPLY=($(compgen -W "$opts" -- "$cur"))
     return
   fi
-  if [[ ${words[1]} == restore ]]; then
+  if [[ ${words[1]} == restore || ${words[1]} == verify ]]; then
     COMPREPLY=($(compgen -f -X '!*.~de' -- "$cur") $(compgen -d -- "$cur"))
+  elif [[ ${words[1]} == change-password ]]; then
+    COMPREPLY=($(compgen -f -X '!*.@(~de|dlt)' -- "$cur") $(compgen -d -- "$cur"))
   else
     COMPREPLY=($(compgen -f -- "$cur"))
   fi

@@ -406,6 +406,67 @@ TEST_F(CliTest, GuardListsRoundTripThroughNewAddShowProtectRestore) {
   EXPECT_EQ(RunCli({"list", "show", m_dir + "/junk.dlt"}).code, 2);
 }
 
+// verify, info and change-password on one protected tree: a wrong old password changes
+// no byte; a right one moves every file, the folder's settings file and a list along.
+TEST_F(CliTest, KeyCommandsVerifyTellAndChangeThePassword) {
+  ASSERT_EQ(RunCli({"protect", "-r", "--password-file", m_pw, m_data}).code, 0);
+  const std::string f0 = m_data + "/f0.txt.~de";
+  const std::string list = m_dir + "/my.dlt";
+  ASSERT_EQ(RunCli({"list", "new", list, "--password-file", m_pw}).code, 0);
+  ASSERT_EQ(RunCli({"list", "add", list, "-r", m_data + "/sub"}).code, 0);
+  Result v = RunCli({"verify", "-r", "-j", "3", "--password-file", m_pw, m_data});
+  EXPECT_EQ(v.code, 0) << v.err;
+  EXPECT_NE(v.out.find(f0 + ": ok\n"), std::string::npos) << v.out;
+  EXPECT_NE(v.out.find("8 checked: 8 ok, 0 wrong password, 0 damaged"), std::string::npos);
+  EXPECT_EQ(RunCli({"verify", "-r", "--password-file", m_dir + "/wrong", m_data}).code, 3);
+
+  // info: a foreign file, a short one, a damaged one; which remembered keys open them.
+  Spit(m_dir + "/foreign.~de", std::string(100, 'x'));
+  Spit(m_dir + "/short.~de", "tiny");
+  std::string damaged = Slurp(f0);
+  damaged.resize(damaged.size() - 5);
+  Spit(m_dir + "/cut.~de", damaged);
+  Result info = RunCli({"info", "--porcelain", "--list", list, "--password-file", m_pw, f0,
+                        m_data + "/sub/f2.txt.~de", m_dir + "/foreign.~de", m_dir + "/short.~de",
+                        m_dir + "/cut.~de"});
+  EXPECT_EQ(info.code, 0) << info.err;
+  const std::string f0Size = std::to_string(Slurp(f0).size());
+  const std::string f0Plain = std::to_string(m_original["/f0.txt"].size());
+  EXPECT_NE(info.out.find(f0 + "\t" + f0Size + "\tprotected\t\tzde.tmp,list\tok\t" + f0Plain +
+                          "\tcompressed\n"),
+            std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find("/foreign.~de\t100\tprotected\t\tnone\twrong password\t"),
+            std::string::npos);
+  EXPECT_NE(info.out.find("/short.~de\t4\tnot-protected\tshorter than"), std::string::npos);
+  EXPECT_NE(info.out.find("/cut.~de\t" + std::to_string(damaged.size()) +
+                          "\tprotected\t\tlist\tdamaged (at byte "),
+            std::string::npos);
+
+  Spit(m_dir + "/new", "battery staple\n");
+  const auto before = Snapshot(m_data);
+  Result wrong = RunCli({"change-password", "-r", "--password-file", m_dir + "/wrong",
+                         "--new-password-file", m_dir + "/new", m_data, list});
+  EXPECT_EQ(wrong.code, 3) << wrong.err;
+  EXPECT_EQ(Snapshot(m_data), before);
+  struct stat was {};
+  ASSERT_EQ(::stat(f0.c_str(), &was), 0);
+  Result changed = RunCli({"change-password", "-r", "-j", "2", "--password-file", m_pw,
+                           "--new-password-file", m_dir + "/new", m_data, list});
+  ASSERT_EQ(changed.code, 0) << changed.err;
+  struct stat now {};
+  ASSERT_EQ(::stat(f0.c_str(), &now), 0);
+  EXPECT_EQ(now.st_mtim.tv_sec, was.st_mtim.tv_sec);
+  EXPECT_EQ(now.st_mtim.tv_nsec, was.st_mtim.tv_nsec);
+  EXPECT_EQ(now.st_mode, was.st_mode);
+  EXPECT_EQ(RunCli({"verify", "-r", "--password-file", m_pw, m_data}).code, 3);
+  Result tell = RunCli({"info", "--porcelain", "--list", list, f0});
+  EXPECT_NE(tell.out.find("\tzde.tmp,list\t"), std::string::npos) << tell.out;
+  Result r = RunCli({"restore", "-r", "--password-file", m_dir + "/new", m_data});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(PlainFiles(), m_original);
+}
+
 TEST_F(CliTest, KilledOrInterruptedRunsLoseNothing) {
   // A larger file so that signals land in the middle of the work.
   std::string big;

@@ -35,6 +35,15 @@ TEST(CliOptions, BadUsageIsRefusedWithItsReason) {
       {{"list", "show", "x.dlt", "extra"}, "list show takes no paths: extra", false},
       {{"list", "show", "x.dlt", "-r"}, "unknown option for this command: -r", false},
       {{"list", "protect", "x.dlt", "--password-file", "pw"}, "unknown option", false},
+      {{"verify"}, "verify needs at least one path", false},
+      {{"verify", "--use-last", "a"}, "unknown option for this command", false},
+      {{"info", "-r", "a"}, "unknown option for this command: -r", false},
+      {{"change-password", "--new-password-file", "n", "--new-password-fd", "3", "a"},
+       "give at most one of --new-password-file, --new-password-fd",
+       false},
+      {{"change-password", "--password-fd", "3", "--password-file", "o", "a"},
+       "give at most one of",
+       false},
   };
   for (const Case& c : cases) {
     const CliCommand command = ParseCommandLine(c.args);

@@ -17,6 +17,7 @@
 #include "common/paths.h"
 #include "engine/digest.h"
 #include "engine/encrypted_stream.h"
+#include "engine/key_ops.h"
 #include "engine_test_util.h"
 #include "tests/common/child_process.h"
 #include "tests/common/durable_calls.h"
@@ -528,5 +529,102 @@ TEST_F(FileCodec, EnginesRestoreEachOthersFiles) {
         ASSERT_EQ(plain, ReadFileBytes(Restored())) << n << " level " << level;
       }
     }
+  }
+}
+
+// A re-key keeps the payload byte for byte under a fresh IV and the file's mode and
+// times; a wrong old key (the check bytes, or the magic of a key that passes them)
+// leaves nothing behind.
+TEST_F(FileCodec, RekeyMovesThePayloadUnderTheNewKeyAndAWrongOldKeyLeavesNothing) {
+  std::mt19937_64 rng(5);
+  const Bytes plain = TextLikeBytes(rng, 3 * 1024 * 1024 + 7);
+  ASSERT_EQ(CODEC_OK, Encode(plain, 1));
+  ASSERT_EQ(0, ::chmod(Protected().c_str(), 0640));
+  const timespec times[2] = {{1000000000, 5}, {1200000000, 7}};
+  ASSERT_EQ(0, ::utimensat(AT_FDCWD, Protected().c_str(), times, 0));
+  const Bytes before = ReadFileBytes(Protected());
+  uint8_t oldKey[32], newKey[32], wrongKey[32];
+  GuardKeyDigest(oldKey, "secret");
+  GuardKeyDigest(newKey, "new secret");
+  GuardKeyDigest(wrongKey, "not it");
+  const std::string temp = m_dir.File("rekeyed");
+  PayloadCheck wrong = RekeyProtectedFile(Protected(), temp, wrongKey, newKey, false);
+  EXPECT_EQ(CODEC_BAD_KEY, wrong.result);
+  EXPECT_EQ(before, ReadFileBytes(Protected()));
+  ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+
+  Recorder rec;
+  PayloadCheck done = RekeyProtectedFile(Protected(), temp, oldKey, newKey, false, Record, &rec);
+  ASSERT_EQ(CODEC_OK, done.result);
+  EXPECT_EQ(plain.size(), done.plainSize);
+  EXPECT_FALSE(rec.calls.empty());
+  EXPECT_EQ(before.size(), rec.calls.back().done + 18);
+  const Bytes after = ReadFileBytes(temp);
+  ASSERT_EQ(before.size(), after.size());
+  EXPECT_FALSE(std::equal(before.begin() + 2, before.begin() + 18, after.begin() + 2));  // IV
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(temp.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  EXPECT_EQ(1200000000, st.st_mtim.tv_sec);
+  EXPECT_EQ(7, st.st_mtim.tv_nsec);
+  ASSERT_EQ(0, ::rename(temp.c_str(), Protected().c_str()));
+  EXPECT_EQ(CODEC_BAD_KEY, Decode(nullptr, "secret"));
+  ASSERT_EQ(CODEC_OK, Decode(nullptr, "new secret"));
+  EXPECT_EQ(plain, ReadFileBytes(Restored()));
+
+  // A key that passes the check bytes but not the magic is a wrong key too, and a
+  // temporary name that is taken is never written through.
+  WritePayload(WithMagic(Deflated(plain), 2));
+  EXPECT_EQ(CODEC_BAD_KEY, RekeyProtectedFile(Protected(), temp, oldKey, newKey, false).result);
+  WriteFileBytes(temp, {1, 2, 3});
+  WritePayload(WithMagic(Deflated(plain)));
+  const PayloadCheck taken = RekeyProtectedFile(Protected(), temp, oldKey, newKey, false);
+  EXPECT_EQ(CODEC_IO_ERROR, taken.result);
+  EXPECT_EQ(EEXIST, taken.error.err);
+  EXPECT_EQ(Bytes({1, 2, 3}), ReadFileBytes(temp));
+}
+
+// A cut or a flipped byte anywhere after the first block (which holds the magic, so a
+// fault there reads as a wrong key) is "damaged" at an offset no earlier than the block
+// of the fault, through either engine; a damaged file is never re-keyed.
+TEST_F(FileCodec, VerifyFindsTruncatedAndFlippedFilesThroughBothEngines) {
+  std::mt19937_64 rng(9);
+  Bytes plain = TextLikeBytes(rng, 600000);
+  const Bytes noise = RandomBytes(rng, 200000);
+  plain.insert(plain.end(), noise.begin(), noise.end());
+  ASSERT_EQ(CODEC_OK, Encode(plain, 6));
+  const Bytes good = ReadFileBytes(Protected());
+  uint8_t key[32], newKey[32];
+  GuardKeyDigest(key, "secret");
+  GuardKeyDigest(newKey, "other");
+  for (const bool zlibOnly : {false, true}) {
+    PayloadCheck ok = VerifyProtectedFile(Protected(), key, zlibOnly);
+    ASSERT_EQ(CODEC_OK, ok.result);
+    EXPECT_EQ(plain.size(), ok.plainSize);
+    EXPECT_FALSE(ok.stored);
+    const std::vector<size_t> cuts = {good.size() - 1, good.size() - 4, good.size() / 2, 40};
+    for (const size_t cut : cuts) {
+      WriteFileBytes(Protected(), Bytes(good.begin(), good.begin() + static_cast<long>(cut)));
+      const PayloadCheck c = VerifyProtectedFile(Protected(), key, zlibOnly);
+      EXPECT_EQ(CODEC_ZLIB_ERROR, c.result) << cut;
+      // The last partial block of a cut file reads as a tail: garbage up to the cut.
+      EXPECT_GE(c.damagedAt + 16, cut) << cut;
+      EXPECT_LE(c.damagedAt, cut) << cut;
+    }
+    for (const size_t at : {size_t{40}, good.size() / 3, good.size() - 20, good.size() - 2}) {
+      Bytes flipped = good;
+      flipped[at] ^= 0x10;
+      WriteFileBytes(Protected(), flipped);
+      const PayloadCheck c = VerifyProtectedFile(Protected(), key, zlibOnly);
+      EXPECT_EQ(CODEC_ZLIB_ERROR, c.result) << at;
+      EXPECT_GE(c.damagedAt + 16, at) << at;  // within the CBC block it garbled, or later
+      EXPECT_LE(c.damagedAt, good.size()) << at;
+      const std::string temp = m_dir.File("rekeyed");
+      EXPECT_EQ(CODEC_ZLIB_ERROR,
+                RekeyProtectedFile(Protected(), temp, key, newKey, zlibOnly).result);
+      EXPECT_FALSE(PathExists(temp));
+      EXPECT_EQ(flipped, ReadFileBytes(Protected()));
+    }
+    WriteFileBytes(Protected(), good);
   }
 }

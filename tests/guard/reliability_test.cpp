@@ -15,6 +15,7 @@
 #include "common/safe_file.h"
 #include "fake_guard_ui.h"
 #include "guard/file_list_driver.h"
+#include "guard/rekey_batch.h"
 #include "guard/single_file.h"
 #include "guard_test_util.h"
 
@@ -176,6 +177,67 @@ TEST_F(KillLoop, KillsBetweenTheStepsOfABatchLoseNothing) {
   CheckInvariant(round);
   for (const auto& [name, content] : m_originals) EXPECT_EQ(ReadBytes(P(name)), content);
   EXPECT_TRUE(TempNames(Dir()).empty());
+}
+
+// Password changes killed at every step, inside a file's re-key (its progress calls) and
+// between the steps of each commit: every file stays whole under one of the two keys,
+// and never appears in plain form.
+int KillAtProgress(uint64_t, uint64_t, uint64_t, void*) {
+  if (++g_stepsSeen == g_killAtStep) ::raise(SIGKILL);
+  return 1;
+}
+
+TEST_F(KillLoop, PasswordChangesKilledAtEveryStepKeepEachFileUnderOneOfTheTwoKeys) {
+  ASSERT_EQ(Run(true), 6);
+  SetBatchLimitsForTesting(4, 0);
+  const auto oldKey = KeyOf("kill test");
+  const auto newKey = KeyOf("new kill test");
+  std::vector<std::string> files;
+  for (const auto& [name, content] : m_originals) files.push_back(P(name + ".~de"));
+  auto rekey = [&](const std::vector<uint8_t>& from, const std::vector<uint8_t>& to) {
+    int done = 0;
+    RekeyFiles(files, from.data(), to.data(), 1, KillAtProgress, nullptr, nullptr,
+               [&](size_t, int result, const std::string&) { done += result == REKEY_DONE; });
+    return done;
+  };
+  g_stepsSeen = 0;
+  g_killAtStep = 0;
+  SetBatchStepHookForTesting(KillAtStep);
+  ASSERT_EQ(rekey(oldKey, newKey), 6);
+  SetBatchStepHookForTesting(nullptr);
+  const int steps = g_stepsSeen;
+  ASSERT_GT(steps, 12);  // progress of each file, a rename each, the syncs
+  for (int at = 1; at <= steps; ++at) {
+    rekey(newKey, oldKey);  // every file under the old key again
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      g_stepsSeen = 0;
+      g_killAtStep = at;
+      SetBatchStepHookForTesting(KillAtStep);
+      rekey(oldKey, newKey);
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "step " << at << " was never reached";
+    for (const auto& [name, content] : m_originals) {
+      EXPECT_FALSE(Exists(P(name))) << name << " step " << at;
+      bool ok = false;
+      auto restored = DecodeToMemory(P(name + ".~de"), "kill test", P("check.out"), ok);
+      if (!ok) restored = DecodeToMemory(P(name + ".~de"), "new kill test", P("check.out"), ok);
+      EXPECT_TRUE(ok) << name << " opens with neither key, step " << at;
+      EXPECT_EQ(restored, content) << name << " step " << at;
+    }
+    if (HasFailure()) break;
+  }
+  SetBatchLimitsForTesting(0, 0);
+  RemoveStaleTempFiles(Dir());
+  EXPECT_TRUE(TempNames(Dir()).empty());
+  rekey(newKey, oldKey);
+  Run(false);
+  for (const auto& [name, content] : m_originals) EXPECT_EQ(ReadBytes(P(name)), content);
 }
 
 // Watches the steps of the commits as they happen: a plain file keeps its content until

@@ -1,0 +1,157 @@
+#include "guard/key_runs.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "common/paths.h"
+#include "engine/digest.h"
+#include "guard/encryption_settings.h"
+#include "guard/file_collector.h"
+
+namespace {
+
+void AddFile(KeyRunFiles& run, const std::string& file) {
+  if (std::find(run.files.begin(), run.files.end(), file) == run.files.end()) {
+    run.files.push_back(file);
+  }
+}
+
+}  // namespace
+
+bool AddKeyRunPath(KeyRunFiles& run, const std::string& path, bool recursive) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    CFileCollector collector;
+    collector.SetRecursive(recursive);
+    collector.SetRoot(path);
+    collector.AddFilesMatching(kProtectedPattern);
+    for (const std::string& folder : collector.Folders()) {
+      run.folders.insert(WithTrailingSlash(folder));
+    }
+    for (const FileEntry& e : collector.Entries()) AddFile(run, e.path);
+    return true;
+  }
+  std::vector<std::string> found;
+  if (CollectFilesToDecrypt(found, CGuardItem(path, 0)) == 0) return false;
+  for (const std::string& f : found) {
+    AddFile(run, f);
+    run.folders.insert(WithTrailingSlash(ParentFolder(f)));
+  }
+  return true;
+}
+
+COrderedRun::COrderedRun(size_t count, Report report)
+    : m_count(count), m_report(std::move(report)), m_done(count, 0), m_started(count, 0) {}
+
+void COrderedRun::Done(size_t i) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_done[i] = 1;
+  ReportReadyLocked();
+}
+
+void COrderedRun::ReportReadyLocked() {
+  while (m_reported < m_count && m_done[m_reported]) {
+    m_report(m_reported, m_started[m_reported] != 0);
+    ++m_reported;
+  }
+}
+
+void COrderedRun::Worker(size_t worker, const Work& work, const std::function<void(size_t)>& flush,
+                         const std::function<bool()>& stop) {
+  for (;;) {
+    if (stop && stop()) break;
+    const size_t i = m_next.fetch_add(1);
+    if (i >= m_count) break;
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      m_started[i] = 1;
+    }
+    work(worker, i);
+  }
+  if (flush) flush(worker);
+}
+
+void COrderedRun::Run(int jobs, const Work& work, const std::function<void(size_t)>& flush,
+                      const std::function<bool()>& stop) {
+  const size_t workers =
+      std::max<size_t>(1, std::min<size_t>(static_cast<size_t>(std::max(jobs, 1)), m_count));
+  std::vector<std::thread> threads;
+  for (size_t w = 1; w < workers; ++w) {
+    threads.emplace_back([this, w, &work, &flush, &stop] { Worker(w, work, flush, stop); });
+  }
+  Worker(0, work, flush, stop);
+  for (std::thread& t : threads) t.join();
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (size_t i = 0; i < m_count; ++i) {
+    if (!m_started[i]) m_done[i] = 1;
+  }
+  ReportReadyLocked();
+}
+
+std::string VerifyVerdictText(const PayloadCheck& check) {
+  switch (check.result) {
+    case CODEC_OK:
+      return "ok";
+    case CODEC_BAD_KEY:
+      return "wrong password";
+    case CODEC_ZLIB_ERROR:
+      return "damaged (at byte " + std::to_string(check.damagedAt) + ")";
+    case CODEC_CANCELLED:
+      return "cancelled";
+    case CODEC_NO_MEMORY:
+      return "not enough memory";
+    default:
+      return "cannot be read: " +
+             (check.error.ok() ? std::string("reading failed") : check.error.Reason());
+  }
+}
+
+void VerifyFiles(const std::vector<std::string>& files, const uint8_t key[32], int jobs,
+                 bool zlibOnly, const std::function<bool()>& stop,
+                 const std::function<void(size_t i, const PayloadCheck& check)>& told) {
+  std::vector<PayloadCheck> checks(files.size());
+  std::function<bool()> watched = stop;
+  // The progress callback only watches for a stop: -j N has no one bar to move.
+  auto watch = [](uint64_t, uint64_t, uint64_t, void* user) -> int {
+    const auto* s = static_cast<const std::function<bool()>*>(user);
+    return *s && (*s)() ? 0 : 1;
+  };
+  COrderedRun run(files.size(), [&](size_t i, bool started) {
+    if (!started) checks[i].result = CODEC_CANCELLED;
+    told(i, checks[i]);
+  });
+  run.Run(
+      jobs,
+      [&](size_t, size_t i) {
+        checks[i] = VerifyProtectedFile(files[i], key, zlibOnly, watch, &watched);
+        run.Done(i);
+      },
+      nullptr, stop);
+}
+
+FollowedSettings FollowNewKeyInFolders(const std::set<std::string>& folders,
+                                       const uint8_t oldKey[32], const uint8_t newKey[32]) {
+  FollowedSettings followed;
+  for (const std::string& folder : folders) {
+    const std::string path = WithTrailingSlash(folder) + std::string(kFolderSettingsName);
+    if (!PathExists(path)) continue;
+    CEncryptionSettings settings;
+    // Load refuses a file that is not this folder's own or that others could have written.
+    if (!settings.Load(path)) continue;
+    uint8_t held[32];
+    settings.GetDigest(held);
+    const bool same = std::memcmp(held, oldKey, sizeof held) == 0;
+    SecureZero(held, sizeof held);
+    if (!same) continue;
+    settings.SetDigest(newKey);
+    if (SysError e = settings.Save(path); !e.ok()) {
+      followed.failures.push_back(std::move(e));
+    } else {
+      followed.rewritten.push_back(path);
+    }
+  }
+  return followed;
+}
