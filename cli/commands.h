@@ -10,3 +10,6 @@ int RunRestore(const CliOptions& options);
 // list new|add|remove|show|protect|restore LIST.dlt (cli/list_commands.cpp).
 int RunListCommand(const std::string& command, const std::string& listPath,
                    const CliOptions& options);
+// edit FILE.~de and recover (cli/edit_commands.cpp).
+int RunEdit(const CliOptions& options);
+int RunRecover(const CliOptions& options);

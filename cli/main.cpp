@@ -33,6 +33,8 @@ int main(int argc, char** argv) {
   if (command.verb == CliVerb::List) {
     return RunListCommand(command.listCommand, command.listPath, command.options);
   }
+  if (command.verb == CliVerb::Edit) return RunEdit(command.options);
+  if (command.verb == CliVerb::Recover) return RunRecover(command.options);
   return command.verb == CliVerb::Protect ? RunProtect(command.options)
                                           : RunRestore(command.options);
 }

@@ -22,12 +22,17 @@ const char* const kCliUsage =
     "  vellumguard-cli list protect LIST.dlt [--yes | --no] [-j N] [--quiet]\n"
     "  vellumguard-cli list restore LIST.dlt [--password-file FILE | --password-fd N]\n"
     "                               [--yes | --no] [-j N] [--quiet]\n"
+    "  vellumguard-cli edit [--password-file FILE | --password-fd N] [--allow-disk] FILE.~de\n"
+    "  vellumguard-cli recover [--password-file FILE | --password-fd N] [--yes] [--quiet]\n"
     "  vellumguard-cli --help | --version\n"
     "\n"
     "protect   compresses and encrypts each file into NAME.~de beside it, then wipes and\n"
     "          deletes the plain file; folders expand to their files (-r: with subfolders).\n"
     "restore   turns NAME.~de files back into their plain files.\n"
     "list      keeps a guard list (.dlt) of files and folders with its own password.\n"
+    "edit      opens the plain content in $VISUAL or $EDITOR (else vi) from a private\n"
+    "          folder in memory and protects every save back into FILE.~de.\n"
+    "recover   protects or discards what edits that ended unexpectedly left unsaved.\n"
     "\n"
     "Passwords are asked on the terminal without echo, or read from a file (first line)\n"
     "or a descriptor; never from the command line. Exit codes: 0 done, 1 some files\n"
@@ -135,6 +140,8 @@ bool SetOption(const std::string& name, Value value, CliOptions& o, std::string&
     o.jobs = jobs;
   } else if (name == "--quiet" || name == "-q") {
     o.quiet = true;
+  } else if (name == "--allow-disk") {
+    o.allowDisk = true;
   }
   return true;
 }
@@ -215,12 +222,23 @@ CliCommand ParseCommandLine(const std::vector<std::string>& args) {
     command.verb = CliVerb::Restore;
     allowed =
         " -r --recursive --password-file --password-fd --yes -y --no -n -j --jobs --quiet -q ";
+  } else if (name == "edit") {
+    command.verb = CliVerb::Edit;
+    allowed = " --password-file --password-fd --allow-disk --quiet -q ";
+  } else if (name == "recover") {
+    command.verb = CliVerb::Recover;
+    allowed = " --password-file --password-fd --yes -y --quiet -q ";
   } else {
     return BadUsage("unknown command \"" + name + "\"", true);
   }
   if (!ParseOptions(args, 1, allowed, command.options, command.error)) {
     return BadUsage(command.error);
   }
-  if (command.options.paths.empty()) return BadUsage(name + " needs at least one path");
+  const size_t paths = command.options.paths.size();
+  if (command.verb == CliVerb::Edit && paths != 1) return BadUsage("edit takes one file");
+  if (command.verb == CliVerb::Recover && paths != 0) return BadUsage("recover takes no paths");
+  if (paths == 0 && command.verb != CliVerb::Recover) {
+    return BadUsage(name + " needs at least one path");
+  }
   return command;
 }

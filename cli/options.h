@@ -19,6 +19,7 @@ struct CliOptions {
   OverwriteAnswer overwrite = OverwriteAnswer::Ask;
   int jobs = 0;  // 0 until parsed; then the -j value or the number of processors
   bool quiet = false;
+  bool allowDisk = false;          // edit: plaintext may go to a folder on a disk
   std::vector<std::string> paths;  // as given, in order
 };
 
@@ -29,6 +30,8 @@ enum class CliVerb {
   Protect,
   Restore,
   List,
+  Edit,
+  Recover,
 };
 
 struct CliCommand {
