@@ -37,10 +37,11 @@ struct EditSaveResult {
   std::string message;  // Conflict, Failed: for the user, naming the file and the reason
 };
 
-// Where a save can be stopped in tests: after the temporary file is complete, and just
-// before it is renamed over the protected file. A hook returning false fails the save
-// there as a fault would.
-enum class EditStep { Encoded, BeforeRename };
+// Where a save can be stopped in tests: after the temporary file is complete, just
+// before it is renamed over the protected file, and right after (before the journal
+// learns of it). A hook returning false at the first two fails the save there as a
+// fault would.
+enum class EditStep { Encoded, BeforeRename, Renamed };
 
 class CEditSession {
  public:

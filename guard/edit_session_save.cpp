@@ -160,6 +160,7 @@ EditSaveResult CEditSession::Protect(const std::string& source, const uint8_t ha
   std::string written;
   const SysError committed = Commit(temp, target, replace, written);
   if (!committed.ok() && !SameFile(written, tempStat)) ::unlink(temp.c_str());
+  if (m_stepHook) m_stepHook(EditStep::Renamed);
   if (main && SameFile(written, tempStat)) {
     // Renamed, even when the folder's sync failed: the next save replaces it again.
     ::lstat(written.c_str(), &st);

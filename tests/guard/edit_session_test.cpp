@@ -188,3 +188,168 @@ TEST_F(EditSessionTest, AHundredSavesInASecondEndWithTheLastOneAndASaveAsIsProte
   EXPECT_EQ(ListNames(m_root + "edit"), std::vector<std::string>{});
 }
 }  // namespace
+
+namespace {
+
+TEST_F(EditSessionTest, AFaultOrAKillAtAnyStepLeavesTheOldOrTheNewContentAndRecoveryOffersIt) {
+  // A fault before the rename: the old content, no temporary file; then the save goes on.
+  {
+    CEditSession session;
+    ASSERT_EQ(Open(session), CODEC_OK);
+    WriteText(session.DocumentPath(), "faulted save");
+    for (const EditStep at : {EditStep::Encoded, EditStep::BeforeRename}) {
+      session.m_stepHook = [at](EditStep step) { return step != at; };
+      EXPECT_EQ(session.SaveNow().status, EditSaveStatus::Failed);
+      EXPECT_EQ(Decoded(P("docs/report.txt.~de")), "version 0 of the document");
+      EXPECT_EQ(ListNames(P("docs")), std::vector<std::string>{"report.txt.~de"});
+    }
+    session.m_stepHook = nullptr;
+    EXPECT_EQ(session.SaveNow().status, EditSaveStatus::Saved);
+    EXPECT_EQ(Decoded(P("docs/report.txt.~de")), "faulted save");
+    std::vector<std::string> messages;
+    EXPECT_TRUE(session.Finish(messages));
+  }
+  // Killed before the rename: the old content stays and recovery offers the change; killed
+  // right after it: the new content is there and recovery has nothing to ask.
+  struct Kill {
+    EditStep at;
+    const char* left;
+    size_t offered;
+  };
+  for (const Kill kill :
+       {Kill{EditStep::Encoded, "faulted save", 1}, Kill{EditStep::BeforeRename, "faulted save", 1},
+        Kill{EditStep::Renamed, "killed save", 0}}) {
+    const int status = RunInChild([&] {
+      CEditSession session;
+      if (Open(session) != CODEC_OK) return 1;
+      WriteText(session.DocumentPath(), "killed save");
+      session.m_stepHook = [&](EditStep step) {
+        if (step == kill.at) ::raise(SIGKILL);
+        return true;
+      };
+      (void)session.SaveNow();
+      return 2;
+    });
+    ASSERT_EQ(status, 128 + SIGKILL);
+    EXPECT_EQ(Decoded(P("docs/report.txt.~de")),
+              kill.offered ? kill.left : std::string("killed save"));
+    OrphanScan scan = FindOrphanSessions(m_root);
+    EXPECT_EQ(scan.messages, std::vector<std::string>{});
+    ASSERT_EQ(scan.unsaved.size(), kill.offered);
+    EXPECT_EQ(ListNames(P("docs")), std::vector<std::string>{"report.txt.~de"});
+    if (kill.offered) {
+      CEditSession& orphan = *scan.unsaved.front();
+      EXPECT_FALSE(orphan.KeyOpensTarget(KeyOf("another password").data()));
+      EXPECT_TRUE(orphan.KeyOpensTarget(KeyOf(kPassword).data()));
+      orphan.SetKey(KeyOf(kPassword).data());
+      std::vector<std::string> messages;
+      EXPECT_TRUE(orphan.Finish(messages));
+      EXPECT_EQ(messages, std::vector<std::string>{});
+    }
+    EXPECT_EQ(Decoded(P("docs/report.txt.~de")), "killed save");
+    EXPECT_EQ(ListNames(m_root + "edit"), std::vector<std::string>{});
+    EXPECT_EQ(ListNames(P("docs")), std::vector<std::string>{"report.txt.~de"});
+    WriteText(P("docs/report.txt"), "faulted save");
+    ::unlink(P("docs/report.txt.~de").c_str());
+    Protect(P("docs/report.txt"));
+  }
+}
+
+TEST_F(EditSessionTest, AProtectedFileChangedBySomeoneElseIsKeptAndTheSaveGoesBesideIt) {
+  CEditSession session;
+  ASSERT_EQ(Open(session), CODEC_OK);
+  MakeFolder(P("theirs"));
+  WriteText(P("theirs/report.txt"), "their version");
+  Protect(P("theirs/report.txt"));
+  ASSERT_EQ(::rename(P("theirs/report.txt.~de").c_str(), P("docs/report.txt.~de").c_str()), 0);
+  WriteText(session.DocumentPath(), "my version");
+  const EditSaveResult first = session.SaveNow();
+  ASSERT_EQ(first.status, EditSaveStatus::Conflict);
+  EXPECT_EQ(first.path.rfind(P("docs/report.txt (edited "), 0), 0u) << first.path;
+  EXPECT_NE(first.message.find(first.path), std::string::npos);
+  EXPECT_EQ(Decoded(P("docs/report.txt.~de")), "their version");
+  EXPECT_EQ(Decoded(first.path), "my version");
+  // Later saves follow the copy.
+  WriteText(session.DocumentPath(), "my second version");
+  const EditSaveResult second = session.SaveNow();
+  EXPECT_EQ(second.status, EditSaveStatus::Saved);
+  EXPECT_EQ(second.path, first.path);
+  EXPECT_EQ(Decoded(first.path), "my second version");
+  EXPECT_EQ(Decoded(P("docs/report.txt.~de")), "their version");
+  std::vector<std::string> messages;
+  EXPECT_TRUE(session.Finish(messages));
+  EXPECT_EQ(ListNames(P("docs")).size(), 2u);
+}
+
+TEST_F(EditSessionTest, AWrongKeyCreatesNothingAndOnlyAMemoryFolderIsTakenWithoutAsking) {
+  CEditSession session;
+  std::string error;
+  EXPECT_EQ(session.Open(m_root, P("docs/report.txt.~de"), KeyOf("wrong").data(), 6, error),
+            CODEC_BAD_KEY);
+  EXPECT_EQ(ListNames(m_root + "edit"), std::vector<std::string>{});
+
+  const char* old = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved = old ? old : "";
+  ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(FindEditPlace().kind, EditPlaceKind::NoRuntime);
+  ::setenv("XDG_RUNTIME_DIR", Dir().c_str(), 1);
+  EXPECT_EQ(FindEditPlace().kind,
+            IsMemoryFileSystem(Dir()) ? EditPlaceKind::Memory : EditPlaceKind::Disk);
+  if (IsMemoryFileSystem("/dev/shm")) {
+    ::setenv("XDG_RUNTIME_DIR", "/dev/shm", 1);
+    EXPECT_EQ(FindEditPlace().kind, EditPlaceKind::Memory);
+  }
+  if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  // A session folder open to others, or a link to one, is refused.
+  MakeFolder(P("open/"));
+  MakeFolder(P("open/vellumguard"));
+  ASSERT_EQ(::chmod(P("open/vellumguard").c_str(), 0755), 0);
+  EXPECT_FALSE(PrepareEditRoot(P("open/vellumguard/")).ok());
+  ASSERT_EQ(::symlink(m_root.c_str(), P("link").c_str()), 0);
+  EXPECT_FALSE(PrepareEditRoot(P("link/")).ok());
+}
+
+TEST_F(EditSessionTest, JournalsRoundTripAndDamagedOnesAreRefused) {
+  EditJournal j;
+  j.original = P("docs/a\nb%.txt.~de");
+  j.target = P("docs/a\nb%.txt (edited x).~de");
+  j.name = "a\nb%.txt";
+  j.level = 3;
+  j.salt[0] = 7;
+  j.hash[31] = 9;
+  j.written.ino = 42;
+  const std::string path = P("j.session");
+  ASSERT_TRUE(WriteJournal(path, j).ok());
+  EditJournal back;
+  std::string error;
+  ASSERT_TRUE(ReadJournal(path, back, error)) << error;
+  EXPECT_EQ(back.original, j.original);
+  EXPECT_EQ(back.target, j.target);
+  EXPECT_EQ(back.name, j.name);
+  EXPECT_EQ(back.level, 3);
+  EXPECT_EQ(back.salt[0], 7);
+  EXPECT_EQ(back.hash[31], 9);
+  EXPECT_EQ(back.written, j.written);
+  // Any line missing, or a value that is not what it claims, is refused.
+  const std::string text = ReadText(path);
+  std::vector<std::string> damaged;
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+    const size_t end = text.find('\n', at + 1);
+    if (end != std::string::npos) damaged.push_back(text.substr(0, at) + text.substr(end));
+  }
+  const std::pair<std::string, std::string> edits[] = {
+      {"original /", "original x/"}, {"name a", "name /a"}, {"level 3", "level 12"},
+      {"salt 07", "salt 0g"},        {"hash 00", "hash 0"}, {"%0a", "%00"},
+      {"written 0", "written x"},    {"level", "volume"}};
+  for (const auto& [from, to] : edits) {
+    std::string t = text;
+    t.replace(t.find(from), from.size(), to);
+    damaged.push_back(t);
+  }
+  for (const std::string& t : damaged) {
+    WriteText(path, t);
+    EXPECT_FALSE(ReadJournal(path, back, error)) << t;
+  }
+}
+
+}  // namespace
