@@ -65,8 +65,12 @@ bool CEditOwner::Listen() {
   }
   // A socket nobody answers on was left by a crash. The folder is 0700 already.
   QLocalServer::removeServer(path);
-  m_server = new QLocalServer(this);
-  if (!m_server->listen(path)) return false;
+  auto* server = new QLocalServer(this);
+  if (!server->listen(path)) {
+    delete server;
+    return false;
+  }
+  m_server = server;
   connect(m_server, &QLocalServer::newConnection, this, &CEditOwner::OnConnection);
   return true;
 }

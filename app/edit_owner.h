@@ -34,6 +34,7 @@ class CEditOwner : public QObject {
   // Listens on the socket; false when another process owns the sessions (or the folder
   // cannot be made ready).
   bool Listen();
+  bool Listening() const { return m_server != nullptr; }
   // Gives paths to the running owner; true when it took them.
   static bool HandOver(const QStringList& paths);
 

@@ -13,6 +13,7 @@
 #include "app/guard_verbs.h"
 #include "app/main_frame.h"
 #include "app/window_guard_ui.h"
+#include "framework/edit_request.h"
 #include "framework/native_path.h"
 
 namespace {
@@ -103,6 +104,10 @@ int main(int argc, char** argv) {
   CEditOwner editOwner(MakeWindowGuardUiFactory());
   CEditSessionsWindow editWindow(editOwner);
   if (editOwner.Listen()) editOwner.RecoverOrphans();
+  // The file list's "Edit Protected File": this process's owner, or the one running.
+  SetProtectedFileEditor([&editOwner](const QString& path) {
+    return editOwner.Listening() ? editOwner.Edit(path) : CEditOwner::HandOver({path});
+  });
   QuitGuard quitGuard(editOwner);
   frame->installEventFilter(&quitGuard);
   if (timing || !shot.isEmpty()) {

@@ -19,6 +19,7 @@ enum CommandId : int {
   ID_GUARD_OPEN = 32781,  // "Open File or Folder"
   ID_LIST_REMOVE_ALL = 32783,
   ID_REFRESH = 32784,
+  ID_GUARD_EDIT = 32810,  // "Edit Protected File"
 
   // Framework commands
   ID_FILE_NEW = 57600,
