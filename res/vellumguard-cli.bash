@@ -22,7 +22,7 @@ _vellumguard_cli() {
   esac
 
   if ((cword == 1)); then
-    COMPREPLY=($(compgen -W "protect restore list --help --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "protect restore list edit recover --help --version" -- "$cur"))
     return
   fi
 
@@ -30,6 +30,8 @@ _vellumguard_cli() {
   case ${words[1]} in
     protect) opts=$protect_opts ;;
     restore) opts=$restore_opts ;;
+    edit) opts="--password-file --password-fd --allow-disk --quiet" ;;
+    recover) opts="--password-file --password-fd --yes --quiet" ;;
     list)
       if ((cword == 2)); then
         COMPREPLY=($(compgen -W "new add remove show protect restore" -- "$cur"))
@@ -52,7 +54,7 @@ _vellumguard_cli() {
     COMPREPLY=($(compgen -W "$opts" -- "$cur"))
     return
   fi
-  if [[ ${words[1]} == restore ]]; then
+  if [[ ${words[1]} == restore || ${words[1]} == edit ]]; then
     COMPREPLY=($(compgen -f -X '!*.~de' -- "$cur") $(compgen -d -- "$cur"))
   else
     COMPREPLY=($(compgen -f -- "$cur"))
