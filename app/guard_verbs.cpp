@@ -159,6 +159,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       if (a == QLatin1String("--protect")) verb = CommandLine::Protect;
       if (a == QLatin1String("--restore")) verb = CommandLine::Restore;
       if (a == QLatin1String("--open")) verb = CommandLine::Open;
+      if (a == QLatin1String("--edit")) verb = CommandLine::Edit;
       if (a == QLatin1String("--help") || a == QLatin1String("-h")) verb = CommandLine::Help;
       if (a == QLatin1String("--version")) verb = CommandLine::Version;
       if (verb == CommandLine::BadUsage) {
@@ -172,7 +173,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       }
       if (line.action != CommandLine::Window) {
         line.action = CommandLine::BadUsage;
-        line.error = QStringLiteral("give one of --protect, --restore and --open");
+        line.error = QStringLiteral("give one of --protect, --restore, --open and --edit");
         return line;
       }
       line.action = verb;
@@ -181,15 +182,16 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     line.paths << a;
   }
   if (line.action == CommandLine::Window) {
-    // A double click on a protected file: restore it and open it.
+    // A double click on a protected file edits it; "Restore and Open" is --open.
     bool allProtected = !line.paths.isEmpty();
     for (const QString& p : line.paths)
       allProtected = allProtected && p.endsWith(QLatin1String(".~de"));
-    if (allProtected) line.action = CommandLine::Open;
+    if (allProtected) line.action = CommandLine::Edit;
   } else if (line.paths.isEmpty() && line.action != CommandLine::BadUsage) {
     line.error = QStringLiteral("%1 needs at least one path")
                      .arg(line.action == CommandLine::Protect   ? QStringLiteral("--protect")
                           : line.action == CommandLine::Restore ? QStringLiteral("--restore")
+                          : line.action == CommandLine::Edit    ? QStringLiteral("--edit")
                                                                 : QStringLiteral("--open"));
     line.action = CommandLine::BadUsage;
   }
@@ -203,13 +205,14 @@ QString CommandLineUsage() {
       "  vellumguard --protect PATH...      protect files and folders\n"
       "  vellumguard --restore PATH...      restore protected files and folders\n"
       "  vellumguard --open FILE.~de...     restore protected files and open them\n"
+      "  vellumguard --edit FILE.~de...     edit protected files; every save is protected\n"
       "  vellumguard --help | --version\n"
       "\n"
       "The verbs show the window's settings dialog, password prompt and progress window\n"
       "without the main window, say what happened at the end and exit with 0 done, 1 some\n"
       "files failed or were skipped, 2 bad usage or nothing to act on, 3 a wrong password\n"
-      "ended a restore, 130 cancelled. Protected files given without a verb are opened as\n"
-      "--open does.\n");
+      "ended a restore, 130 cancelled. Protected files given without a verb are edited as\n"
+      "--edit does.\n");
 }
 
 QString VersionText() {

@@ -10,14 +10,14 @@
 #include "guard/ui/guard_ui_factory.h"
 
 struct CommandLine {
-  enum Action { Window, Protect, Restore, Open, Help, Version, BadUsage };
+  enum Action { Window, Protect, Restore, Open, Edit, Help, Version, BadUsage };
   Action action = Window;
   QStringList paths;  // as given; a list file for Window
   QString error;      // BadUsage: what was wrong
 };
 
 // Reads the arguments (without the program name). Protected files given without a verb
-// are opened as --open does, so that a double click on one restores and opens it.
+// are edited as --edit does, so that a double click on one edits it in place.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
 // The text of --help and --version.

@@ -7,10 +7,13 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/edit_owner.h"
+#include "app/edit_sessions_window.h"
 #include "app/explorer_app.h"
 #include "app/guard_verbs.h"
 #include "app/main_frame.h"
 #include "app/window_guard_ui.h"
+#include "framework/edit_request.h"
 #include "framework/native_path.h"
 
 namespace {
@@ -27,6 +30,22 @@ void ChooseIconTheme() {
     }
   }
 }
+
+// Asks before the main window closes while files are being edited.
+class QuitGuard : public QObject {
+ public:
+  explicit QuitGuard(CEditOwner& owner) : m_owner(owner) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close && !m_owner.ConfirmQuit()) {
+      event->ignore();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  CEditOwner& m_owner;
+};
 
 double RealtimeSeconds() {
   timespec ts{};
@@ -64,6 +83,8 @@ int main(int argc, char** argv) {
   if (line.action != CommandLine::Window) {
     // The settings and the progress window's place are the window program's own.
     CExplorerApp::SetApplicationNames();
+    if (line.action == CommandLine::Edit)
+      return RunEditVerb(line.paths, MakeWindowGuardUiFactory());
     return RunGuardVerb(line, MakeWindowGuardUiFactory());
   }
 
@@ -78,6 +99,17 @@ int main(int argc, char** argv) {
   const bool timing = qEnvironmentVariableIsSet("VELLUMGUARD_STARTUP_TIMING");
   const QString shot = qEnvironmentVariable("VELLUMGUARD_SCREENSHOT");
   CMainFrame* frame = app.MainFrame();
+  // The window owns the edit sessions of later "--edit" calls, and quitting asks while
+  // any is open.
+  CEditOwner editOwner(MakeWindowGuardUiFactory());
+  CEditSessionsWindow editWindow(editOwner);
+  if (editOwner.Listen()) editOwner.RecoverOrphans();
+  // The file list's "Edit Protected File": this process's owner, or the one running.
+  SetProtectedFileEditor([&editOwner](const QString& path) {
+    return editOwner.Listening() ? editOwner.Edit(path) : CEditOwner::HandOver({path});
+  });
+  QuitGuard quitGuard(editOwner);
+  frame->installEventFilter(&quitGuard);
   if (timing || !shot.isEmpty()) {
     QObject::connect(frame, &CMainFrame::FirstPaint, frame, [frame, timing, shot] {
       if (timing) {

@@ -143,6 +143,7 @@ bool CMainFrame::CreateMenus() {
   add(guard, ID_GUARD_DECRYPT);
   guard->addSeparator();
   add(guard, ID_GUARD_OPEN);
+  add(guard, ID_GUARD_EDIT);
   guard->addSeparator();
   add(guard, ID_GUARD_ENCRYPT_ALL);
   add(guard, ID_GUARD_DECRYPT_ALL);

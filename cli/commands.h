@@ -14,3 +14,6 @@ int RunListCommand(const std::string& command, const std::string& listPath,
 int RunVerify(const CliOptions& options);
 int RunInfo(const CliOptions& options);
 int RunChangePassword(const CliOptions& options);
+// edit FILE.~de and recover (cli/edit_commands.cpp).
+int RunEdit(const CliOptions& options);
+int RunRecover(const CliOptions& options);

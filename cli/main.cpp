@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
       return RunInfo(command.options);
     case CliVerb::ChangePassword:
       return RunChangePassword(command.options);
+    case CliVerb::Edit:
+      return RunEdit(command.options);
+    case CliVerb::Recover:
+      return RunRecover(command.options);
     default:
       break;
   }

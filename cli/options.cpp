@@ -29,6 +29,8 @@ const char* const kCliUsage =
     "  vellumguard-cli change-password [-r] [--password-file FILE | --password-fd N]\n"
     "                          [--new-password-file FILE | --new-password-fd N] [-j N]\n"
     "                          [--quiet] PATH...\n"
+    "  vellumguard-cli edit [--password-file FILE | --password-fd N] [--allow-disk] FILE.~de\n"
+    "  vellumguard-cli recover [--password-file FILE | --password-fd N] [--yes] [--quiet]\n"
     "  vellumguard-cli --help | --version\n"
     "\n"
     "protect   compresses and encrypts each file into NAME.~de beside it, then wipes and\n"
@@ -39,6 +41,9 @@ const char* const kCliUsage =
     "info      tells whether a file is protected and which remembered password opens it.\n"
     "change-password  moves protected files (and a guard list's key) to a new password\n"
     "          without restoring them.\n"
+    "edit      opens the plain content in $VISUAL or $EDITOR (else vi) from a private\n"
+    "          folder in memory and protects every save back into FILE.~de.\n"
+    "recover   protects or discards what edits that ended unexpectedly left unsaved.\n"
     "\n"
     "Passwords are asked on the terminal without echo, or read from a file (first line)\n"
     "or a descriptor; never from the command line. Exit codes: 0 done, 1 some files\n"
@@ -156,6 +161,8 @@ bool SetOption(const std::string& name, Value value, CliOptions& o, std::string&
     o.jobs = jobs;
   } else if (name == "--quiet" || name == "-q") {
     o.quiet = true;
+  } else if (name == "--allow-disk") {
+    o.allowDisk = true;
   }
   return true;
 }
@@ -251,12 +258,23 @@ CliCommand ParseCommandLine(const std::vector<std::string>& args) {
     allowed =
         " -r --recursive --password-file --password-fd --new-password-file --new-password-fd "
         "-j --jobs --quiet -q ";
+  } else if (name == "edit") {
+    command.verb = CliVerb::Edit;
+    allowed = " --password-file --password-fd --allow-disk --quiet -q ";
+  } else if (name == "recover") {
+    command.verb = CliVerb::Recover;
+    allowed = " --password-file --password-fd --yes -y --quiet -q ";
   } else {
     return BadUsage("unknown command \"" + name + "\"", true);
   }
   if (!ParseOptions(args, 1, allowed, command.options, command.error)) {
     return BadUsage(command.error);
   }
-  if (command.options.paths.empty()) return BadUsage(name + " needs at least one path");
+  const size_t paths = command.options.paths.size();
+  if (command.verb == CliVerb::Edit && paths != 1) return BadUsage("edit takes one file");
+  if (command.verb == CliVerb::Recover && paths != 0) return BadUsage("recover takes no paths");
+  if (paths == 0 && command.verb != CliVerb::Recover) {
+    return BadUsage(name + " needs at least one path");
+  }
   return command;
 }

@@ -23,6 +23,7 @@ struct CliOptions {
   OverwriteAnswer overwrite = OverwriteAnswer::Ask;
   int jobs = 0;  // 0 until parsed; then the -j value or the number of processors
   bool quiet = false;
+  bool allowDisk = false;          // edit: plaintext may go to a folder on a disk
   std::vector<std::string> paths;  // as given, in order
 };
 
@@ -36,6 +37,8 @@ enum class CliVerb {
   Verify,
   Info,
   ChangePassword,
+  Edit,
+  Recover,
 };
 
 struct CliCommand {

@@ -22,11 +22,18 @@
 #include "explorer/shell_list_ctrl.h"
 #include "explorer/shell_menu.h"
 #include "framework/command_ids.h"
+#include "framework/edit_request.h"
 #include "framework/native_path.h"
+#include "framework/prompts.h"
 #include "guard/guard_command.h"
 #include "guard/protect_settings.h"
 
 namespace {
+
+// "Edit Protected File" takes exactly one protected file.
+bool IsOneProtectedFile(const FileSelection& s) {
+  return s.paths.size() == 1 && s.protectedFiles == 1;
+}
 
 constexpr char kEncryptAllQuestion[] =
     "Do you want to encrypt all files and folders in folder \"%s\"?";
@@ -224,6 +231,10 @@ void CBottomListView::MenuHook(int phase, QMenu* popup) {
                                 SelectionCaption(QStringLiteral("Decrypt "), s));
     a->setIcon(GuardMenuIcon(false));
   }
+  if (IsOneProtectedFile(s)) {
+    InsertMenuItem(popup, encryptItem ? 2 : 1, ID_GUARD_EDIT,
+                   QStringLiteral("Edit Protected File"));
+  }
   popup->addSeparator();
 }
 
@@ -248,6 +259,14 @@ bool CBottomListView::OnCommand(int id) {
     case ID_GUARD_ENCRYPT_ALL:
     case ID_GUARD_DECRYPT_ALL:
       GuardFolder(id == ID_GUARD_ENCRYPT_ALL ? GuardVerb::Protect : GuardVerb::Restore);
+      return true;
+    case ID_GUARD_EDIT:
+      if (IsOneProtectedFile(Selection()) && !EditProtectedFile(Selection().paths.front())) {
+        AppMessageBox(this,
+                      QStringLiteral("Cannot edit \"%1\": no program is set up to edit it.")
+                          .arg(Selection().paths.front()),
+                      QMessageBox::Warning);
+      }
       return true;
     case ID_EDIT_COPY:
     case ID_EDIT_CUT:
@@ -305,6 +324,9 @@ bool CBottomListView::OnUpdateCommand(int id, CommandUpdate& update) {
       }
       return true;
     }
+    case ID_GUARD_EDIT:
+      update.Enable(IsOneProtectedFile(CachedSelection()));
+      return true;
     case ID_EDIT_COPY:
     case ID_EDIT_CUT:
       update.Enable(!CachedSelection().paths.isEmpty());

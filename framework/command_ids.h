@@ -21,6 +21,7 @@ enum CommandId : int {
   ID_REFRESH = 32784,
   ID_GUARD_CHANGE_PASSWORD = 32810,  // "Change &Password..."
   ID_GUARD_VERIFY = 32811,           // "&Verify"
+  ID_GUARD_EDIT = 32812,             // "Edit Protected File"
 
   // Framework commands
   ID_FILE_NEW = 57600,

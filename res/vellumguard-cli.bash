@@ -30,7 +30,7 @@ _vellumguard_cli() {
   esac
 
   if ((cword == 1)); then
-    COMPREPLY=($(compgen -W "protect restore verify info change-password list -h --help --version" \
+    COMPREPLY=($(compgen -W "protect restore verify info change-password list edit recover -h --help --version" \
       -- "$cur"))
     return
   fi
@@ -42,6 +42,8 @@ _vellumguard_cli() {
     verify) opts=$verify_opts ;;
     info) opts=$info_opts ;;
     change-password) opts=$change_opts ;;
+    edit) opts="--password-file --password-fd --allow-disk --quiet" ;;
+    recover) opts="--password-file --password-fd --yes --quiet" ;;
     list)
       if ((cword == 2)); then
         COMPREPLY=($(compgen -W "new add remove show protect restore" -- "$cur"))
@@ -65,7 +67,7 @@ _vellumguard_cli() {
     COMPREPLY=($(compgen -W "$opts" -- "$cur"))
     return
   fi
-  if [[ ${words[1]} == restore || ${words[1]} == verify ]]; then
+  if [[ ${words[1]} == restore || ${words[1]} == verify || ${words[1]} == edit ]]; then
     COMPREPLY=($(compgen -f -X '!*.~de' -- "$cur") $(compgen -d -- "$cur"))
   elif [[ ${words[1]} == change-password ]]; then
     COMPREPLY=($(compgen -f -X '!*.@(~de|dlt)' -- "$cur") $(compgen -d -- "$cur"))

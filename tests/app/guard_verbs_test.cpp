@@ -98,8 +98,8 @@ class GuardVerbsTest : public QObject {
                                          QStringLiteral("--"), QStringLiteral("-b")});
     QCOMPARE(line.action, CommandLine::Protect);
     QCOMPARE(line.paths, (QStringList{QStringLiteral("a"), QStringLiteral("-b")}));
-    // A double click on a protected file restores and opens it; a list opens the window.
-    QCOMPARE(ParseCommandLine({QStringLiteral("/x/a.doc.~de")}).action, CommandLine::Open);
+    // A double click on a protected file edits it; a list opens the window.
+    QCOMPARE(ParseCommandLine({QStringLiteral("/x/a.doc.~de")}).action, CommandLine::Edit);
     QCOMPARE(ParseCommandLine({QStringLiteral("/x/l.dlt")}).action, CommandLine::Window);
     QCOMPARE(ParseCommandLine({}).action, CommandLine::Window);
     QCOMPARE(ParseCommandLine({QStringLiteral("--restore")}).action, CommandLine::BadUsage);
@@ -196,7 +196,7 @@ class GuardVerbsTest : public QObject {
 
     // A cancelled prompt opens nothing: the protected file would only come back here.
     m_boxes.clear();
-    QCOMPARE(Run({protectedPath}), 130);
+    QCOMPARE(Run({QStringLiteral("--open"), protectedPath}), 130);
     QVERIFY(opened.isEmpty());
     QVERIFY(QFile::exists(protectedPath));
 

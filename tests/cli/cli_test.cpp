@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "common/paths.h"
+#include "guard/edit_place.h"
 
 namespace {
 
@@ -526,6 +527,101 @@ TEST_F(CliTest, KilledOrInterruptedRunsLoseNothing) {
     it = LastPathComponent(it->first).rfind(".vgtmp.", 0) == 0 ? now.erase(it) : std::next(it);
   }
   EXPECT_EQ(now, m_original);
+}
+
+}  // namespace
+
+namespace {
+
+// An editor for edit: saves "$SAVE" by a temporary file and a rename. With KILL set, it
+// stops the tool first and kills it after the save, so the save never went back.
+const char* const kFakeEditor =
+    "#!/bin/sh\n"
+    "p=$PPID\n"
+    "while [ \"$(cat /proc/$p/comm)\" != vellumguard-cli ]; do p=$(cut -d' ' -f4 /proc/$p/stat); "
+    "done\n"
+    "[ -n \"$KILL\" ] && kill -STOP $p\n"
+    "printf '%s' \"$SAVE\" > \"$1.part\" && mv -f \"$1.part\" \"$1\"\n"
+    "[ -n \"$KILL\" ] && kill -9 $p\n"
+    "exit 0\n";
+
+class CliEditTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    m_file = m_data + "/f0.txt";
+    ASSERT_EQ(RunCli({"protect", "--password-file", m_pw, m_file}).code, 0);
+    Spit(m_dir + "/editor.sh", kFakeEditor);
+    ::chmod((m_dir + "/editor.sh").c_str(), 0700);
+    ::setenv("EDITOR", (m_dir + "/editor.sh").c_str(), 1);
+    ::unsetenv("VISUAL");
+    ::unsetenv("KILL");
+    // A private memory folder when the machine has one; else the disk, as allowed.
+    m_runtime = m_dir + "/runtime";
+    if (IsMemoryFileSystem("/dev/shm")) {
+      char tmpl[] = "/dev/shm/vg-edit-XXXXXX";
+      ASSERT_NE(::mkdtemp(tmpl), nullptr);
+      m_runtime = tmpl;
+    }
+    ::mkdir(m_runtime.c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+  }
+  void TearDown() override {
+    const std::string rm = "rm -rf '" + m_runtime + "'";
+    EXPECT_EQ(std::system(rm.c_str()), 0);
+  }
+  std::vector<std::string> Edit() {
+    std::vector<std::string> args = {"edit", "--password-file", m_pw, m_file + ".~de"};
+    if (!IsMemoryFileSystem(m_runtime)) args.insert(args.begin() + 1, "--allow-disk");
+    return args;
+  }
+  std::string Restored() {
+    Result r = RunCli({"restore", "--password-file", m_pw, m_file + ".~de"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    return Slurp(m_file);
+  }
+  std::string m_file, m_runtime;
+};
+
+TEST_F(CliEditTest, EditProtectsTheSaveAndRefusesADiskUnlessAllowed) {
+  ::setenv("SAVE", "edited on the command line", 1);
+  const auto before = Snapshot(m_data);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  Result unset = RunCli({"edit", "--password-file", m_pw, m_file + ".~de"});
+  EXPECT_EQ(unset.code, 2);
+  EXPECT_NE(unset.err.find("XDG_RUNTIME_DIR is not set"), std::string::npos) << unset.err;
+  ::setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
+  if (!IsMemoryFileSystem(m_dir)) {
+    Result disk = RunCli({"edit", "--password-file", m_pw, m_file + ".~de"});
+    EXPECT_EQ(disk.code, 2);
+    EXPECT_NE(disk.err.find("--allow-disk"), std::string::npos) << disk.err;
+  }
+  EXPECT_EQ(Snapshot(m_data), before);
+  ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+  Result wrong = RunCli({"edit", "--password-file", m_dir + "/wrong", m_file + ".~de"});
+  EXPECT_EQ(wrong.code, 3) << wrong.err;
+  Result edit = RunCli(Edit());
+  EXPECT_EQ(edit.code, 0) << edit.err;
+  auto after = Snapshot(m_data);
+  EXPECT_EQ(after.size(), before.size());
+  EXPECT_EQ(after.count("/f0.txt.~de"), 1u);
+  EXPECT_EQ(Snapshot(m_runtime + "/vellumguard"), (std::map<std::string, std::string>{}));
+  EXPECT_EQ(Restored(), "edited on the command line");
+}
+
+TEST_F(CliEditTest, ASaveCutOffByAKillIsOfferedByRecoverAndProtectedWithYes) {
+  ::setenv("SAVE", "saved just before the kill", 1);
+  ::setenv("KILL", "1", 1);
+  Result edit = RunCli(Edit());
+  EXPECT_EQ(edit.code, 128 + SIGKILL) << edit.err;
+  ::unsetenv("KILL");
+  Result ask = RunCli({"recover"});
+  EXPECT_EQ(ask.code, 1);
+  EXPECT_NE(ask.err.find("has unsaved changes"), std::string::npos) << ask.err;
+  Result yes = RunCli({"recover", "--yes", "--password-file", m_pw});
+  EXPECT_EQ(yes.code, 0) << yes.err;
+  EXPECT_EQ(Snapshot(m_runtime + "/vellumguard"), (std::map<std::string, std::string>{}));
+  EXPECT_EQ(Restored(), "saved just before the kill");
 }
 
 }  // namespace

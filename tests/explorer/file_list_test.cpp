@@ -557,8 +557,10 @@ class FileListTest : public QObject {
 
     SelectByName(*list, {QStringLiteral("a.doc.~de")});
     list->ShowContextMenu(QPoint(10, 10));
-    QCOMPARE(Texts(capture.top), QStringList({"Decrypt \"a.doc.~de\""}) + provider);
+    QCOMPARE(Texts(capture.top),
+             QStringList({"Decrypt \"a.doc.~de\"", "Edit Protected File"}) + provider);
     QCOMPARE(capture.top[0].id, int(ID_GUARD_DECRYPT));
+    QCOMPARE(capture.top[1].id, int(ID_GUARD_EDIT));
 
     SelectByName(*list, {QStringLiteral("Work")});
     list->ShowContextMenu(QPoint(10, 10));

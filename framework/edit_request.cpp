@@ -1,0 +1,16 @@
+#include "framework/edit_request.h"
+
+namespace {
+ProtectedFileEditor& Editor() {
+  static ProtectedFileEditor editor;
+  return editor;
+}
+}  // namespace
+
+bool EditProtectedFile(const QString& protectedPath) {
+  return Editor() && Editor()(protectedPath);
+}
+
+void SetProtectedFileEditor(ProtectedFileEditor editor) {
+  Editor() = std::move(editor);
+}
