@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "common/paths.h"
+#include "framework/native_path.h"
+
 namespace {
 
 const QString kOldOrganisation = QStringLiteral("Local AppWizard-Generated Applications");
@@ -14,13 +17,19 @@ QString HomeOverride() {
   return qEnvironmentVariable("VELLUMGUARD_HOME");
 }
 
-QString OldProfilePath() {
-  const QString home = HomeOverride();
-  if (!home.isEmpty())
-    return QDir(home).filePath(kOldOrganisation + QLatin1Char('/') + kOldApplication +
+QString OldProfileIn(const QString& folder) {
+  return QDir(folder).filePath(kOldOrganisation + QLatin1Char('/') + kOldApplication +
                                QStringLiteral(".conf"));
-  return QSettings(QSettings::NativeFormat, QSettings::UserScope, kOldOrganisation, kOldApplication)
-      .fileName();
+}
+
+// Where earlier versions may have left the profile, first found first.
+QStringList OldProfilePaths() {
+  const QString home = HomeOverride();
+  if (!home.isEmpty()) return {OldProfileIn(home)};
+  return {
+      QSettings(QSettings::NativeFormat, QSettings::UserScope, kOldOrganisation, kOldApplication)
+          .fileName(),
+      OldProfileIn(FromNative(ProgramFolder()))};
 }
 
 }  // namespace
@@ -38,9 +47,16 @@ std::unique_ptr<QSettings> OpenAppProfile() {
 }
 
 bool MoveOldAppProfile() {
-  const QString oldPath = OldProfilePath();
   const QString newPath = AppProfilePath();
-  if (!QFileInfo::exists(oldPath) || QFileInfo::exists(newPath)) return false;
+  if (QFileInfo::exists(newPath)) return false;
+  QString oldPath;
+  for (const QString& candidate : OldProfilePaths()) {
+    if (QFileInfo::exists(candidate)) {
+      oldPath = candidate;
+      break;
+    }
+  }
+  if (oldPath.isEmpty()) return false;
   const QString folder = QFileInfo(newPath).absolutePath();
   if (!QDir().mkpath(folder)) {
     std::fprintf(stderr, "vellumguard: cannot create %s to move the settings there\n",

@@ -30,8 +30,8 @@ expected=(
   share/icons/hicolor/scalable/apps/$id.svg
   share/icons/hicolor/scalable/mimetypes/application-x-vellumguard-protected.svg
   share/icons/hicolor/scalable/mimetypes/application-x-vellumguard-list.svg
-  share/man/man1/vellumguard.1
-  share/man/man1/vellumguard-cli.1
+  share/man/man1/vellumguard.1.gz
+  share/man/man1/vellumguard-cli.1.gz
   share/bash-completion/completions/vellumguard-cli
   share/kio/servicemenus/$id.protect.desktop
   share/kio/servicemenus/$id.restore.desktop
@@ -40,6 +40,8 @@ expected=(
   share/nemo/actions/vellumguard-restore.nemo_action
   share/doc/vellumguard/README.md
   share/doc/vellumguard/FORMAT.md
+  share/doc/vellumguard/copyright
+  share/doc/vellumguard/changelog.gz
 )
 (cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort) >"$tmp/installed"
 printf '%s\n' "${expected[@]}" | sort >"$tmp/expected"
@@ -49,6 +51,8 @@ fi
 for program in vellumguard vellumguard-cli; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
 done
+# Outside the system folders KIO ignores a service menu that is not executable; the
+# package below /usr keeps them at 0644.
 for menu in "$prefix"/share/kio/servicemenus/*.desktop; do
   [ -x "$menu" ] || fail "$menu is not executable (KIO ignores such service menus)"
 done
@@ -99,10 +103,14 @@ PY
 PYTHONPYCACHEPREFIX="$tmp/pycache" python3 -m py_compile \
   "$prefix/share/nautilus-python/extensions/vellumguard_nautilus.py" || fail "Nautilus extension"
 bash -n "$prefix/share/bash-completion/completions/vellumguard-cli" || fail "bash completion"
-for page in "$prefix"/share/man/man1/*.1; do
-  warnings=$(groff -man -ww -z "$page" 2>&1) || true
+for page in "$prefix"/share/man/man1/*.1.gz; do
+  warnings=$(zcat "$page" | groff -man -ww -z 2>&1) || true
   [ -z "$warnings" ] || { echo "$warnings"; fail "manual page $(basename "$page")"; }
+  zcat "$page" | grep -q '^\.SH EXAMPLES' || fail "manual page $(basename "$page") has no examples"
 done
+zcat "$prefix/share/doc/vellumguard/changelog.gz" | head -1 |
+  grep -q "^vellumguard ($("$prefix/bin/vellumguard-cli" --version | cut -d' ' -f2))" ||
+  fail "the changelog's version is not the programs' version"
 "$prefix/bin/vellumguard" --version | grep -q '^vellumguard ' || fail "vellumguard --version"
 "$prefix/bin/vellumguard" --help | grep -q -- '--protect' || fail "vellumguard --help"
 
