@@ -39,6 +39,11 @@ int ReadEncryptedFile(const std::string& path, std::string_view password, uint64
   }
   const int keyed = stream.SetPassword(password);
   if (keyed == -2 || keyed == 0) return ENCFILE_NOT_ACCEPTED;
+  if (keyed < 0 && stream.HeaderError() != 0) {
+    // Unreadable is not "another password": the caller must not offer to replace it.
+    err = {stream.HeaderError(), path};
+    return ENCFILE_IO_ERROR;
+  }
   if (keyed < 0) {
     // A file shorter than the header is not one of ours either.
     return ENCFILE_NOT_ACCEPTED;

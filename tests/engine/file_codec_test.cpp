@@ -311,6 +311,13 @@ TEST_F(FileCodec, FilesShorterThanTheHeader) {
   c.m_source = m_dir.File("missing.~de");
   c.m_destination = Restored();
   EXPECT_EQ(CODEC_IO_ERROR, c.Decode());
+  // A header that cannot be read is the disk's failure, not a wrong key (the caller would
+  // ask for the password again): a regular file whose every read fails with EIO.
+  c.m_source = "/proc/self/mem";
+  EXPECT_EQ(CODEC_IO_ERROR, c.Decode());
+  EXPECT_EQ(EIO, c.LastError().err);
+  EXPECT_EQ("/proc/self/mem", c.LastError().path);
+  EXPECT_FALSE(PathExists(Restored()));
 }
 
 TEST_F(FileCodec, CancelStopsBothDirections) {
@@ -391,6 +398,8 @@ TEST_F(FileCodec, LateWriteFailureIsAnIoError) {
     }
     return -r;
   };
+  // No room for the header: a failed write, not a key that does not fit.
+  EXPECT_EQ(-CODEC_IO_ERROR, RunWithFileSizeLimit(10, encode));
   // Room for the header only: every payload byte is written by the final flush.
   EXPECT_EQ(-CODEC_IO_ERROR, RunWithFileSizeLimit(100, encode));
   // Room for all but the last bytes.

@@ -14,6 +14,7 @@
 #include "engine/file_codec.h"
 #include "fake_guard_ui.h"
 #include "guard_test_util.h"
+#include "tests/common/durable_calls.h"
 
 namespace {
 
@@ -323,6 +324,15 @@ TEST_F(Restore, AFailedRestoreNeverDeletesAnExistingPlainFile) {
   EXPECT_EQ(ReadBytes(P("a.txt")), m_content);
 }
 
+TEST_F(Restore, AMissingProtectedFileIsToldAsMissing) {
+  FakeGuardUi ui;
+  uint8_t digest[32];
+  std::memcpy(digest, m_key.data(), 32);
+  EXPECT_EQ(DecryptOneFile(ui, P("gone.txt.~de"), digest, nullptr), DECRYPT_FAILED);
+  EXPECT_EQ(ui.messages, Strings{"Decryption error or can not access the file \"gone.txt.~de\"\n\n"
+                                 "No such file or directory"});
+}
+
 TEST_F(Restore, ARestoreReplacesALinkAtThePlainNameInsteadOfWritingThroughIt) {
   FakeGuardUi ui;
   WriteText(P("outside"), "not to be touched");
@@ -405,6 +415,26 @@ TEST_F(SingleFile, DiskFullWhileProtectingFailsCleanly) {
   EXPECT_EQ(ReadBytes(P("big.bin")), content);
   EXPECT_FALSE(Exists(P("big.bin.~de")));
   EXPECT_TRUE(TempNames(Dir()).empty());
+}
+
+// The overwriting of the plain file fails after its protected file is durable: the file
+// still goes, but the user is told it was not wiped and it is not counted as done.
+TEST_F(SingleFile, AFailedOverwriteIsToldAsNotWiped) {
+  FakeGuardUi ui;
+  const auto content = RandomBytes(5000);
+  WriteBytes(P("a.bin"), content);
+  {
+    DurableCallLog log("pwrite", ENOSPC);
+    EXPECT_EQ(Protect("a.bin", ui), ENCRYPT_NOT_WIPED);
+  }
+  EXPECT_EQ(ui.messages, Strings{"\"a.bin\" was protected into \"a.bin.~de\" but not wiped: No "
+                                 "space left on device"});
+  EXPECT_FALSE(Exists(P("a.bin")));
+  EXPECT_TRUE(TempNames(Dir()).empty());
+  uint8_t digest[32];
+  std::memcpy(digest, m_key.data(), 32);
+  ASSERT_EQ(DecryptOneFile(ui, P("a.bin.~de"), digest, nullptr), DECRYPT_DONE);
+  EXPECT_EQ(ReadBytes(P("a.bin")), content);
 }
 
 TEST_F(SingleFile, DiskFullWhileRestoringKeepsTheProtectedFile) {
