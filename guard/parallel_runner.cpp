@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/digest.h"
+#include "guard/encryption_settings.h"
 #include "guard/file_list_driver.h"
 #include "guard/single_file.h"
 
@@ -259,11 +260,7 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   // Set before the gate opens when the first prompt was cancelled: the files waiting at
   // the gate end without asking again, as a run one file at a time ends at once.
   std::atomic<bool> promptCancelled{false};
-  auto unset = [](const uint8_t* k) {
-    for (int i = 0; i < 32; ++i)
-      if (k[i]) return false;
-    return true;
-  };
+  auto unset = [](const uint8_t* k) { return !IsUsableKeyDigest(k); };
   const int n = RunParallel<CDecryptBatch>(
       ui, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
       [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CDecryptBatch& b, size_t i) {

@@ -14,6 +14,7 @@
 #include "common/safe_file.h"
 #include "common/text.h"
 #include "engine/digest.h"
+#include "guard/encryption_settings.h"
 
 namespace {
 
@@ -382,7 +383,9 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
     }
     return r;
   };
-  int result = decode();
+  // A digest that means "no key" (the run's all-zero start) is never tried: a file sealed
+  // under it asks for the password like any other.
+  int result = IsUsableKeyDigest(digest) ? decode() : CODEC_BAD_KEY;
   for (int attempts = 0; result == CODEC_BAD_KEY; ++attempts) {
     if (attempts >= kMaxPasswordPrompts) return DECRYPT_FAILED;
     if (progress && !progress->IsCancelled()) progress->Hide();

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "common/paths.h"
+#include "engine/file_codec.h"
 
 namespace {
 
@@ -309,6 +310,29 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndMissingOrLinkedPathsWithOne) {
   EXPECT_NE(last.err.find("no last password"), std::string::npos);
   EXPECT_EQ(Snapshot(m_data), m_original);
   EXPECT_EQ(RunCli({"--help"}).code, 0);
+}
+
+// 32 zero bytes mean "no key": a file sealed under them is not restored without a
+// password; a password whose key would read as "no key" is refused, not a quiet run that
+// protects nothing.
+TEST_F(CliTest, KeysThatMeanNoKeyAreNeitherTriedNorMade) {
+  const std::string file = m_data + "/f0.txt";
+  {
+    CFileCodec codec;
+    codec.m_usePasswordText = 0;
+    codec.m_source = file;
+    codec.m_destination = m_dir + "/sealed.txt.~de";
+    ASSERT_EQ(codec.Encode(), CODEC_OK);
+  }
+  Result restore = RunCli({"restore", m_dir + "/sealed.txt.~de"});
+  EXPECT_EQ(restore.code, 2) << restore.err;
+  EXPECT_FALSE(FileExists(m_dir + "/sealed.txt"));
+
+  Spit(m_dir + "/unusable", "luv4c");  // its key starts with three zero bytes
+  Result protect = RunCli({"protect", "--password-file", m_dir + "/unusable", file});
+  EXPECT_EQ(protect.code, 2);
+  EXPECT_NE(protect.err.find("This password cannot be used"), std::string::npos) << protect.err;
+  EXPECT_EQ(Snapshot(m_data), m_original);
 }
 
 TEST_F(CliTest, UseLastTakesTheKeyOfTheFolderSettingsFile) {

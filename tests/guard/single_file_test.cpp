@@ -324,6 +324,26 @@ TEST_F(Restore, AFailedRestoreNeverDeletesAnExistingPlainFile) {
   EXPECT_EQ(ReadBytes(P("a.txt")), m_content);
 }
 
+// 32 zero bytes mean "no key": a file someone sealed under them is not restored without
+// a password, whatever the run's key buffer holds at the start.
+TEST_F(Restore, AFileSealedUnderTheZeroKeyAsksForAPassword) {
+  WriteBytes(P("z.txt"), m_content);
+  CFileCodec codec;
+  codec.m_usePasswordText = 0;
+  codec.m_source = P("z.txt");
+  codec.m_destination = P("z.txt.~de");
+  ASSERT_EQ(codec.Encode(), CODEC_OK);
+  ASSERT_EQ(::unlink(P("z.txt").c_str()), 0);
+  const auto sealed = ReadBytes(P("z.txt.~de"));
+  FakeGuardUi ui;
+  ui.passwords = {std::nullopt};
+  uint8_t digest[32] = {};
+  EXPECT_EQ(DecryptOneFile(ui, P("z.txt.~de"), digest, nullptr), DECRYPT_PROMPT_CANCELLED);
+  EXPECT_EQ(ui.prompts, Strings{P("z.txt.~de")});
+  EXPECT_FALSE(Exists(P("z.txt")));
+  EXPECT_EQ(ReadBytes(P("z.txt.~de")), sealed);
+}
+
 TEST_F(Restore, AMissingProtectedFileIsToldAsMissing) {
   FakeGuardUi ui;
   uint8_t digest[32];
