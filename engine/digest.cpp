@@ -239,8 +239,3 @@ void GuardKeyDigest(uint8_t out[32], std::string_view passwordUtf8) {
   SecureZero(salt, sizeof salt);
   SecureZero(units.data(), units.size());
 }
-
-void SecureZero(void* p, size_t n) {
-  if (p == nullptr || n == 0) return;
-  ::explicit_bzero(p, n);
-}

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/bytes.h"
+
 class CDigest {
  public:
   CDigest();
@@ -40,9 +42,6 @@ void GuardKeyDigest(uint8_t out[32], std::string_view passwordUtf8);
 // SHA-1 compression of one 64-byte block on a 20-byte state, words little-endian in
 // memory and no padding: the mixing step of the random pool.
 void Sha1CompressLe(uint8_t state[20], const uint8_t block[64]);
-
-// Overwrites memory so that the compiler cannot drop the store.
-void SecureZero(void* p, size_t n);
 
 // A 32-byte key digest on the stack that wipes itself when it goes out of scope, with
 // the store the compiler cannot drop. Use it instead of a bare array zeroed by hand.

@@ -58,6 +58,8 @@ class DeflateState {
   }
   int Init(int level) {
     std::memset(&m_z, 0, sizeof m_z);
+    m_z.zalloc = vg::zengine::WipingZalloc;
+    m_z.zfree = vg::zengine::WipingZfree;
     const int r = deflateInit(&m_z, level);
     m_live = r == Z_OK;
     return r;
