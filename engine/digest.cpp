@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "common/secret_memory.h"
 #include "common/text.h"
 #include "engine/byte_order.h"
 #include "engine/hash_blocks.h"
@@ -215,6 +216,18 @@ void ComputeDigest(uint8_t* out, const void* data, size_t n, int digestLength) {
   if (!digest.Select(digestLength)) return;
   digest.Update(data, n);
   digest.Final(out);
+}
+
+SecretKey::SecretKey() : m_bytes(TakeSecretSlot()) {
+  if (m_bytes == nullptr) m_bytes = m_inline;
+}
+
+SecretKey::~SecretKey() {
+  if (m_bytes == m_inline) {
+    SecureZero(m_inline, sizeof m_inline);
+  } else {
+    ReturnSecretSlot(m_bytes);
+  }
 }
 
 // The salt constant and the byte k are part of the file format: every protected file's

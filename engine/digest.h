@@ -45,13 +45,18 @@ void Sha1CompressLe(uint8_t state[20], const uint8_t block[64]);
 
 // A 32-byte key digest on the stack that wipes itself when it goes out of scope, with
 // the store the compiler cannot drop. Use it instead of a bare array zeroed by hand.
+// The bytes live on pages locked in memory and left out of core dumps
+// (common/secret_memory.h) while such slots are free, else in the object itself.
 struct SecretKey {
-  uint8_t bytes[32] = {};
-  SecretKey() = default;
+  SecretKey();
   SecretKey(const SecretKey&) = delete;
   SecretKey& operator=(const SecretKey&) = delete;
-  ~SecretKey() { SecureZero(bytes, sizeof bytes); }
-  uint8_t* data() { return bytes; }
-  const uint8_t* data() const { return bytes; }
+  ~SecretKey();
+  uint8_t* data() { return m_bytes; }
+  const uint8_t* data() const { return m_bytes; }
   static constexpr size_t size() { return 32; }
+
+ private:
+  uint8_t* m_bytes;
+  uint8_t m_inline[32] = {};
 };
