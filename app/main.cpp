@@ -14,6 +14,7 @@
 #include "app/main_frame.h"
 #include "app/window_guard_ui.h"
 #include "framework/edit_request.h"
+#include "common/secret_memory.h"
 #include "framework/native_path.h"
 
 namespace {
@@ -55,6 +56,8 @@ double RealtimeSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any password is typed: no core file, no reading of this process by others.
+  KeepSecretsInProcess();
   // --help, --version and bad usage need no display.
   QStringList given;
   for (int i = 1; i < argc; ++i) given << FromNative(argv[i]);

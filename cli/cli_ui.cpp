@@ -6,6 +6,7 @@
 
 #include "cli/terminal.h"
 #include "common/text.h"
+#include "guard/encryption_settings.h"
 
 std::atomic<bool> g_interrupted{false};
 
@@ -203,6 +204,10 @@ std::optional<std::string> CCliUi::NewPassword(const std::string& prompt) {
       PrintError("the password is longer than 32 characters");
       return std::nullopt;
     }
+    if (!IsUsablePassword(*m_options.password)) {
+      PrintError(std::string(kUnusablePasswordText));
+      return std::nullopt;
+    }
     return m_options.password;
   }
   if (!HaveTerminal()) {
@@ -221,6 +226,11 @@ std::optional<std::string> CCliUi::NewPassword(const std::string& prompt) {
     if (FromUtf8(*first).size() > kMaxPasswordUnits) {
       WipeString(first);
       std::fprintf(stderr, "The password may have at most 32 characters.\n");
+      continue;
+    }
+    if (!IsUsablePassword(*first)) {
+      WipeString(first);
+      std::fprintf(stderr, "%s\n", std::string(kUnusablePasswordText).c_str());
       continue;
     }
     std::optional<std::string> second = ReadSecretLine("Confirm: ");

@@ -7,6 +7,7 @@
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "common/secret_memory.h"
 #include "guard/guard_command.h"
 
 #ifndef VG_VERSION
@@ -14,6 +15,8 @@
 #endif
 
 int main(int argc, char** argv) {
+  // Before any password is read: no core file, no reading of this process by others.
+  KeepSecretsInProcess();
   const CliCommand command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   switch (command.verb) {
     case CliVerb::BadUsage:

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/fd_io.h"
+#include "common/secret_memory.h"
 #include "engine/digest.h"
 
 namespace {
@@ -36,6 +37,7 @@ bool WriteAll(int fd, const std::string& s) {
 std::optional<std::string> ReadLine(int fd, size_t limit = 4096) {
   std::string line;
   line.reserve(limit);
+  LockSecretPages(line.data(), line.capacity());
   char c = 0;
   for (;;) {
     const ssize_t n = ::read(fd, &c, 1);
@@ -130,6 +132,7 @@ std::optional<std::string> ReadPasswordFd(int fd, std::string& error) {
   constexpr size_t kLimit = 4096;
   std::string line;
   line.reserve(kLimit);
+  LockSecretPages(line.data(), line.capacity());
   char c = 0;
   for (;;) {
     const ssize_t n = ReadSome(fd, &c, 1);

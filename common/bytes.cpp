@@ -1,21 +1,56 @@
 #include "common/bytes.h"
 
+#include <string.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "common/text.h"
 
+void SecureZero(void* p, size_t n) {
+  if (p == nullptr || n == 0) return;
+  ::explicit_bzero(p, n);
+}
+
+void WipeCapacity(std::vector<uint8_t>& v) {
+  v.resize(v.capacity());
+  SecureZero(v.data(), v.size());
+  v.clear();
+}
+
+void ReserveWiping(std::vector<uint8_t>& v, size_t n) {
+  if (n <= v.capacity()) return;
+  std::vector<uint8_t> bigger;
+  bigger.reserve(n);
+  bigger.assign(v.begin(), v.end());
+  WipeCapacity(v);
+  v.swap(bigger);
+}
+
+namespace {
+
+// Room for n more bytes, at least doubling so that a record is copied a few times only.
+void Grow(std::vector<uint8_t>& v, size_t n) {
+  if (v.size() + n > v.capacity()) ReserveWiping(v, std::max(v.size() + n, 2 * v.capacity()));
+}
+
+}  // namespace
+
 void ByteWriter::U32(uint32_t v) {
+  Grow(m_data, 4);
   for (int i = 0; i < 4; ++i) m_data.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 void ByteWriter::Bytes(const void* data, size_t n) {
   const auto* p = static_cast<const uint8_t*>(data);
+  Grow(m_data, n);
   m_data.insert(m_data.end(), p, p + n);
 }
 
 void ByteWriter::CountedString(std::string_view utf8) {
   const std::u16string u = FromUtf8KeepingBytes(utf8);
   U32(static_cast<uint32_t>(u.size() + 1));
+  Grow(m_data, 2 * u.size() + 2);
   for (char16_t c : u) {
     m_data.push_back(static_cast<uint8_t>(c & 0xFF));
     m_data.push_back(static_cast<uint8_t>(c >> 8));

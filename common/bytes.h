@@ -9,8 +9,24 @@
 #include <string_view>
 #include <vector>
 
+// Overwrites memory so that the compiler cannot drop the store.
+void SecureZero(void* p, size_t n);
+// Zeroes every byte v has storage for (its capacity, not only its size) and leaves it
+// empty, its storage kept.
+void WipeCapacity(std::vector<uint8_t>& v);
+// Gives v room for at least n bytes, keeping its content; storage that must move is
+// wiped before it is freed, so a growing buffer leaves no copy of a secret behind.
+void ReserveWiping(std::vector<uint8_t>& v, size_t n);
+
+// Builds a record in memory. Records hold keys, so the buffer grows without leaving
+// copies behind and is wiped when the writer goes, unless Data() was moved out.
 class ByteWriter {
  public:
+  ByteWriter() = default;
+  ByteWriter(const ByteWriter&) = delete;
+  ByteWriter& operator=(const ByteWriter&) = delete;
+  ~ByteWriter() { WipeCapacity(m_data); }
+
   void U32(uint32_t v);
   void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
   void Bytes(const void* data, size_t n);

@@ -9,7 +9,7 @@
 
 namespace {
 
-const DurableWriteCalls kSystemCalls = {::write, ::fsync, ::rename};
+const DurableWriteCalls kSystemCalls = {::write, ::fsync, ::rename, ::pwrite};
 std::atomic<const DurableWriteCalls*> g_calls{&kSystemCalls};
 
 const DurableWriteCalls& Calls() {
@@ -50,9 +50,10 @@ ssize_t PreadFull(int fd, void* p, size_t n, off_t offset) {
 
 bool PwriteAll(int fd, const void* p, size_t n, off_t offset) {
   const auto* at = static_cast<const uint8_t*>(p);
+  const DurableWriteCalls& calls = Calls();
   size_t done = 0;
   while (done < n) {
-    const ssize_t w = ::pwrite(fd, at + done, n - done, offset + static_cast<off_t>(done));
+    const ssize_t w = calls.pwrite(fd, at + done, n - done, offset + static_cast<off_t>(done));
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
       if (w == 0) errno = EIO;

@@ -153,6 +153,17 @@ SysError SyncParentFolder(const std::string& path) {
   return e;
 }
 
+namespace {
+
+// The last step of a crash-safe write, after target took the new file.
+SysError SyncReplacedFolder(const std::string& target) {
+  SysError e = SyncParentFolder(target);
+  if (!e.ok()) e = {e.err, target, "fsync folder", true};
+  return e;
+}
+
+}  // namespace
+
 SysError CommitTempFile(const std::string& temp, const std::string& target) {
   SysError e = SyncPath(temp);
   if (e.ok() && RenameFile(temp.c_str(), target.c_str()) != 0) e = ErrnoError(target, "rename");
@@ -160,7 +171,7 @@ SysError CommitTempFile(const std::string& temp, const std::string& target) {
     ::unlink(temp.c_str());
     return e;
   }
-  return SyncParentFolder(target);
+  return SyncReplacedFolder(target);
 }
 
 SysError WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
@@ -176,7 +187,7 @@ SysError WriteFileAtomically(const std::string& target, const std::vector<uint8_
     ::unlink(temp.c_str());
     return e;
   }
-  return SyncParentFolder(target);
+  return SyncReplacedFolder(target);
 }
 
 SysError ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& out) {

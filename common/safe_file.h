@@ -60,10 +60,12 @@ int RenameNoReplace(const std::string& from, const std::string& to);
 SysError SyncFd(int fd, const std::string& path);
 SysError SyncPath(const std::string& path);
 SysError SyncParentFolder(const std::string& path);
-// fsync temp, rename it over target, fsync the folder. On failure temp is removed and
-// target is untouched.
+// fsync temp, rename it over target, fsync the folder. On a failure up to the rename temp
+// is removed and target is untouched. A failure of the folder's sync comes after target
+// was replaced: the error (what "fsync folder", path target) has replaced set.
 SysError CommitTempFile(const std::string& temp, const std::string& target);
-// Writes bytes to target crash-safely (temp, fsync, rename, folder fsync).
+// Writes bytes to target crash-safely (temp, fsync, rename, folder fsync); failures as
+// for CommitTempFile.
 SysError WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes);
 // Reads a whole regular file of at most maxBytes; larger files fail with EFBIG.
 SysError ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& out);

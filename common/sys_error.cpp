@@ -4,7 +4,10 @@
 #include <cstring>
 
 std::string SysError::Reason() const {
-  return err == 0 ? std::string() : std::string(std::strerror(err));
+  if (err == 0) return {};
+  std::string reason = std::strerror(err);
+  if (replaced) reason += " (the new file is in place, but may be lost if the computer stops now)";
+  return reason;
 }
 
 std::string SysError::Describe(std::string_view action) const {

@@ -10,6 +10,9 @@ struct [[nodiscard]] SysError {
   int err = 0;            // errno; 0 means success
   std::string path;       // the file or folder the call concerned, as the caller named it
   const char* what = "";  // the step, a fixed text: "open", "write", "fsync", "rename"...
+  // The change took place all the same and only making it durable failed (a file that
+  // replaced its target, whose folder could not be synced): Reason says so.
+  bool replaced = false;
 
   bool ok() const { return err == 0; }
   // The reason in the system's words ("No space left on device"); empty when ok().

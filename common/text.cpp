@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "common/bytes.h"
+
 namespace {
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -109,13 +111,15 @@ std::string ToUtf8KeepingBytes(std::u16string_view utf16) {
 }
 
 std::vector<uint8_t> Utf16LeBytes(std::string_view utf8) {
-  const std::u16string u = FromUtf8(utf8);
+  // Passwords pass through here: the UTF-16 form is wiped, and out never moves.
+  std::u16string u = FromUtf8(utf8);
   std::vector<uint8_t> out;
   out.reserve(u.size() * 2);
   for (char16_t c : u) {
     out.push_back(static_cast<uint8_t>(c & 0xFF));
     out.push_back(static_cast<uint8_t>(c >> 8));
   }
+  SecureZero(u.data(), u.size() * sizeof(char16_t));
   return out;
 }
 

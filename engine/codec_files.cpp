@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -31,6 +32,14 @@ bool LockNoWait(int fd, int kind) {
 }
 
 }  // namespace
+
+namespace {
+std::atomic<int (*)(int, struct statvfs*)> g_freeSpaceProbe{::fstatvfs};
+}  // namespace
+
+void SetFreeSpaceProbeForTesting(int (*probe)(int fd, struct statvfs* out)) {
+  g_freeSpaceProbe.store(probe ? probe : ::fstatvfs);
+}
 
 SecretBuffer::SecretBuffer(size_t n) : m_data(new (std::nothrow) uint8_t[n]), m_size(n) {}
 
@@ -102,9 +111,25 @@ SysError RestoredFile::Create() {
   return {};
 }
 
+bool RestoredFile::LeavesRoom(size_t n) {
+  m_written += n;
+  if (m_written < m_nextSpaceCheck) return true;
+  m_nextSpaceCheck = m_written + kSpaceCheckEvery;
+  struct statvfs fs {};
+  // A file system that cannot tell its free space has the write itself say when it is full.
+  if (g_freeSpaceProbe.load()(m_fd, &fs) != 0 || fs.f_blocks == 0) return true;
+  const uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+  const uint64_t keep = static_cast<uint64_t>(fs.f_blocks) / 100 * kKeepFreePercent * unit;
+  const uint64_t available = static_cast<uint64_t>(fs.f_bavail) * unit;
+  if (available >= keep && available - keep >= n) return true;
+  m_error = {ENOSPC, m_target, "write"};
+  return false;
+}
+
 bool RestoredFile::Write(const uint8_t* p, size_t n) {
   // Whole buffers of inflated bytes go straight to the file.
   if (m_used == 0 && n >= kIoChunk) {
+    if (!LeavesRoom(n)) return false;
     if (WriteAll(m_fd, p, n)) return true;
     m_error = ErrnoError(m_target, "write");
     return false;
@@ -123,6 +148,7 @@ bool RestoredFile::Write(const uint8_t* p, size_t n) {
 bool RestoredFile::Flush() {
   const size_t n = m_used;
   m_used = 0;
+  if (!LeavesRoom(n)) return false;
   if (WriteAll(m_fd, m_buffer->get(), n)) return true;
   m_error = ErrnoError(m_target, "write");
   return false;

@@ -4,6 +4,7 @@
 // buffers that are wiped before they are freed. Failures come back as SysError with the
 // file the caller named.
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +63,15 @@ class SourceFile {
   SysError m_error;
 };
 
+// A restore whose output outgrows the free space (a deflate bomb, or just a large file)
+// fails with ENOSPC before the file system has less than this share of its size left
+// (percent), so other programs are not starved while it grows. The free space is looked
+// at each time the output grew by kSpaceCheckEvery bytes; small files cost nothing.
+inline constexpr uint64_t kKeepFreePercent = 2;
+inline constexpr uint64_t kSpaceCheckEvery = 8u << 20;
+// Tests only: replaces fstatvfs for the free-space check; nullptr restores it.
+void SetFreeSpaceProbeForTesting(int (*probe)(int fd, struct statvfs* out));
+
 // The plain file that Decode writes: a temporary dot-name beside the destination,
 // renamed over it only when complete and synced; removed on every other path.
 // With direct set the target itself is the caller's fresh temporary name: it is created
@@ -85,6 +95,8 @@ class RestoredFile {
 
  private:
   bool Flush();
+  // False (ENOSPC in LastError) when n more bytes would eat into the space kept free.
+  bool LeavesRoom(size_t n);
 
   std::string m_target;
   std::string m_temp;
@@ -94,6 +106,8 @@ class RestoredFile {
   struct stat m_created {};
   std::unique_ptr<SecretBuffer> m_buffer;
   size_t m_used = 0;
+  uint64_t m_written = 0;
+  uint64_t m_nextSpaceCheck = kSpaceCheckEvery;
   SysError m_error;
 };
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "common/secret_memory.h"
 #include "common/text.h"
 #include "engine/byte_order.h"
 #include "engine/hash_blocks.h"
@@ -217,6 +218,18 @@ void ComputeDigest(uint8_t* out, const void* data, size_t n, int digestLength) {
   digest.Final(out);
 }
 
+SecretKey::SecretKey() : m_bytes(TakeSecretSlot()) {
+  if (m_bytes == nullptr) m_bytes = m_inline;
+}
+
+SecretKey::~SecretKey() {
+  if (m_bytes == m_inline) {
+    SecureZero(m_inline, sizeof m_inline);
+  } else {
+    ReturnSecretSlot(m_bytes);
+  }
+}
+
 // The salt constant and the byte k are part of the file format: every protected file's
 // key depends on them, so they never change (docs/FORMAT.md lists them).
 static constexpr char kGuardSaltText[12] = "Vellum#Ward";
@@ -238,9 +251,4 @@ void GuardKeyDigest(uint8_t out[32], std::string_view passwordUtf8) {
   }
   SecureZero(salt, sizeof salt);
   SecureZero(units.data(), units.size());
-}
-
-void SecureZero(void* p, size_t n) {
-  if (p == nullptr || n == 0) return;
-  ::explicit_bzero(p, n);
 }

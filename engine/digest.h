@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/bytes.h"
+
 class CDigest {
  public:
   CDigest();
@@ -41,18 +43,20 @@ void GuardKeyDigest(uint8_t out[32], std::string_view passwordUtf8);
 // memory and no padding: the mixing step of the random pool.
 void Sha1CompressLe(uint8_t state[20], const uint8_t block[64]);
 
-// Overwrites memory so that the compiler cannot drop the store.
-void SecureZero(void* p, size_t n);
-
 // A 32-byte key digest on the stack that wipes itself when it goes out of scope, with
 // the store the compiler cannot drop. Use it instead of a bare array zeroed by hand.
+// The bytes live on pages locked in memory and left out of core dumps
+// (common/secret_memory.h) while such slots are free, else in the object itself.
 struct SecretKey {
-  uint8_t bytes[32] = {};
-  SecretKey() = default;
+  SecretKey();
   SecretKey(const SecretKey&) = delete;
   SecretKey& operator=(const SecretKey&) = delete;
-  ~SecretKey() { SecureZero(bytes, sizeof bytes); }
-  uint8_t* data() { return bytes; }
-  const uint8_t* data() const { return bytes; }
+  ~SecretKey();
+  uint8_t* data() { return m_bytes; }
+  const uint8_t* data() const { return m_bytes; }
   static constexpr size_t size() { return 32; }
+
+ private:
+  uint8_t* m_bytes;
+  uint8_t m_inline[32] = {};
 };

@@ -84,6 +84,7 @@ int CEncryptedStream::Open(const std::string& path, int kind, int chainMode) {
   m_valid = 0;
   m_atEnd = false;
   m_writeError = 0;
+  m_headerError = 0;
   m_staged = 0;
   m_ioPos = 0;
   m_ioFill = 0;
@@ -153,7 +154,10 @@ int CEncryptedStream::WriteHeader() {
   header[1] = md5[1] ^ m_iv[1];
   std::memcpy(header + 2, m_iv, sizeof m_iv);
   SecureZero(md5, sizeof md5);
-  if (!WriteToFile(header, sizeof header)) return -1;
+  if (!WriteToFile(header, sizeof header)) {
+    m_headerError = m_writeError;
+    return -1;
+  }
   m_cipher.MakeKey(m_key, m_iv, 32, 16);
   SecureZero(m_key, sizeof m_key);
   m_keySet = false;
@@ -170,10 +174,15 @@ int CEncryptedStream::ReadHeader() {
   uint8_t header[kHeaderSize];
   m_ioPos = m_ioFill = 0;
   m_fileEnded = false;
-  if (::lseek(m_fd, 0, SEEK_SET) != 0 ||
-      ReadFull(m_fd, header, sizeof header) != static_cast<ssize_t>(sizeof header)) {
+  ssize_t got = -1;
+  if (::lseek(m_fd, 0, SEEK_SET) != 0 || (got = ReadFull(m_fd, header, sizeof header)) < 0) {
+    m_headerError = errno;
     SecureZero(md5, sizeof md5);
     return -1;
+  }
+  if (got != static_cast<ssize_t>(sizeof header)) {
+    SecureZero(md5, sizeof md5);
+    return -1;  // shorter than a header
   }
   std::memcpy(m_iv, header + 2, sizeof m_iv);
   const bool match = (md5[0] ^ m_iv[0]) == header[0] && (md5[1] ^ m_iv[1]) == header[1];

@@ -62,6 +62,9 @@ class CEncryptedStream {
   // errno of the first failed write, flush, sync or close of this stream while open for
   // writing (0 when none failed). Reset by Open.
   int CloseError() const { return m_writeError; }
+  // errno of a failed read or write of the header: a -1 of SetKeyDigest with 0 here is a
+  // file shorter than a header (or a call in the wrong state), not a failed system call.
+  int HeaderError() const { return m_headerError; }
 
   const uint8_t* Iv() const { return m_iv; }
 
@@ -102,4 +105,5 @@ class CEncryptedStream {
   bool m_createNew = false;
   std::optional<struct stat> m_closeAttributes;
   int m_writeError = 0;
+  int m_headerError = 0;
 };

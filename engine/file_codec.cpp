@@ -58,6 +58,8 @@ class DeflateState {
   }
   int Init(int level) {
     std::memset(&m_z, 0, sizeof m_z);
+    m_z.zalloc = vg::zengine::WipingZalloc;
+    m_z.zfree = vg::zengine::WipingZfree;
     const int r = deflateInit(&m_z, level);
     m_live = r == Z_OK;
     return r;
@@ -114,9 +116,15 @@ int CFileCodec::Encode(ProgressProc progress, void* user) {
 
 // Keys the stream (writing or reading its header) and gives it the codec's buffer size,
 // which is stored back rounded as the stream rounds it.
-int CFileCodec::KeyStream(CEncryptedStream& stream) {
+int CFileCodec::KeyStream(CEncryptedStream& stream, bool reading) {
   const int keyed =
       m_usePasswordText ? stream.SetPassword(m_password) : stream.SetKeyDigest(m_keyDigest);
+  // A header that could not be read or written is the disk's failure, not the key's: the
+  // user must not be asked for the password again and told it is wrong.
+  if (keyed < 0 && stream.HeaderError() != 0) {
+    return reading ? IoError({stream.HeaderError(), m_source, "read"})
+                   : IoError({stream.HeaderError(), m_destination, "write"});
+  }
   if (keyed < 0) return CODEC_BAD_KEY;
   const int64_t size = stream.SetBufferSize(m_bufferSize);
   if (size < 0) return CODEC_NO_MEMORY;
@@ -125,7 +133,7 @@ int CFileCodec::KeyStream(CEncryptedStream& stream) {
 }
 
 int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user) {
-  if (const int keyed = KeyStream(stream); keyed != CODEC_OK) return keyed;
+  if (const int keyed = KeyStream(stream, false); keyed != CODEC_OK) return keyed;
   if (stream.Write(kCodecMagic, sizeof kCodecMagic) != 4) {
     return IoError({stream.CloseError(), m_destination, "write"});
   }
@@ -195,7 +203,7 @@ int CFileCodec::Decode(ProgressProc progress, void* user) {
 }
 
 int CFileCodec::DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void* user) {
-  if (const int keyed = KeyStream(stream); keyed != CODEC_OK) return keyed;
+  if (const int keyed = KeyStream(stream, true); keyed != CODEC_OK) return keyed;
 
   uint8_t magic[4];
   const int64_t got = stream.Read(magic, sizeof magic);

@@ -46,7 +46,8 @@ class CFileCodec {
   // file's permission bits and times (and owner, as root) before it takes its name, so
   // the plaintext is never open to more users than the protected file was.
   // CODEC_BAD_KEY before any output exists when the key fails the header check or the
-  // magic; on any other failure the partial destination is deleted. done and chunk count
+  // magic (or the file is shorter than a header; a header that cannot be read is
+  // CODEC_IO_ERROR); on any other failure the partial destination is deleted. done and chunk count
   // payload bytes read; total is the protected file's length.
   int Decode(ProgressProc progress = nullptr, void* user = nullptr);
 
@@ -84,7 +85,7 @@ class CFileCodec {
   static bool FastEngineBuiltIn();
 
  private:
-  int KeyStream(CEncryptedStream& stream);
+  int KeyStream(CEncryptedStream& stream, bool reading);
   int EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user);
   int DeflateStreaming(vg::codec::SourceFile& source, CEncryptedStream& stream,
                        ProgressProc progress, void* user);

@@ -113,6 +113,7 @@ int IsalDeflatePiece(int level, const uint8_t* dictionary, size_t dictionarySize
   // Stored blocks at worst (5 bytes per 64 KiB), the empty block of the sync flush, and
   // room for the block headers.
   try {
+    ReserveWiping(out, n + n / 4096 + 1024);
     out.resize(n + n / 4096 + 1024);
   } catch (const std::bad_alloc&) {
     return CODEC_NO_MEMORY;

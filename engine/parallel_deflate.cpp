@@ -23,6 +23,12 @@ constexpr size_t kDictionary = 32 * 1024;
 // thread; a worker deflates it; the reading thread writes it out after joining the
 // worker. No two threads touch a piece at the same time.
 struct DeflatePiece {
+  // Room for the largest output of either engine and for the dictionary from the start:
+  // no buffer that held plain text moves while the file is deflated.
+  DeflatePiece() {
+    out.reserve(kParallelPiece + kParallelPiece / 64 + 4096);
+    dictionary.reserve(kDictionary);
+  }
   std::vector<uint8_t> in = std::vector<uint8_t>(kParallelPiece);
   std::vector<uint8_t> out;
   std::vector<uint8_t> dictionary;
@@ -37,9 +43,9 @@ struct DeflatePiece {
     if (result == CODEC_OK) adler = vg::zengine::Adler32(1, in.data(), size);
   }
   void Wipe() {
-    SecureZero(in.data(), in.size());
-    SecureZero(out.data(), out.size());
-    SecureZero(dictionary.data(), dictionary.size());
+    WipeCapacity(in);
+    WipeCapacity(out);
+    WipeCapacity(dictionary);
   }
 };
 
@@ -74,10 +80,12 @@ void DeflateRound(std::vector<DeflatePiece>& pieces, size_t count, int level, bo
 class PieceDeflater {
  public:
   PieceDeflater(CEncryptedStream& stream, const std::string& destination, unsigned threads)
-      : m_stream(stream), m_destination(destination), m_pieces(threads) {}
+      : m_stream(stream), m_destination(destination), m_pieces(threads) {
+    m_tail.reserve(kDictionary);
+  }
   ~PieceDeflater() {
     for (auto& p : m_pieces) p.Wipe();
-    SecureZero(m_tail.data(), m_tail.size());
+    WipeCapacity(m_tail);
   }
   PieceDeflater(const PieceDeflater&) = delete;
   PieceDeflater& operator=(const PieceDeflater&) = delete;

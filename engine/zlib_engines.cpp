@@ -2,6 +2,9 @@
 
 #include <zlib.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -9,11 +12,40 @@
 #include "engine/file_codec.h"
 
 namespace vg::zengine {
+
+namespace {
+
+// Each block starts with its size, kept a whole alignment unit apart from the block.
+constexpr size_t kBlockHeader = alignof(std::max_align_t);
+
+}  // namespace
+
+void* WipingZalloc(void* /*opaque*/, unsigned items, unsigned size) {
+  const size_t n = static_cast<size_t>(items) * size;
+  if (size != 0 && n / size != items) return nullptr;
+  if (n > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* block = static_cast<uint8_t*>(std::malloc(kBlockHeader + n));
+  if (!block) return nullptr;
+  std::memcpy(block, &n, sizeof n);
+  return block + kBlockHeader;
+}
+
+void WipingZfree(void* /*opaque*/, void* address) {
+  if (!address) return;
+  uint8_t* block = static_cast<uint8_t*>(address) - kBlockHeader;
+  size_t n = 0;
+  std::memcpy(&n, block, sizeof n);
+  SecureZero(block, kBlockHeader + n);
+  std::free(block);
+}
+
 namespace {
 
 int ZlibDeflatePiece(int level, const uint8_t* dictionary, size_t dictionarySize, const uint8_t* in,
                      size_t n, bool last, std::vector<uint8_t>& out) {
   z_stream z{};
+  z.zalloc = WipingZalloc;
+  z.zfree = WipingZfree;
   if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     return CODEC_ZLIB_ERROR;
   }
@@ -23,6 +55,7 @@ int ZlibDeflatePiece(int level, const uint8_t* dictionary, size_t dictionarySize
     return CODEC_ZLIB_ERROR;
   }
   try {
+    ReserveWiping(out, deflateBound(&z, n) + 64);
     out.resize(deflateBound(&z, n) + 64);
   } catch (const std::bad_alloc&) {
     deflateEnd(&z);
@@ -70,6 +103,8 @@ class ZlibInflater final : public Inflater {
     if (!m_out) return false;
     m_outSize = outSize;
     std::memset(&m_z, 0, sizeof m_z);
+    m_z.zalloc = WipingZalloc;
+    m_z.zfree = WipingZfree;
     m_live = inflateInit(&m_z) == Z_OK;
     return m_live;
   }

@@ -28,6 +28,12 @@ bool FastBuiltIn();
 // executables and libraries (docs/PERFORMANCE.md), so zlib keeps them.
 bool FastDeflates(int level);
 
+// zlib's allocator for streams that see plain text (its window and pending buffer hold
+// it): each block remembers its size and is wiped before it is freed. For the zalloc and
+// zfree of every z_stream the engine starts.
+void* WipingZalloc(void* opaque, unsigned items, unsigned size);
+void WipingZfree(void* opaque, void* address);
+
 // Adler-32 of p[0..n) continued from adler (1 for a fresh sum).
 uint32_t Adler32(uint32_t adler, const uint8_t* p, size_t n);
 

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
+#include "common/bytes.h"
 #include "engine/encrypted_stream.h"
 
 int ReadEncryptedFile(const std::string& path, std::string_view password, uint64_t maxBytes,
@@ -39,25 +41,41 @@ int ReadEncryptedFile(const std::string& path, std::string_view password, uint64
   }
   const int keyed = stream.SetPassword(password);
   if (keyed == -2 || keyed == 0) return ENCFILE_NOT_ACCEPTED;
+  if (keyed < 0 && stream.HeaderError() != 0) {
+    // Unreadable is not "another password": the caller must not offer to replace it.
+    err = {stream.HeaderError(), path};
+    return ENCFILE_IO_ERROR;
+  }
   if (keyed < 0) {
     // A file shorter than the header is not one of ours either.
     return ENCFILE_NOT_ACCEPTED;
   }
+  // The payload holds keys: its storage is sized from the file up front, and any move or
+  // failure wipes what it held, as the chunk on the stack is wiped when done.
+  ReserveWiping(payload, static_cast<size_t>(
+                             std::min<uint64_t>(maxBytes, static_cast<uint64_t>(st.st_size))));
   uint8_t chunk[16384];
+  int result = ENCFILE_OK;
   for (;;) {
     const int64_t n = stream.Read(chunk, sizeof chunk);
     if (n < 0) {
       err = {EIO, path};
-      payload.clear();
-      return ENCFILE_IO_ERROR;
+      result = ENCFILE_IO_ERROR;
+      break;
     }
     if (n == 0) break;
     if (payload.size() + static_cast<uint64_t>(n) > maxBytes) {
       err = {EFBIG, path};
-      payload.clear();
-      return ENCFILE_TOO_LARGE;
+      result = ENCFILE_TOO_LARGE;
+      break;
     }
+    ReserveWiping(payload, payload.size() + static_cast<size_t>(n));
     payload.insert(payload.end(), chunk, chunk + n);
+  }
+  SecureZero(chunk, sizeof chunk);
+  if (result != ENCFILE_OK) {
+    WipeCapacity(payload);
+    return result;
   }
   stream.Close();
   return ENCFILE_OK;

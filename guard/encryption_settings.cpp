@@ -64,6 +64,16 @@ bool IsAscii(std::string_view s) {
 
 }  // namespace
 
+bool IsUsableKeyDigest(const uint8_t* digest) {
+  return digest && (digest[0] != 0 || digest[1] != 0 || digest[2] != 0);
+}
+
+bool IsUsablePassword(std::string_view passwordUtf8) {
+  SecretKey digest;
+  GuardKeyDigest(digest.data(), passwordUtf8);
+  return IsUsableKeyDigest(digest.data());
+}
+
 CEncryptionSettings::CEncryptionSettings()
     : m_includeMask(kRecordIncludeMask),
       m_excludeMask(kOwnFilesMask),

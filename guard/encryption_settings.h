@@ -28,6 +28,16 @@ inline constexpr int kDefaultZipLevel = 6;
 // A settings file holds a few short texts; anything larger is not one.
 inline constexpr uint64_t kMaxSettingsPayload = 1u << 20;
 
+// A key digest whose first three bytes are zero means "no key" wherever one is stored
+// (all zero: no password set yet). It never protects a file and is never tried as a key.
+bool IsUsableKeyDigest(const uint8_t* digest);
+// False for the rare password (about one in 16.7 million) whose key is such a digest;
+// every place that takes a new password refuses it with kUnusablePasswordText.
+bool IsUsablePassword(std::string_view passwordUtf8);
+inline constexpr std::string_view kUnusablePasswordText =
+    "This password cannot be used: its key would read as \"no password\". Please choose "
+    "another password.";
+
 class CEncryptionSettings {
  public:
   CEncryptionSettings();

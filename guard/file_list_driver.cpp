@@ -58,7 +58,7 @@ void NormalizeProtectParameters(int& level, std::string& noZipMask) {
 }
 
 bool IsUsableDigest(const uint8_t* digest) {
-  return digest && (digest[0] != 0 || digest[1] != 0 || digest[2] != 0);
+  return IsUsableKeyDigest(digest);
 }
 
 void RemoveStaleTempFilesIn(const std::vector<std::string>& folders) {

@@ -7,13 +7,36 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "engine/digest.h"
+#include "guard/encryption_settings.h"
 #include "guard/file_list_driver.h"
 #include "guard/single_file.h"
 
 namespace {
+
+std::atomic<int> g_threadStartLimit{-1};
+
+// Starts up to count - 1 threads running fn. A thread the system refuses (EAGAIN once
+// the user's limit is reached) ends the starting: the run goes on with those that did
+// start and the calling one, as the parallel deflate does.
+template <typename Fn>
+void StartWorkers(std::vector<std::thread>& pool, int count, Fn& fn) {
+  for (int i = 1; i < count; ++i) {
+    try {
+      const int limit = g_threadStartLimit.load();
+      if (limit >= 0 && static_cast<int>(pool.size()) >= limit) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      }
+      pool.emplace_back(fn);
+    } catch (const std::system_error&) {
+      return;
+    }
+  }
+}
+
 // Every call into the user interface and the progress window goes through one lock, so
 // the terminal sees one question or one bar update at a time.
 class CLockedProgress : public IProgressWindow {
@@ -190,7 +213,7 @@ int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::
   };
   const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(entries.size())));
   std::vector<std::thread> pool;
-  for (int i = 1; i < threads; ++i) pool.emplace_back(worker);
+  StartWorkers(pool, threads, worker);
   worker();
   for (auto& t : pool) t.join();
   window->CloseProgress();
@@ -198,6 +221,10 @@ int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::
   return count.load();
 }
 }  // namespace
+
+void SetThreadStartLimitForTesting(int threads) {
+  g_threadStartLimit.store(threads);
+}
 
 int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                             const uint8_t* digest, int level, const std::string& noZipMask,
@@ -233,11 +260,7 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   // Set before the gate opens when the first prompt was cancelled: the files waiting at
   // the gate end without asking again, as a run one file at a time ends at once.
   std::atomic<bool> promptCancelled{false};
-  auto unset = [](const uint8_t* k) {
-    for (int i = 0; i < 32; ++i)
-      if (k[i]) return false;
-    return true;
-  };
+  auto unset = [](const uint8_t* k) { return !IsUsableKeyDigest(k); };
   const int n = RunParallel<CDecryptBatch>(
       ui, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
       [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CDecryptBatch& b, size_t i) {

@@ -16,3 +16,7 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                             int jobs, const ListStepObserver& observer = {});
 int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs,
                             const ListStepObserver& observer = {});
+
+// Tests only: after this many worker threads have started, starting another fails as it
+// does when the system has no thread to give (-1: no limit).
+void SetThreadStartLimitForTesting(int threads);

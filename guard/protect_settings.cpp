@@ -98,7 +98,7 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
   const std::string defaultPath = ProgramFolder() + std::string(kDefaultSettingsName);
   if (FileExists(defaultPath) && settings.Load(defaultPath)) {
     settings.GetDigest(defaultDigest.data());
-    haveDefault = true;
+    haveDefault = IsUsableKeyDigest(defaultDigest.data());  // a stored "no key" is none
   }
 
   // 3. The folder settings file.
@@ -106,7 +106,7 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
   const std::string& settingsPath = chosen.path;
   if (chosen.readIt && settings.Load(settingsPath)) {
     settings.GetDigest(lastDigest.data());
-    haveLast = true;
+    haveLast = IsUsableKeyDigest(lastDigest.data());
   }
 
   // 4. Whether any selected folder has subfolders.
@@ -130,8 +130,14 @@ bool SettleProtectSettings(IGuardUi& ui, ProtectKind kind, const std::vector<std
       std::memcpy(result.digest, lastDigest.data(), lastDigest.size());
     } else if (data.useDefaultPassword && haveDefault) {
       std::memcpy(result.digest, defaultDigest.data(), defaultDigest.size());
-    } else {
+    } else if (IsUsablePassword(data.password)) {
       GuardKeyDigest(result.digest, data.password);
+    } else {
+      // The run would find no key and do nothing: the user must choose another one.
+      ui.ShowMessage(std::string(kUnusablePasswordText), MsgIcon::Error, MsgButtons::Ok);
+      SecureZero(data.password.data(), data.password.size());
+      SecureZero(data.confirm.data(), data.confirm.size());
+      return false;
     }
     result.level = UsableZipLevel(data.zipLevel);
     result.includeMask = data.includeMask;

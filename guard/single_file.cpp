@@ -14,6 +14,7 @@
 #include "common/safe_file.h"
 #include "common/text.h"
 #include "engine/digest.h"
+#include "guard/encryption_settings.h"
 
 namespace {
 
@@ -102,6 +103,13 @@ std::string CannotStoreText(const std::string& target, int err) {
   return FormatText("Cannot store \"%s\": %s",
                     {LastPathComponent(target),
                      err == ESTALE ? "it was replaced while it was stored" : std::strerror(err)});
+}
+
+// The warning of a plain file whose protected file is durable but whose wipe failed.
+std::string NotWipedText(const std::string& path, const std::string& target, int err) {
+  return FormatText(
+      "\"%s\" was protected into \"%s\" but not wiped: %s",
+      {LastPathComponent(path), LastPathComponent(target), std::strerror(err != 0 ? err : EIO)});
 }
 
 bool SameInode(const struct stat& a, const struct stat& b) {
@@ -236,6 +244,11 @@ bool CEncryptBatch::WipeRenamed(Item& item, IProgressWindow* progress) {
   switch (outcome) {
     case WipeOutcome::Overwritten:
       return true;
+    case WipeOutcome::NotOverwritten:
+      // The protected file is durable, so the plain file still goes; the user is told
+      // that its content was not overwritten.
+      Fail(item, ENCRYPT_NOT_WIPED, NotWipedText(item.path, item.target, err), MsgIcon::Warning);
+      return !item.moved.empty();
     case WipeOutcome::Deleted:
       break;
     case WipeOutcome::Changed:
@@ -250,11 +263,7 @@ bool CEncryptBatch::WipeRenamed(Item& item, IProgressWindow* progress) {
                                             : HardLinkReason(links)));
       break;
     case WipeOutcome::NotOpened:
-      Fail(item, ENCRYPT_NOT_WIPED,
-           FormatText("\"%s\" was protected into \"%s\" but not wiped: %s",
-                      {LastPathComponent(item.path), LastPathComponent(item.target),
-                       std::strerror(err != 0 ? err : EIO)}),
-           MsgIcon::Warning);
+      Fail(item, ENCRYPT_NOT_WIPED, NotWipedText(item.path, item.target, err), MsgIcon::Warning);
       break;
   }
   return false;
@@ -296,11 +305,8 @@ void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
   // temporary file, which the next run beside it removes.
   for (Item* item : wipedItems) {
     Announce(BatchStep::Unlink, item->moved);
-    if (::unlink(item->moved.c_str()) != 0) {
-      Fail(*item, ENCRYPT_NOT_WIPED,
-           FormatText("\"%s\" was protected into \"%s\" but not wiped: %s",
-                      {LastPathComponent(item->path), LastPathComponent(item->target),
-                       std::strerror(errno)}),
+    if (::unlink(item->moved.c_str()) != 0 && item->result == ENCRYPT_DONE) {
+      Fail(*item, ENCRYPT_NOT_WIPED, NotWipedText(item->path, item->target, errno),
            MsgIcon::Warning);
     }
   }
@@ -345,10 +351,9 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
                        IProgressWindow* progress, size_t tag) {
   if (!IsProtectedPath(path)) return DECRYPT_FAILED;
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    return DecryptFailed(ui, progress, path,
-                         S_ISREG(st.st_mode) ? std::strerror(errno) : "It is not a regular file.");
-  }
+  if (::stat(path.c_str(), &st) != 0)
+    return DecryptFailed(ui, progress, path, std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return DecryptFailed(ui, progress, path, "It is not a regular file.");
   Item item;
   item.tag = tag;
   item.path = path;
@@ -378,7 +383,9 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
     }
     return r;
   };
-  int result = decode();
+  // A digest that means "no key" (the run's all-zero start) is never tried: a file sealed
+  // under it asks for the password like any other.
+  int result = IsUsableKeyDigest(digest) ? decode() : CODEC_BAD_KEY;
   for (int attempts = 0; result == CODEC_BAD_KEY; ++attempts) {
     if (attempts >= kMaxPasswordPrompts) return DECRYPT_FAILED;
     if (progress && !progress->IsCancelled()) progress->Hide();

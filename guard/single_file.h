@@ -67,9 +67,9 @@ int EncryptOneFile(IGuardUi& ui, const std::string& path, const uint8_t digest[3
                    IProgressWindow* progress);
 
 // Restores path (which ends in ".~de") to the name without the suffix. digest is the
-// run's key buffer: tried first, and replaced by the key of any password typed at the
-// prompt (at most three prompts per file), so the next file starts with the last key
-// that worked.
+// run's key buffer: tried first (unless it means "no key", IsUsableKeyDigest), and replaced by the
+// key of any password typed at the prompt (at most three prompts per file), so the next file starts
+// with the last key that worked.
 int DecryptOneFile(IGuardUi& ui, const std::string& path, uint8_t digest[32],
                    IProgressWindow* progress);
 

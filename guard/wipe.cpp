@@ -23,22 +23,27 @@ constexpr size_t kWipeBlock = 1u << 20;
 
 // Writes marker at the start of every period (stride + marker length) of the file's
 // first length bytes, and over the start of the last period even where it lies past the
-// end, one block at a time. Stops early on a read or write error or when callback asks.
-void OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint64_t stride,
-                          ProgressProc callback, void* user) {
+// end, one block at a time. Stops early on a read or write error (its errno is returned)
+// or when callback asks (0, as when done).
+int OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint64_t stride,
+                         ProgressProc callback, void* user) {
   const uint64_t m = marker.size();
-  if (m == 0) return;
+  if (m == 0) return 0;
   const uint64_t period = stride > UINT64_MAX - m ? UINT64_MAX : stride + m;
   const uint64_t lastStart = (length / period) * period;
   const uint64_t end = lastStart + m;
   std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(kWipeBlock, end)));
+  int err = 0;
   for (uint64_t blockStart = 0; blockStart < end;) {
     const uint64_t blockEnd = std::min<uint64_t>(blockStart + block.size(), end);
     const size_t n = static_cast<size_t>(blockEnd - blockStart);
     const size_t readable =
         blockStart < length ? static_cast<size_t>(std::min<uint64_t>(n, length - blockStart)) : 0;
     const ssize_t read = PreadFull(fd, block.data(), readable, static_cast<off_t>(blockStart));
-    if (read < 0) break;
+    if (read < 0) {
+      err = errno;
+      break;
+    }
     const size_t got = static_cast<size_t>(read);
     std::fill(block.begin() + static_cast<ptrdiff_t>(got),
               block.begin() + static_cast<ptrdiff_t>(n), 0);
@@ -53,7 +58,10 @@ void OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint
       std::memcpy(block.data() + (from - blockStart), marker.data() + (from - at),
                   static_cast<size_t>(to - from));
     }
-    if (!PwriteAll(fd, block.data(), n, static_cast<off_t>(blockStart))) break;
+    if (!PwriteAll(fd, block.data(), n, static_cast<off_t>(blockStart))) {
+      err = errno;
+      break;
+    }
     blockStart = blockEnd;
     if (callback && starts > 0 &&
         callback(length, blockStart - n,
@@ -62,6 +70,22 @@ void OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint
     }
   }
   SecureZero(block.data(), block.size());
+  return err;
+}
+
+// The end of a wipe on its own: the overwritten file (done: how that went) is synced and
+// deleted under its temporary name.
+WipeOutcome SyncAndDelete(int fd, const std::string& moved, WipeOutcome done, int& err) {
+  // Without the sync the markers might never reach the disk before the blocks are freed.
+  const bool synced = ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !synced) {
+    // Nothing to be done: the protected file is complete, so the file goes all the same.
+  }
+  // No folder sync: should the removal be lost in a crash, what reappears is a wiped
+  // temporary file, which the next run beside it removes.
+  if (::unlink(moved.c_str()) == 0) return done;
+  if (err == 0) err = errno;
+  return done == WipeOutcome::NotOverwritten ? done : WipeOutcome::NotOpened;
 }
 
 }  // namespace
@@ -130,24 +154,20 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
     return WipeOutcome::Changed;
   }
 
-  OverwriteWithMarkers(fd, static_cast<uint64_t>(st.st_size), marker, stride, callback, user);
+  // A failed overwrite still lets the file go (the protected file is complete), but it
+  // is told: its content was not overwritten.
+  err = OverwriteWithMarkers(fd, static_cast<uint64_t>(st.st_size), marker, stride, callback, user);
+  const WipeOutcome done = err != 0   ? WipeOutcome::NotOverwritten
+                           : movedOut ? WipeOutcome::Overwritten
+                                      : WipeOutcome::Deleted;
   if (movedOut) {
     if (::close(fd) != 0) {
       // The batch's sync of the wipes reports nothing for it either; the file goes.
     }
     *movedOut = moved;
-    return WipeOutcome::Overwritten;
+    return done;
   }
-  // Without the sync the markers might never reach the disk before the blocks are freed.
-  const bool synced = ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !synced) {
-    // Nothing to be done: the protected file is complete, so the file goes all the same.
-  }
-  // No folder sync: should the removal be lost in a crash, what reappears is a wiped
-  // temporary file, which the next run beside it removes.
-  if (::unlink(moved.c_str()) == 0) return WipeOutcome::Deleted;
-  err = errno;
-  return WipeOutcome::NotOpened;
+  return SyncAndDelete(fd, moved, done, err);
 }
 
 uint64_t WipeStrideFor(std::string_view path) {
@@ -166,9 +186,14 @@ int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t
                       ProgressProc callback, void* user) {
   uint64_t links = 0;
   int err = 0;
-  return Wipe(path, marker, stride, callback, user, nullptr, links, err) == WipeOutcome::Deleted
-             ? 1
-             : 0;
+  switch (Wipe(path, marker, stride, callback, user, nullptr, links, err)) {
+    case WipeOutcome::Deleted:
+      return 1;
+    case WipeOutcome::NotOverwritten:
+      return -1;
+    default:
+      return 0;
+  }
 }
 
 void WipeStaleTempFile(const std::string& tempPath) {

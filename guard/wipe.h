@@ -27,7 +27,8 @@ uint64_t WipeStrideFor(std::string_view path);
 // but a regular file, never touches a file with more than one hard link. Stride 0
 // deletes without overwriting.
 // Returns 1 when the file was deleted, 0 when it could not be opened or moved (then
-// nothing is changed).
+// nothing is changed), -1 when a read or write of the overwriting failed (the file was
+// deleted all the same, its content not overwritten).
 int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t stride,
                       ProgressProc callback, void* user);
 
@@ -36,8 +37,10 @@ int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t
 void WipeStaleTempFile(const std::string& tempPath);
 
 // Overwritten: moved aside to moved and overwritten, neither synced nor deleted (a
-// batch does both for all its files at once).
-enum class WipeOutcome { Deleted, NotOpened, Changed, HardLinked, Overwritten };
+// batch does both for all its files at once). NotOverwritten: a read or write of the
+// overwriting failed (err); the file is deleted as for Deleted, or with moved left there
+// as for Overwritten.
+enum class WipeOutcome { Deleted, NotOpened, Changed, HardLinked, Overwritten, NotOverwritten };
 
 // The wipe of WipeAndDeleteFile, for the batches. With expected, a file that is not the
 // one that was encoded (replaced, written to) is left alone (Changed); a file with other

@@ -12,9 +12,18 @@
 #include <QStyleOptionSpinBox>
 #include <QVBoxLayout>
 
+#include "engine/digest.h"
 #include "framework/prompts.h"
+#include "guard/encryption_settings.h"
 
 namespace {
+bool IsUsableTypedPassword(const QString& password) {
+  std::string utf8 = password.toStdString();
+  const bool usable = IsUsablePassword(utf8);
+  SecureZero(utf8.data(), utf8.size());
+  return usable;
+}
+
 QLineEdit* MakePasswordEdit(QWidget* parent, const char* name) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QLatin1String(name));
@@ -225,6 +234,16 @@ void CEncryptionSettingsDlg::accept() {
   }
   if (m_password != m_confirm) {
     AppMessageBox(this, tr("Password does not match"), QMessageBox::Information);
+    return;
+  }
+  // A typed password whose key would read as "no password"; the placeholder of the
+  // last or default password stands for a stored key and is not one.
+  if (!m_useLastPassword && !m_useDefaultPassword && !IsUsableTypedPassword(m_password)) {
+    AppMessageBox(this,
+                  QString::fromUtf8(kUnusablePasswordText.data(),
+                                    static_cast<qsizetype>(kUnusablePasswordText.size())),
+                  QMessageBox::Information);
+    m_passwordEdit->setFocus(Qt::OtherFocusReason);
     return;
   }
   QDialog::accept();

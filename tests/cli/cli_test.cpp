@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,7 @@
 
 #include "common/paths.h"
 #include "guard/edit_place.h"
+#include "engine/file_codec.h"
 
 namespace {
 
@@ -319,6 +321,73 @@ TEST_F(CliTest, FolderWithoutSubfoldersSaysWhatStaysPlain) {
             std::string::npos)
       << p.err;
   EXPECT_EQ(CountProtected(), 3);
+}
+
+// 32 zero bytes mean "no key": a file sealed under them is not restored without a
+// password; a password whose key would read as "no key" is refused, not a quiet run that
+// protects nothing.
+TEST_F(CliTest, KeysThatMeanNoKeyAreNeitherTriedNorMade) {
+  const std::string file = m_data + "/f0.txt";
+  {
+    CFileCodec codec;
+    codec.m_usePasswordText = 0;
+    codec.m_source = file;
+    codec.m_destination = m_dir + "/sealed.txt.~de";
+    ASSERT_EQ(codec.Encode(), CODEC_OK);
+  }
+  Result restore = RunCli({"restore", m_dir + "/sealed.txt.~de"});
+  EXPECT_EQ(restore.code, 2) << restore.err;
+  EXPECT_FALSE(FileExists(m_dir + "/sealed.txt"));
+
+  Spit(m_dir + "/unusable", "luv4c");  // its key starts with three zero bytes
+  Result protect = RunCli({"protect", "--password-file", m_dir + "/unusable", file});
+  EXPECT_EQ(protect.code, 2);
+  EXPECT_NE(protect.err.find("This password cannot be used"), std::string::npos) << protect.err;
+  EXPECT_EQ(Snapshot(m_data), m_original);
+}
+
+// Before it reads a password the tool makes itself not dumpable and sets its core file
+// limit to 0. The /proc files of a process that is not dumpable belong to root, so the
+// tool runs as another user than root here (nobody, when the test runs as root).
+TEST_F(CliTest, TheToolHoldingAPasswordIsNotDumpableAndLeavesNoCoreFile) {
+  int pw[2];
+  ASSERT_EQ(::pipe(pw), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(97);
+    const int devnull = ::open("/dev/null", O_RDWR);
+    ::dup2(pw[0], 3);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::close(pw[1]);
+    std::vector<std::string> args = {"protect", "--password-fd", "3", "/nothing-here"};
+    auto argv = Argv(args);
+    ::execv(argv[0], argv.data());
+    _exit(98);
+  }
+  ::close(pw[0]);
+  // The tool waits for the password on descriptor 3; its limits tell when it got there.
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::string core;
+  for (int i = 0; i < 4000 && core != "0 0"; ++i) {
+    std::istringstream limits(Slurp(proc + "/limits"));
+    for (std::string line; std::getline(limits, line);) {
+      if (line.rfind("Max core file size", 0) != 0) continue;
+      std::istringstream fields(line.substr(18));
+      std::string soft, hard;
+      fields >> soft >> hard;
+      core = soft + " " + hard;
+    }
+    if (core != "0 0") ::usleep(5000);
+  }
+  EXPECT_EQ(core, "0 0");
+  struct stat st {};
+  ASSERT_EQ(::stat((proc + "/status").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u) << "the tool is dumpable";
+  ::close(pw[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status)) << status;  // ended on its own once the password came
 }
 
 TEST_F(CliTest, UseLastTakesTheKeyOfTheFolderSettingsFile) {

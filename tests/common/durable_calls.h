@@ -1,5 +1,5 @@
 #pragma once
-// Watches the system calls that make a write durable (write, fsync, rename) through the
+// Watches the system calls that make a write durable (write, pwrite, fsync, rename) through the
 // table of common/fd_io.h, and can make one kind of them fail the way a full or broken
 // disk would. One log at a time; the real calls return when it goes out of scope.
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 
 class DurableCallLog {
  public:
-  // failStep: "write", "fsync file", "fsync folder" or "rename" fails with failErr;
+  // failStep: "write", "pwrite", "fsync file", "fsync folder" or "rename" fails with failErr;
   // empty: nothing fails.
   explicit DurableCallLog(std::string failStep = "", int failErr = EIO) {
     s_log = this;
@@ -50,6 +50,9 @@ class DurableCallLog {
   static ssize_t Write(int fd, const void* p, size_t n) {
     return s_log->Fails("write") ? -1 : ::write(fd, p, n);
   }
+  static ssize_t Pwrite(int fd, const void* p, size_t n, off_t offset) {
+    return s_log->Fails("pwrite") ? -1 : ::pwrite(fd, p, n, offset);
+  }
   static int Fsync(int fd) {
     struct stat st {};
     const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
@@ -60,7 +63,7 @@ class DurableCallLog {
     return s_log->Fails("rename") ? -1 : ::rename(from, to);
   }
 
-  static constexpr DurableWriteCalls kCalls = {Write, Fsync, Rename};
+  static constexpr DurableWriteCalls kCalls = {Write, Fsync, Rename, Pwrite};
   static inline DurableCallLog* s_log = nullptr;
   std::string m_failStep;
   int m_failErr = EIO;

@@ -60,7 +60,7 @@ TEST(SafeFile, FailedWriteKeepsTheOldFile) {
 
 // The new content is synced before it takes the name, and the folder after: a crash at
 // any moment leaves either the old file or the whole new one. Each step that fails
-// leaves the old file (the folder sync comes after the rename: only the error remains).
+// leaves the old file (the folder sync comes after the rename: the error says so).
 TEST(SafeFile, WritesAreSyncedBeforeTheRenameAndTheFolderAfter) {
   const std::string dir = MakeTempFolder();
   const std::string target = dir + "/state.dat";
@@ -91,8 +91,14 @@ TEST(SafeFile, WritesAreSyncedBeforeTheRenameAndTheFolderAfter) {
     EXPECT_EQ(e.path, target) << step;
     EXPECT_EQ(Slurp(target), "new") << step;
   }
+  // The folder's sync fails after the rename: the error says the file was replaced.
   DurableCallLog log("fsync folder", EIO);
-  EXPECT_EQ(WriteFileAtomically(target, {'l', 'a', 's', 't'}).err, EIO);
+  const SysError e = WriteFileAtomically(target, {'l', 'a', 's', 't'});
+  EXPECT_EQ(e.err, EIO);
+  EXPECT_TRUE(e.replaced);
+  EXPECT_EQ(e.path, target);
+  EXPECT_NE(e.Reason().find("the new file is in place"), std::string::npos);
+  EXPECT_EQ(Slurp(target), "last");
   EXPECT_EQ(RemoveStaleTempFiles(dir), 0);
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "common/paths.h"
+#include "engine/codec_files.h"
 #include "engine/digest.h"
 #include "engine/encrypted_stream.h"
 #include "engine/key_ops.h"
@@ -312,6 +314,13 @@ TEST_F(FileCodec, FilesShorterThanTheHeader) {
   c.m_source = m_dir.File("missing.~de");
   c.m_destination = Restored();
   EXPECT_EQ(CODEC_IO_ERROR, c.Decode());
+  // A header that cannot be read is the disk's failure, not a wrong key (the caller would
+  // ask for the password again): a regular file whose every read fails with EIO.
+  c.m_source = "/proc/self/mem";
+  EXPECT_EQ(CODEC_IO_ERROR, c.Decode());
+  EXPECT_EQ(EIO, c.LastError().err);
+  EXPECT_EQ("/proc/self/mem", c.LastError().path);
+  EXPECT_FALSE(PathExists(Restored()));
 }
 
 TEST_F(FileCodec, CancelStopsBothDirections) {
@@ -392,6 +401,8 @@ TEST_F(FileCodec, LateWriteFailureIsAnIoError) {
     }
     return -r;
   };
+  // No room for the header: a failed write, not a key that does not fit.
+  EXPECT_EQ(-CODEC_IO_ERROR, RunWithFileSizeLimit(10, encode));
   // Room for the header only: every payload byte is written by the final flush.
   EXPECT_EQ(-CODEC_IO_ERROR, RunWithFileSizeLimit(100, encode));
   // Room for all but the last bytes.
@@ -415,6 +426,36 @@ TEST_F(FileCodec, DecodeWriteFailureRemovesPartialOutput) {
   });
   EXPECT_EQ(-CODEC_IO_ERROR, r);
   ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+
+  // Output that outgrows the free space (here a small deflate bomb) stops before the
+  // file system's last few percent are taken, with the disk-full reason.
+  ASSERT_EQ(CODEC_OK, Encode(Bytes(3 * vg::codec::kSpaceCheckEvery, 0)));
+  auto freeSpace = [](uint64_t availableBlocks) {
+    static uint64_t s_available;
+    s_available = availableBlocks;
+    // A file system of about 4 GB, of which 2% (20000 blocks) are kept free, whose free
+    // space shrinks as the restored file grows.
+    vg::codec::SetFreeSpaceProbeForTesting(+[](int fd, struct statvfs* out) {
+      struct stat st {};
+      if (::fstat(fd, &st) != 0) return -1;
+      *out = {};
+      out->f_frsize = 4096;
+      out->f_blocks = 1000000;
+      out->f_bavail = s_available - static_cast<uint64_t>(st.st_size) / 4096;
+      return 0;
+    });
+  };
+  freeSpace(21000);  // room for 4 MiB before the kept share, less than the output
+  CFileCodec c = MakeCodec();
+  c.m_source = Protected();
+  c.m_destination = Restored();
+  EXPECT_EQ(CODEC_IO_ERROR, c.Decode());
+  EXPECT_EQ(ENOSPC, c.LastError().err);
+  ExpectNoStrayFiles({"report.doc", "report.doc.~de"});
+  freeSpace(30000);
+  EXPECT_EQ(CODEC_OK, c.Decode());
+  vg::codec::SetFreeSpaceProbeForTesting(nullptr);
+  EXPECT_EQ(3 * vg::codec::kSpaceCheckEvery, FileLength(Restored()));
 }
 
 // A protected file is synced before Encode reports success (the caller then wipes the

@@ -261,6 +261,17 @@ TEST_F(Drive, ACancelledPromptEndsTheRestoreRun) {
   }
 }
 
+// The system gives one thread of the three asked for: the run goes on with the threads
+// that started instead of ending the program.
+TEST_F(Drive, AParallelRunGoesOnWithTheThreadsThatStarted) {
+  FakeGuardUi ui;
+  SetThreadStartLimitForTesting(1);
+  const int done = ParallelEncryptFileList(ui, Three(), m_key.data(), 6, "", 3);
+  SetThreadStartLimitForTesting(-1);
+  EXPECT_EQ(done, 3);
+  EXPECT_EQ(ListNames(Dir()), (Strings{".home", "a.txt.~de", "b.txt.~de", "c.txt.~de"}));
+}
+
 TEST_F(Drive, AFailedFileShowsItsMessageAndTheRunGoesOn) {
   ASSERT_EQ(::symlink(P("a.txt").c_str(), P("link.txt").c_str()), 0);
   FakeGuardUi ui;

@@ -137,6 +137,30 @@ TEST_F(Settle, SeveralFoldersWriteBesideTheFirstButNeverReadIt) {
   EXPECT_EQ(result.settingsPath, P("flat/zde.tmp"));
 }
 
+// About one password in 16.7 million has a key that starts with three zero bytes, which
+// the stored files read as "no key": such a password is refused with a message, and a
+// settings file that holds such a key offers no "Use last password".
+TEST_F(Settle, APasswordWhoseKeyMeansNoKeyIsRefused) {
+  const std::string unusable = "luv4c";  // found by search: its key is 00 00 00 3a ...
+  ASSERT_EQ(KeyOf(unusable)[0] | KeyOf(unusable)[1] | KeyOf(unusable)[2], 0);
+  EXPECT_FALSE(IsUsablePassword(unusable));
+  EXPECT_TRUE(IsUsablePassword("luv4d"));
+  FakeGuardUi ui;
+  ui.settingsAnswers = {TypePassword(unusable)};
+  ProtectSettings result;
+  EXPECT_FALSE(SettleProtectSettings(ui, ProtectKind::WholeFolder, {Work()}, result));
+  EXPECT_EQ(ui.messages, Strings{std::string(kUnusablePasswordText)});
+  EXPECT_FALSE(Exists(P("work/zde.tmp")));
+
+  CEncryptionSettings noKey;
+  noKey.SetDigest(KeyOf(unusable).data());
+  ASSERT_TRUE(noKey.Save(P("work/zde.tmp")).ok());
+  FakeGuardUi again;
+  again.settingsAnswers = {CancelDialog()};
+  EXPECT_FALSE(SettleProtectSettings(again, ProtectKind::WholeFolder, {Work()}, result));
+  EXPECT_EQ(again.settingsShown[0].flags, SETTINGS_NO_DEFAULT | SETTINGS_NO_LAST);
+}
+
 TEST_F(Settle, AnUnwritableFolderDoesNotStopTheCommand) {
   FakeGuardUi ui;
   ui.settingsAnswers = {TypePassword("pw")};

@@ -14,6 +14,7 @@
 #include "engine/file_codec.h"
 #include "fake_guard_ui.h"
 #include "guard_test_util.h"
+#include "tests/common/durable_calls.h"
 
 namespace {
 
@@ -323,6 +324,35 @@ TEST_F(Restore, AFailedRestoreNeverDeletesAnExistingPlainFile) {
   EXPECT_EQ(ReadBytes(P("a.txt")), m_content);
 }
 
+// 32 zero bytes mean "no key": a file someone sealed under them is not restored without
+// a password, whatever the run's key buffer holds at the start.
+TEST_F(Restore, AFileSealedUnderTheZeroKeyAsksForAPassword) {
+  WriteBytes(P("z.txt"), m_content);
+  CFileCodec codec;
+  codec.m_usePasswordText = 0;
+  codec.m_source = P("z.txt");
+  codec.m_destination = P("z.txt.~de");
+  ASSERT_EQ(codec.Encode(), CODEC_OK);
+  ASSERT_EQ(::unlink(P("z.txt").c_str()), 0);
+  const auto sealed = ReadBytes(P("z.txt.~de"));
+  FakeGuardUi ui;
+  ui.passwords = {std::nullopt};
+  uint8_t digest[32] = {};
+  EXPECT_EQ(DecryptOneFile(ui, P("z.txt.~de"), digest, nullptr), DECRYPT_PROMPT_CANCELLED);
+  EXPECT_EQ(ui.prompts, Strings{P("z.txt.~de")});
+  EXPECT_FALSE(Exists(P("z.txt")));
+  EXPECT_EQ(ReadBytes(P("z.txt.~de")), sealed);
+}
+
+TEST_F(Restore, AMissingProtectedFileIsToldAsMissing) {
+  FakeGuardUi ui;
+  uint8_t digest[32];
+  std::memcpy(digest, m_key.data(), 32);
+  EXPECT_EQ(DecryptOneFile(ui, P("gone.txt.~de"), digest, nullptr), DECRYPT_FAILED);
+  EXPECT_EQ(ui.messages, Strings{"Decryption error or can not access the file \"gone.txt.~de\"\n\n"
+                                 "No such file or directory"});
+}
+
 TEST_F(Restore, ARestoreReplacesALinkAtThePlainNameInsteadOfWritingThroughIt) {
   FakeGuardUi ui;
   WriteText(P("outside"), "not to be touched");
@@ -405,6 +435,26 @@ TEST_F(SingleFile, DiskFullWhileProtectingFailsCleanly) {
   EXPECT_EQ(ReadBytes(P("big.bin")), content);
   EXPECT_FALSE(Exists(P("big.bin.~de")));
   EXPECT_TRUE(TempNames(Dir()).empty());
+}
+
+// The overwriting of the plain file fails after its protected file is durable: the file
+// still goes, but the user is told it was not wiped and it is not counted as done.
+TEST_F(SingleFile, AFailedOverwriteIsToldAsNotWiped) {
+  FakeGuardUi ui;
+  const auto content = RandomBytes(5000);
+  WriteBytes(P("a.bin"), content);
+  {
+    DurableCallLog log("pwrite", ENOSPC);
+    EXPECT_EQ(Protect("a.bin", ui), ENCRYPT_NOT_WIPED);
+  }
+  EXPECT_EQ(ui.messages, Strings{"\"a.bin\" was protected into \"a.bin.~de\" but not wiped: No "
+                                 "space left on device"});
+  EXPECT_FALSE(Exists(P("a.bin")));
+  EXPECT_TRUE(TempNames(Dir()).empty());
+  uint8_t digest[32];
+  std::memcpy(digest, m_key.data(), 32);
+  ASSERT_EQ(DecryptOneFile(ui, P("a.bin.~de"), digest, nullptr), DECRYPT_DONE);
+  EXPECT_EQ(ReadBytes(P("a.bin")), content);
 }
 
 TEST_F(SingleFile, DiskFullWhileRestoringKeepsTheProtectedFile) {
