@@ -13,8 +13,8 @@
 #include "app/guard_verbs.h"
 #include "app/main_frame.h"
 #include "app/window_guard_ui.h"
-#include "framework/edit_request.h"
 #include "common/secret_memory.h"
+#include "framework/edit_request.h"
 #include "framework/native_path.h"
 
 namespace {
