@@ -23,8 +23,8 @@
 #include <gtest/gtest.h>
 
 #include "common/paths.h"
-#include "guard/edit_place.h"
 #include "engine/file_codec.h"
+#include "guard/edit_place.h"
 
 namespace {
 
