@@ -14,9 +14,7 @@
 namespace {
 
 void AddFile(KeyRunFiles& run, const std::string& file) {
-  if (std::find(run.files.begin(), run.files.end(), file) == run.files.end()) {
-    run.files.push_back(file);
-  }
+  if (run.named.insert(file).second) run.files.push_back(file);
 }
 
 }  // namespace

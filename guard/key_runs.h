@@ -17,6 +17,7 @@
 struct KeyRunFiles {
   std::vector<std::string> files;  // no name twice, in the order found
   std::set<std::string> folders;
+  std::set<std::string> named;  // the files, for the check against doubles
 };
 
 // Adds what an absolute path stands for: a folder's protected files (recursive: its

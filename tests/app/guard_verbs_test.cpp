@@ -11,7 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
+#include <memory>
 
+#include "app/key_commands_ui.h"
 #include "app/window_guard_ui.h"
 #include "explorer/file_operations.h"
 #include "framework/prompts.h"
@@ -26,6 +29,7 @@ class GuardVerbsTest : public QObject {
   QMessageBox::StandardButton m_answer = QMessageBox::No;
   QStringList m_passwords;  // typed into the password prompts in turn; none left: Esc
   QString m_settingsPassword;
+  QString m_oldPassword, m_newPassword;  // typed into "Change Password"
   bool m_settingsSubfolders = false;
   int m_settingsShown = 0;
   QTimer m_answerer;
@@ -58,6 +62,11 @@ class GuardVerbsTest : public QObject {
       } else {
         settings->accept();
       }
+    } else if (auto* change = qobject_cast<CChangePasswordDlg*>(modal)) {
+      change->OldEdit()->setText(m_oldPassword);
+      change->NewEdit()->setText(m_newPassword);
+      change->ConfirmEdit()->setText(m_newPassword);
+      change->accept();
     } else if (auto* prompt = qobject_cast<CPasswordDlg*>(modal)) {
       if (m_passwords.isEmpty()) {
         prompt->reject();
@@ -124,6 +133,47 @@ class GuardVerbsTest : public QObject {
              QStringLiteral("\"%1\" is already protected\n\"%2\" holds the encryption settings "
                             "of its folder; it is never protected")
                  .arg(Path(QStringLiteral("r.txt.~de")), Path(QStringLiteral("zde.tmp"))));
+  }
+
+  // The Guard menu's key commands on a folder with a subfolder: a wrong old password
+  // changes nothing, the right one moves both files, and Verify tells them apart.
+  void changePasswordAndVerifyWithoutRestoring() {
+    Write(QStringLiteral("keys/a.txt"), "alpha");
+    Write(QStringLiteral("keys/sub/b.txt"), "beta");
+    m_settingsPassword = QStringLiteral("old");
+    m_settingsSubfolders = true;
+    QCOMPARE(Run({QStringLiteral("--protect"), Path(QStringLiteral("keys"))}), 0);
+    const QByteArray before = Read(QStringLiteral("keys/sub/b.txt.~de"));
+    QWidget owner;
+    CWindowGuardUi ui(&owner);
+    const QStringList selection{Path(QStringLiteral("keys/"))};
+    auto results = [&](KeyCommand command) {
+      std::unique_ptr<CKeyResultsDlg> dlg(
+          RunKeyCommand(command, &owner, ui, selection, nullptr, false));
+      QStringList rows;
+      for (int i = 0; dlg && i < dlg->Results()->topLevelItemCount(); ++i)
+        rows << dlg->Results()->topLevelItem(i)->text(1);
+      return rows;
+    };
+    m_answer = QMessageBox::Yes;  // the subfolders too
+    m_oldPassword = QStringLiteral("wrong");
+    m_newPassword = QStringLiteral("new");
+    QCOMPARE(results(KeyCommand::ChangePassword),
+             (QStringList{QStringLiteral("wrong password"), QStringLiteral("wrong password")}));
+    QCOMPARE(Read(QStringLiteral("keys/sub/b.txt.~de")), before);
+    m_oldPassword = QStringLiteral("old");
+    QCOMPARE(results(KeyCommand::ChangePassword),
+             (QStringList{QStringLiteral("new password"), QStringLiteral("new password")}));
+    m_passwords = {QStringLiteral("old")};
+    QCOMPARE(results(KeyCommand::Verify),
+             (QStringList{QStringLiteral("wrong password"), QStringLiteral("wrong password")}));
+    m_passwords = {QStringLiteral("new")};
+    QCOMPARE(results(KeyCommand::Verify),
+             (QStringList{QStringLiteral("ok"), QStringLiteral("ok")}));
+    QVERIFY(!QFile::exists(Path(QStringLiteral("keys/a.txt"))));  // nothing was restored
+    m_passwords = {QStringLiteral("new")};
+    QCOMPARE(Run({QStringLiteral("--restore"), Path(QStringLiteral("keys"))}), 0);
+    QCOMPARE(Read(QStringLiteral("keys/sub/b.txt")), QByteArray("beta"));
   }
 
   void protectAndRestoreAFolder() {
