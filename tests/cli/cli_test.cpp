@@ -675,6 +675,10 @@ TEST_F(CliEditTest, EditProtectsTheSaveAndRefusesADiskUnlessAllowed) {
   EXPECT_EQ(after.size(), before.size());
   EXPECT_EQ(after.count("/f0.txt.~de"), 1u);
   EXPECT_EQ(Snapshot(m_runtime + "/vellumguard"), (std::map<std::string, std::string>{}));
+  // The plain text of the save is nowhere in the test's folders (home included).
+  for (const auto& [path, content] : Snapshot(m_dir)) {
+    EXPECT_EQ(content.find("edited on the command line"), std::string::npos) << path;
+  }
   EXPECT_EQ(Restored(), "edited on the command line");
 }
 
