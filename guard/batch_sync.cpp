@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@ namespace {
 BatchStepHook g_stepHook = nullptr;
 size_t g_batchFiles = kBatchFiles;
 uint64_t g_batchBytes = kBatchBytes;
+int64_t g_fileSystemType = 0;
 
 // Fewer files than this are synced one by one: a few fsyncs cost less than a syncfs that
 // may have to write out what other programs left in the cache.
@@ -29,6 +31,24 @@ bool SyncfsReportsErrors() {
     return major > 5 || (major == 5 && minor >= 8);
   }();
   return reports;
+}
+
+// File systems whose syncfs writes out every file and folder: the local ones that have
+// been seen to (ext4, xfs, btrfs, f2fs) and tmpfs, which has nothing to write. On FUSE a
+// syncfs never reaches the daemon; elsewhere each file is synced on its own.
+bool SyncfsHonouredOn(int fd) {
+  constexpr int64_t kExt4 = 0xEF53;
+  constexpr int64_t kXfs = 0x58465342;
+  constexpr int64_t kBtrfs = 0x9123683E;
+  constexpr int64_t kF2fs = 0xF2F52010;
+  constexpr int64_t kTmpfs = 0x01021994;
+  int64_t type = g_fileSystemType;
+  if (type == 0) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) return false;
+    type = static_cast<int64_t>(fs.f_type);
+  }
+  return type == kExt4 || type == kXfs || type == kBtrfs || type == kF2fs || type == kTmpfs;
 }
 
 // fsync of a file the batch wrote, by name: 0, or the errno (ESTALE when the name no
@@ -81,6 +101,10 @@ void SetBatchStepHookForTesting(BatchStepHook hook) {
   g_stepHook = hook;
 }
 
+void SetFileSystemTypeForTesting(int64_t type) {
+  g_fileSystemType = type;
+}
+
 void SetBatchLimitsForTesting(size_t files, uint64_t bytes) {
   g_batchFiles = files > 0 ? files : kBatchFiles;
   g_batchBytes = bytes > 0 ? bytes : kBatchBytes;
@@ -105,21 +129,32 @@ void CBatchFolders::Open(const std::string& folder) {
 }
 
 void CBatchFolders::CloseAll() {
-  for (const auto& [name, fd] : m_open) {
-    if (fd >= 0 && ::close(fd) != 0) {
+  CloseFrom(0);
+}
+
+void CBatchFolders::CloseFrom(size_t n) {
+  for (size_t i = n; i < m_open.size(); ++i) {
+    if (m_open[i].second >= 0 && ::close(m_open[i].second) != 0) {
       // Read-only descriptor of a folder: nothing was written through it.
     }
   }
-  m_open.clear();
+  if (n < m_open.size()) m_open.resize(n);
 }
 
 bool CBatchFolders::SyncFileSystems(BatchStep step) const {
   if (m_open.empty() || !SyncfsReportsErrors()) return false;
-  std::set<uint64_t> synced;
+  // One folder on a file system that ignores syncfs: the whole batch is synced file by
+  // file, before anything is synced twice.
+  std::vector<std::pair<std::string, int>> firsts;
+  std::set<uint64_t> seen;
   for (const auto& [name, fd] : m_open) {
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) return false;
-    if (!synced.insert(st.st_dev).second) continue;
+    if (!seen.insert(st.st_dev).second) continue;
+    if (!SyncfsHonouredOn(fd)) return false;
+    firsts.emplace_back(name, fd);
+  }
+  for (const auto& [name, fd] : firsts) {
     Announce(step, name, true);
     if (::syncfs(fd) != 0) return false;
   }

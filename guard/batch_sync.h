@@ -40,6 +40,9 @@ enum class BatchStep {
 using BatchStepHook = void (*)(BatchStep step, const std::string& path, bool wholeFileSystem);
 // nullptr removes the hook. Not for concurrent runs.
 void SetBatchStepHookForTesting(BatchStepHook hook);
+// Tests pretend that every folder lies on a file system of this statfs f_type (a FUSE
+// mount, say); 0 asks the kernel again.
+void SetFileSystemTypeForTesting(int64_t type);
 // Smaller batches, for tests that need several in a short list; 0, 0 restores the above.
 void SetBatchLimitsForTesting(size_t files, uint64_t bytes);
 size_t BatchFileLimit();
@@ -55,8 +58,14 @@ class CBatchFolders {
   ~CBatchFolders();
   void Open(const std::string& folder);
   void CloseAll();
+  // The folders opened so far; CloseFrom(n) closes those opened after the first n (for a
+  // file that failed before it joined the batch).
+  size_t Count() const { return m_open.size(); }
+  void CloseFrom(size_t n);
   // syncfs once per file system of the opened folders; false when one failed, a folder
-  // could not be opened, or syncfs does not report write errors on this kernel.
+  // could not be opened, syncfs does not report write errors on this kernel, or a folder
+  // lies on a file system not known to write out everything on syncfs (FUSE and network
+  // file systems: their daemons and servers are not asked).
   bool SyncFileSystems(BatchStep step) const;
   // fsync of each given folder once; the errno per folder (0: synced).
   std::map<std::string, int> SyncEach(BatchStep step, const std::set<std::string>& folders) const;

@@ -135,6 +135,16 @@ void CEncryptBatch::Fail(Item& item, int result, std::string message, MsgIcon ic
 
 int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t digest[32], int level,
                        IProgressWindow* progress, size_t tag) {
+  // A file that does not join the batch keeps no folder open: a run of many failed
+  // files would otherwise run out of descriptors.
+  const size_t folders = m_folders.Count();
+  const int result = Encode(ui, path, digest, level, progress, tag);
+  if (result != ENCRYPT_PENDING) m_folders.CloseFrom(folders);
+  return result;
+}
+
+int CEncryptBatch::Encode(IGuardUi& ui, const std::string& path, const uint8_t digest[32],
+                          int level, IProgressWindow* progress, size_t tag) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0)
     return EncryptFailed(ui, progress, path, std::strerror(errno));
@@ -261,7 +271,11 @@ bool CEncryptBatch::WipeRenamed(Item& item, IProgressWindow* progress) {
 }
 
 void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done) {
-  if (m_items.empty()) return;
+  if (m_items.empty()) {
+    // Only failed files since the last commit: their folders are closed all the same.
+    ClearBook();
+    return;
+  }
   // 1. The protected files' content, before any of them takes its name.
   std::vector<std::pair<std::string, struct stat>> files;
   for (const Item& item : m_items) files.emplace_back(item.temp, item.written);
@@ -343,6 +357,14 @@ void CDecryptBatch::Fail(Item& item, const std::string& reason) {
 
 int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32],
                        IProgressWindow* progress, size_t tag) {
+  const size_t folders = m_folders.Count();
+  const int result = Decode(ui, path, digest, progress, tag);
+  if (result != DECRYPT_PENDING) m_folders.CloseFrom(folders);
+  return result;
+}
+
+int CDecryptBatch::Decode(IGuardUi& ui, const std::string& path, uint8_t digest[32],
+                          IProgressWindow* progress, size_t tag) {
   if (!IsProtectedPath(path)) return DECRYPT_FAILED;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -411,7 +433,10 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
 }
 
 void CDecryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done) {
-  if (m_items.empty()) return;
+  if (m_items.empty()) {
+    ClearBook();
+    return;
+  }
   // 1. The restored files' content, before any of them takes its name.
   std::vector<std::pair<std::string, struct stat>> files;
   for (const Item& item : m_items) files.emplace_back(item.temp, item.written);

@@ -111,6 +111,8 @@ class CEncryptBatch : public CBatchBook {
     bool renamed = false;
     std::string moved;  // the plain file's temporary name while it is wiped
   };
+  int Encode(IGuardUi& ui, const std::string& path, const uint8_t digest[32], int level,
+             IProgressWindow* progress, size_t tag);
   void Fail(Item& item, int result, std::string message, MsgIcon icon = MsgIcon::Error);
   std::set<std::string> RenameWritten(const std::vector<int>& dataErrs, size_t& renamed);
   bool WipeRenamed(Item& item, IProgressWindow* progress);
@@ -143,6 +145,8 @@ class CDecryptBatch : public CBatchBook {
     std::string message;
     bool renamed = false;
   };
+  int Decode(IGuardUi& ui, const std::string& path, uint8_t digest[32], IProgressWindow* progress,
+             size_t tag);
   void Fail(Item& item, const std::string& reason);
 
   std::vector<Item> m_items;

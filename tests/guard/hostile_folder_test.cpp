@@ -109,11 +109,22 @@ TEST_F(HostileFolder, LinksPlantedAtTheNextTemporaryNamesAreNeverWrittenThrough)
   EXPECT_EQ(ModeOf(victim), 0644u);
 }
 
+// Names that took a new file in the last run (the batch's renames).
+std::vector<std::string> g_renamed;
+void RecordRename(BatchStep step, const std::string& path, bool) {
+  if (step == BatchStep::Rename) g_renamed.push_back(path);
+}
+
 TEST_F(HostileFolder, AFileWithHardLinksIsNotProtected) {
   WriteText(P("a.txt"), "shared content");
   ASSERT_EQ(::link(P("a.txt").c_str(), P("other-name.txt").c_str()), 0);
   FakeGuardUi ui;
+  g_renamed.clear();
+  SetBatchStepHookForTesting(RecordRename);
   EXPECT_EQ(EncryptOneFile(ui, P("a.txt"), m_key.data(), 6, nullptr), ENCRYPT_FAILED);
+  SetBatchStepHookForTesting(nullptr);
+  // Refused before anything is written, not only at its wipe.
+  EXPECT_TRUE(g_renamed.empty());
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find("has 2 hard links"), std::string::npos) << ui.messages[0];
   EXPECT_EQ(ReadText(P("other-name.txt")), "shared content");
