@@ -19,6 +19,10 @@ struct FileEntry {
   int64_t accessTime = 0;
   int64_t writeTime = 0;
   uint64_t size = 0;
+  // The file itself (a symbolic link's own inode, not its target's); 0, 0 when it could
+  // not be read. One file under two names (a folder reached through a link) has one key.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 
 class CFileCollector {

@@ -26,6 +26,16 @@ std::vector<std::string> ParentFoldersOf(const std::vector<std::string>& paths) 
   return {folders.begin(), folders.end()};
 }
 
+// A file met twice (named twice, matched by two patterns, reached through a link to its
+// folder) is worked on once, at its first place in the list: a second pass would wipe
+// a file the first one protects, or protect the markers the first one wrote.
+void KeepFirstOfEachFile(std::vector<FileEntry>& entries) {
+  std::set<std::pair<uint64_t, uint64_t>> seen;
+  std::erase_if(entries, [&](const FileEntry& e) {
+    return e.inode != 0 && !seen.insert({e.device, e.inode}).second;
+  });
+}
+
 }  // namespace
 
 std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths) {
@@ -35,6 +45,7 @@ std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& pat
   collector.RemoveMatching(kSettingsPattern);
   std::vector<FileEntry> entries = std::move(collector.Entries());
   std::erase_if(entries, [](const FileEntry& e) { return IsTempName(e.path); });
+  KeepFirstOfEachFile(entries);
   return entries;
 }
 
@@ -43,7 +54,9 @@ std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& pat
   for (const std::string& path : paths) {
     if (IsProtectedPath(path) && !IsTempName(path)) collector.AddFile(path);
   }
-  return std::move(collector.Entries());
+  std::vector<FileEntry> entries = std::move(collector.Entries());
+  KeepFirstOfEachFile(entries);
+  return entries;
 }
 
 uint64_t TotalSize(const std::vector<FileEntry>& entries) {

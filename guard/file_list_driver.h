@@ -31,9 +31,11 @@ class CEncryptBatch;
 class CDecryptBatch;
 
 // The entries a protect run processes: every path with its current size, less "*.~de",
-// "zde.tmp" and temporary files. Empty when there is nothing to do.
+// "zde.tmp" and temporary files, and less every later name of a file listed already
+// (same device and inode). Empty when there is nothing to do.
 std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths);
-// The entries a restore run processes: the paths that end in ".~de" (exact).
+// The entries a restore run processes: the paths that end in ".~de" (exact), each file
+// once as above.
 std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths);
 // Sum of the entries' sizes.
 uint64_t TotalSize(const std::vector<FileEntry>& entries);

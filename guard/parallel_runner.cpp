@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "engine/digest.h"
 #include "guard/file_list_driver.h"
@@ -88,12 +89,15 @@ class CLockedUi : public IGuardUi {
   std::mutex& m_lock;
 };
 
-// Hands out entries in list order; an entry of a path waits until the ones before it are
-// finished (committed, when they waited in a batch).
+// Hands out entries in list order; an entry of a file waits until the ones before it are
+// finished (committed, when they waited in a batch). A file is known by its device and
+// inode, whatever name it was reached by, once for all workers (a file that could not be
+// read by its path).
 class CEntryQueue {
  public:
+  using Key = std::pair<std::string, std::pair<uint64_t, uint64_t>>;
   explicit CEntryQueue(const std::vector<FileEntry>& entries) : m_entries(entries) {
-    for (size_t i = 0; i < entries.size(); ++i) m_byPath[entries[i].path].push_back(i);
+    for (size_t i = 0; i < entries.size(); ++i) m_byFile[KeyOf(entries[i])].push_back(i);
   }
   // The next entry to work on, or false when the list is done or the run stops.
   bool Claim(size_t& index) {
@@ -105,16 +109,16 @@ class CEntryQueue {
   // False while an earlier entry of the same path is not finished.
   bool IsTurn(size_t index) {
     std::lock_guard g(m_lock);
-    return m_byPath[m_entries[index].path].front() == index;
+    return m_byFile[KeyOf(m_entries[index])].front() == index;
   }
   void WaitTurn(size_t index) {
     std::unique_lock g(m_lock);
-    auto& queue = m_byPath[m_entries[index].path];
+    auto& queue = m_byFile[KeyOf(m_entries[index])];
     m_changed.wait(g, [&] { return queue.front() == index; });
   }
   void Finish(size_t index) {
     std::lock_guard g(m_lock);
-    m_byPath[m_entries[index].path].pop_front();
+    m_byFile[KeyOf(m_entries[index])].pop_front();
     m_changed.notify_all();
   }
   void Stop() {
@@ -127,8 +131,13 @@ class CEntryQueue {
   }
 
  private:
+  static Key KeyOf(const FileEntry& e) {
+    if (e.inode != 0) return {std::string(), {e.device, e.inode}};
+    return {e.path, {0, 0}};
+  }
+
   const std::vector<FileEntry>& m_entries;
-  std::map<std::string, std::deque<size_t>> m_byPath;
+  std::map<Key, std::deque<size_t>> m_byFile;
   std::mutex m_lock;
   std::condition_variable m_changed;
   size_t m_next = 0;
