@@ -64,6 +64,18 @@ void OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint
   SecureZero(block.data(), block.size());
 }
 
+// Moves a file that is not ours off a wipe-kind temporary name, to "NAME.kept-RANDOM"
+// beside path (a name no cleanup touches); left where it is when even that fails.
+void KeepAside(const std::string& moved, const std::string& path) {
+  const std::string temp = TempPathFor(path);
+  const std::string tag = temp.substr(temp.rfind('-') + 1);
+  const std::string kept =
+      ParentFolder(path) + LastPathComponent(path).substr(0, 200) + ".kept-" + tag;
+  if (RenameNoReplace(moved, kept) != 0) {
+    // Nothing else can be done without risking their file.
+  }
+}
+
 }  // namespace
 
 // The wipe of WipeAndDeleteFile. With expected, a file that is not the one that was
@@ -123,9 +135,9 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
   if (::lstat(moved.c_str(), &check) != 0 || check.st_dev != st.st_dev ||
       check.st_ino != st.st_ino) {
     // Someone replaced the file between open and rename: put theirs back, touch nothing.
-    if (RenameNoReplace(moved, path) != 0) {
-      // Left under the temporary name; the next run's stale-file cleanup removes it.
-    }
+    // When the name is taken again, theirs goes under a name of its own beside it: under
+    // the temporary name the next run's cleanup would wipe it as a plain file of ours.
+    if (RenameNoReplace(moved, path) != 0) KeepAside(moved, path);
     ::close(fd);
     return WipeOutcome::Changed;
   }
