@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "guard/held_folders.h"
+
 namespace {
 
 BatchStepHook g_stepHook = nullptr;
@@ -53,8 +55,8 @@ bool SyncfsHonouredOn(int fd) {
 
 // fsync of a file the batch wrote, by name: 0, or the errno (ESTALE when the name no
 // longer holds that file).
-int SyncWritten(const std::string& path, const struct stat& written) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+int SyncWritten(int folder, const std::string& name, const struct stat& written) {
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
   struct stat st {};
   int err = 0;
@@ -77,12 +79,19 @@ void Announce(BatchStep step, const std::string& path, bool wholeFileSystem) {
 
 std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
                            const std::vector<std::pair<std::string, struct stat>>& files) {
+  std::vector<BatchFile> named;
+  for (const auto& [path, st] : files) named.push_back({AT_FDCWD, path, path, st});
+  return SyncFiles(step, folders, named);
+}
+
+std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
+                           const std::vector<BatchFile>& files) {
   std::vector<int> errs(files.size(), 0);
   if (files.empty()) return errs;
   if (files.size() >= kSyncfsFromFiles && folders.SyncFileSystems(step)) return errs;
   for (size_t i = 0; i < files.size(); ++i) {
-    Announce(step, files[i].first);
-    errs[i] = SyncWritten(files[i].first, files[i].second);
+    Announce(step, files[i].path);
+    errs[i] = SyncWritten(files[i].folder, files[i].name, files[i].written);
   }
   return errs;
 }
@@ -123,9 +132,15 @@ CBatchFolders::~CBatchFolders() {
 }
 
 void CBatchFolders::Open(const std::string& folder) {
-  for (const auto& [name, fd] : m_open)
-    if (name == folder) return;
-  m_open.emplace_back(folder, ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (const Open_& o : m_open)
+    if (o.folder == folder) return;
+  m_open.push_back({folder, ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), true});
+}
+
+void CBatchFolders::Hold(const std::string& folder, int fd) {
+  for (const Open_& o : m_open)
+    if (o.folder == folder) return;
+  m_open.push_back({folder, fd, false});
 }
 
 void CBatchFolders::CloseAll() {
@@ -134,7 +149,7 @@ void CBatchFolders::CloseAll() {
 
 void CBatchFolders::CloseFrom(size_t n) {
   for (size_t i = n; i < m_open.size(); ++i) {
-    if (m_open[i].second >= 0 && ::close(m_open[i].second) != 0) {
+    if (m_open[i].owned && m_open[i].fd >= 0 && ::close(m_open[i].fd) != 0) {
       // Read-only descriptor of a folder: nothing was written through it.
     }
   }
@@ -147,12 +162,12 @@ bool CBatchFolders::SyncFileSystems(BatchStep step) const {
   // file, before anything is synced twice.
   std::vector<std::pair<std::string, int>> firsts;
   std::set<uint64_t> seen;
-  for (const auto& [name, fd] : m_open) {
+  for (const Open_& o : m_open) {
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+    if (o.fd < 0 || ::fstat(o.fd, &st) != 0) return false;
     if (!seen.insert(st.st_dev).second) continue;
-    if (!SyncfsHonouredOn(fd)) return false;
-    firsts.emplace_back(name, fd);
+    if (!SyncfsHonouredOn(o.fd)) return false;
+    firsts.emplace_back(o.folder, o.fd);
   }
   for (const auto& [name, fd] : firsts) {
     Announce(step, name, true);
@@ -166,18 +181,64 @@ std::map<std::string, int> CBatchFolders::SyncEach(BatchStep step,
   std::map<std::string, int> errs;
   for (const std::string& folder : folders) {
     Announce(step, folder);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int held = -1;
+    for (const Open_& o : m_open)
+      if (o.folder == folder && !o.owned) held = o.fd;
+    const int fd = held >= 0 ? held : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
       errs[folder] = errno;
       continue;
     }
     // Some file systems refuse fsync on folders; that is not a failure of the rename.
     errs[folder] = ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
-    if (::close(fd) != 0) {
+    if (fd != held && ::close(fd) != 0) {
       // Read-only descriptor: nothing was written through it.
     }
   }
   return errs;
+}
+
+CBatchBook::CBatchBook() = default;
+
+CBatchBook::~CBatchBook() {
+  ReleaseFrom({0, 0});
+}
+
+CHeldFolders& CBatchBook::Folders() {
+  if (!m_held) {
+    m_ownFolders = std::make_unique<CHeldFolders>();
+    m_held = m_ownFolders.get();
+  }
+  return *m_held;
+}
+
+int CBatchBook::Lookup(size_t folder, const std::string& name) {
+  if (folder == CHeldFolders::kNone) return -1;
+  const int fd = Folders().Acquire(folder);
+  if (fd < 0) return -1;
+  struct stat st {};
+  const int found = ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
+  Folders().Release(folder);
+  return found;
+}
+
+int CBatchBook::HoldFolder(size_t index, const std::string& key) {
+  if (index == CHeldFolders::kNone) return -1;
+  const int fd = Folders().Acquire(index);
+  if (fd < 0) return -1;
+  m_acquired.push_back(index);
+  m_folders.Hold(key, fd);
+  return fd;
+}
+
+void CBatchBook::ReleaseFrom(std::pair<size_t, size_t> mark) {
+  m_folders.CloseFrom(mark.second);
+  for (size_t i = mark.first; i < m_acquired.size(); ++i) m_held->Release(m_acquired[i]);
+  if (mark.first < m_acquired.size()) m_acquired.resize(mark.first);
+}
+
+bool CBatchBook::Holds(const std::string& name, uint64_t device, uint64_t inode) const {
+  return m_names.count(name) || (inode != 0 && m_files.count({device, inode}));
 }
 
 bool CBatchBook::Holds(const std::string& name) const {
@@ -199,5 +260,5 @@ void CBatchBook::ClearBook() {
   m_files.clear();
   m_bytes = 0;
   m_count = 0;
-  m_folders.CloseAll();
+  ReleaseFrom({0, 0});
 }

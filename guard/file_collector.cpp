@@ -1,6 +1,7 @@
 #include "guard/file_collector.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -146,6 +147,24 @@ void CFileCollector::AddFile(const std::string& path) {
     e.device = static_cast<uint64_t>(st.st_dev);
     e.inode = static_cast<uint64_t>(st.st_ino);
   }
+  m_entries.push_back(std::move(e));
+}
+
+void CFileCollector::AddFileIn(int folderFd, size_t folder, const std::string& path,
+                               const std::string& name) {
+  struct stat st {};
+  FileEntry e = EntryFor(path, nullptr);
+  if (folderFd >= 0 && ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    e = EntryFor(path, &st);
+    if (struct stat target{};
+        S_ISLNK(st.st_mode) && ::fstatat(folderFd, name.c_str(), &target, 0) == 0) {
+      e = EntryFor(path, &target);
+      e.device = static_cast<uint64_t>(st.st_dev);
+      e.inode = static_cast<uint64_t>(st.st_ino);
+    }
+  }
+  e.folder = folder;
+  e.name = name;
   m_entries.push_back(std::move(e));
 }
 

@@ -28,6 +28,7 @@ enum class ListStep {
 };
 
 class CEncryptBatch;
+class CHeldFolders;
 class CDecryptBatch;
 
 // The entries a protect run processes: every path with its current size, less "*.~de",
@@ -37,6 +38,13 @@ std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& pat
 // The entries a restore run processes: the paths that end in ".~de" (exact), each file
 // once as above.
 std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths);
+// The same for a run on descriptors: the folders of paths are resolved once into
+// folders (parents before their subfolders, see CHeldFolders) and each entry names its
+// folder and its name there.
+std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths,
+                                             CHeldFolders& folders);
+std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths,
+                                             CHeldFolders& folders);
 // Sum of the entries' sizes.
 uint64_t TotalSize(const std::vector<FileEntry>& entries);
 // A level above 9 becomes 6; an empty no-zip mask becomes the default one.
@@ -49,6 +57,9 @@ void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries);
 // The same for the given folders (a trailing "/" or not), for a run that touches them
 // even when it finds nothing to do there.
 void RemoveStaleTempFilesIn(const std::vector<std::string>& folders);
+// The same in the folders of paths, resolved into folders and cleaned through their
+// descriptors.
+void RemoveStaleTempFilesBeside(CHeldFolders& folders, const std::vector<std::string>& paths);
 
 // One file of a protect run, after the run's cancel check: shows the path, skips a
 // vanished file (advancing the bar by its share), asks before replacing an existing

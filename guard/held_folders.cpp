@@ -53,18 +53,16 @@ size_t CHeldFolders::OpenTop(const std::string& folder) {
   const std::string path = folder.empty() ? std::string("./") : WithTrailingSlash(folder);
   std::lock_guard g(m_lock);
   if (const auto it = m_byPath.find(path); it != m_byPath.end()) return it->second;
-  const int fd = ::open(path.c_str(), kFolderFlags);
-  if (fd < 0) return kNone;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    CloseFolder(fd);
-    errno = err;
-    return kNone;
-  }
   Folder f;
   f.name = path;
   f.path = path;
+  const int fd = ::open(path.c_str(), kFolderFlags);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    f.error = errno;
+    CloseFolder(fd);
+    return Add(std::move(f));
+  }
   f.dev = static_cast<uint64_t>(st.st_dev);
   f.ino = static_cast<uint64_t>(st.st_ino);
   f.fd = fd;
@@ -75,23 +73,27 @@ size_t CHeldFolders::OpenChild(size_t parent, const std::string& name) {
   std::lock_guard g(m_lock);
   const std::string path = m_folders[parent].path + name + "/";
   if (const auto it = m_byPath.find(path); it != m_byPath.end()) return it->second;
+  Folder f;
+  f.parent = parent;
+  f.name = name;
+  f.path = path;
   const int parentFd = AcquireLocked(parent);
-  if (parentFd < 0) return kNone;
+  struct stat st {};
+  if (parentFd < 0) {
+    f.error = errno;
+    return Add(std::move(f));
+  }
   const int fd = ::openat(parentFd, name.c_str(), kFolderFlags | O_NOFOLLOW);
   int err = errno;
-  struct stat st {};
   const bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
   if (fd >= 0 && !ok) err = errno;
   CloseFolder(fd);
   ReleaseLocked(parent);
   if (!ok) {
-    errno = err == ELOOP ? ENOTDIR : err;
-    return kNone;
+    // A link (or a file) where the listing saw a folder: it was swapped meanwhile.
+    f.error = err == ELOOP || err == ENOTDIR ? ESTALE : err;
+    return Add(std::move(f));
   }
-  Folder f;
-  f.parent = parent;
-  f.name = name;
-  f.path = path;
   f.dev = static_cast<uint64_t>(st.st_dev);
   f.ino = static_cast<uint64_t>(st.st_ino);
   return Add(std::move(f));
@@ -117,7 +119,7 @@ size_t CHeldFolders::Resolve(const std::string& folder) {
     }
   }
   if (index == kNone) return OpenTop(path);
-  while (index != kNone && from < path.size()) {
+  while (from < path.size()) {
     const size_t end = path.find('/', from);
     const std::string name = path.substr(from, end - from);
     from = end + 1;
@@ -134,20 +136,36 @@ int CHeldFolders::Acquire(size_t index) {
 }
 
 int CHeldFolders::AcquireLocked(size_t index) {
-  Folder& f = m_folders[index];
-  if (f.fd >= 0) {
-    ++f.holders;
-    return f.fd;
+  if (m_folders[index].fd >= 0 && m_folders[index].error == 0) {
+    ++m_folders[index].holders;
+    return m_folders[index].fd;
   }
-  // Opened again below its parent, which is held meanwhile (and opened the same way).
-  const int parentFd = AcquireLocked(f.parent);
-  if (parentFd < 0) return -1;
-  const int fd = OpenCheckedChild(parentFd, f.name, f.dev, f.ino);
-  const int err = errno;
-  ReleaseLocked(f.parent);
-  if (fd < 0) {
-    errno = err;
+  // Opened again from its nearest held ancestor, one name at a time, each folder on the
+  // way checked; only two descriptors are open at once, whatever the depth.
+  std::vector<size_t> chain;
+  size_t at = index;
+  for (; at != kNone && m_folders[at].fd < 0; at = m_folders[at].parent) {
+    if (m_folders[at].error != 0) {
+      errno = m_folders[at].error;
+      return -1;
+    }
+    chain.push_back(at);
+  }
+  if (at == kNone) {
+    errno = EBADF;  // a top folder is always held: not reached
     return -1;
+  }
+  int fd = m_folders[at].fd;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const Folder& f = m_folders[*it];
+    const int next = OpenCheckedChild(fd, f.name, f.dev, f.ino);
+    const int err = errno;
+    if (fd != m_folders[at].fd) CloseFolder(fd);
+    if (next < 0) {
+      errno = err;
+      return -1;
+    }
+    fd = next;
   }
   m_folders[index].fd = fd;
   m_folders[index].holders = 1;

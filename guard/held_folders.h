@@ -41,7 +41,9 @@ class CHeldFolders {
 
   // The folder of path "/a/b/" (a trailing "/" or not; "" is the current folder): found
   // when the run knows it, else opened below the nearest known ancestor one name at a
-  // time, else opened by path as a top folder. Its index, or kNone with errno.
+  // time, else opened by path as a top folder. Its index: a folder that could not be
+  // opened gets one too, whose Acquire fails with the reason (ESTALE for a link where a
+  // folder was), so that nothing falls back to its path.
   size_t Resolve(const std::string& folder);
   // A folder the user named, opened by path (kept for the whole run).
   size_t OpenTop(const std::string& folder);
@@ -67,6 +69,7 @@ class CHeldFolders {
     uint64_t dev = 0, ino = 0;
     int fd = -1;
     size_t holders = 0;
+    int error = 0;  // why it could not be opened when it was resolved
   };
   size_t Add(Folder folder);
   int AcquireLocked(size_t index);

@@ -12,6 +12,7 @@
 
 #include "engine/digest.h"
 #include "guard/file_list_driver.h"
+#include "guard/held_folders.h"
 #include "guard/single_file.h"
 
 namespace {
@@ -148,9 +149,9 @@ class CEntryQueue {
 // entry whose names it holds, before waiting for another worker's entry of the same path
 // (so a worker that waits holds nothing another one waits for), and at the end.
 template <typename Batch, typename Step, typename ResultStep>
-int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::string& title,
-                uint64_t upper, int jobs, const ListStepObserver& observer, Step step,
-                ResultStep stepOfResult) {
+int RunParallel(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                const std::string& title, uint64_t upper, int jobs,
+                const ListStepObserver& observer, Step step, ResultStep stepOfResult) {
   std::mutex uiLock;
   std::unique_ptr<IProgressWindow> window = ui.OpenProgress(title);
   window->SetBarRange(0, upper, 1);
@@ -160,6 +161,7 @@ int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::
   auto worker = [&] {
     CLockedProgress progress(*window, uiLock);
     Batch batch;
+    batch.UseFolders(&folders);
     std::vector<size_t> waiting;
     auto commit = [&] {
       batch.Commit(lockedUi, &progress, [&](size_t tag, int result) {
@@ -214,13 +216,14 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   if (paths.empty() || !IsUsableDigest(digest)) return 0;
   std::string noZip = noZipMask;
   NormalizeProtectParameters(level, noZip);
-  const std::vector<FileEntry> entries = PrepareEncryptEntries(paths);
+  CHeldFolders folders;
+  RemoveStaleTempFilesBeside(folders, paths);
+  const std::vector<FileEntry> entries = PrepareEncryptEntries(paths, folders);
   if (entries.empty()) return 0;
-  RemoveStaleTempFilesBeside(entries);
   SecretKey key;
   std::memcpy(key.data(), digest, key.size());
   return RunParallel<CEncryptBatch>(
-      ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs, observer,
+      ui, folders, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs, observer,
       [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CEncryptBatch& b, size_t i) {
         return EncryptListEntry(u, &p, e, key.data(), level, noZip, &b, i);
       },
@@ -230,9 +233,10 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
 int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs,
                             const ListStepObserver& observer) {
   if (paths.empty()) return 0;
-  const std::vector<FileEntry> entries = PrepareDecryptEntries(paths);
+  CHeldFolders folders;
+  RemoveStaleTempFilesBeside(folders, paths);
+  const std::vector<FileEntry> entries = PrepareDecryptEntries(paths, folders);
   if (entries.empty()) return 0;
-  RemoveStaleTempFilesBeside(entries);
   // The run's key: all zero until a password worked. While it is unset one file at a
   // time may run, so the user is asked once, as in a run of one file at a time; later
   // prompts (a file under another password) update it for the files that follow.
@@ -248,7 +252,7 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
     return true;
   };
   const int n = RunParallel<CDecryptBatch>(
-      ui, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
+      ui, folders, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
       [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CDecryptBatch& b, size_t i) {
         SecretKey key;
         SecretKey before;

@@ -66,12 +66,12 @@ void OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint
 
 // Moves a file that is not ours off a wipe-kind temporary name, to "NAME.kept-RANDOM"
 // beside path (a name no cleanup touches); left where it is when even that fails.
-void KeepAside(const std::string& moved, const std::string& path) {
+void KeepAside(int folder, const std::string& moved, const std::string& path) {
   const std::string temp = TempPathFor(path);
   const std::string tag = temp.substr(temp.rfind('-') + 1);
   const std::string kept =
       ParentFolder(path) + LastPathComponent(path).substr(0, 200) + ".kept-" + tag;
-  if (RenameNoReplace(moved, kept) != 0) {
+  if (RenameNoReplaceAt(folder, moved, kept) != 0) {
     // Nothing else can be done without risking their file.
   }
 }
@@ -85,9 +85,16 @@ void KeepAside(const std::string& moved, const std::string& path) {
 WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stride,
                  ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
                  int& err, std::string* movedOut) {
+  return WipeAt(AT_FDCWD, path, marker, stride, callback, user, expected, links, err, movedOut);
+}
+
+// path: a name in folder (or a path, for AT_FDCWD).
+WipeOutcome WipeAt(int folder, const std::string& path, std::string_view marker, uint64_t stride,
+                   ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
+                   int& err, std::string* movedOut) {
   err = 0;
   links = 1;
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::openat(folder, path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     err = errno;
     return WipeOutcome::NotOpened;
@@ -110,7 +117,7 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
   }
   if (stride == 0) {
     ::close(fd);
-    if (::unlink(path.c_str()) == 0) return WipeOutcome::Deleted;
+    if (::unlinkat(folder, path.c_str(), 0) == 0) return WipeOutcome::Deleted;
     err = errno;
     return WipeOutcome::NotOpened;
   }
@@ -123,7 +130,7 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
   int renamed = -1;
   for (int attempt = 0; attempt < 16 && renamed != 0; ++attempt) {
     moved = TempPathFor(path, TempKind::Wipe);
-    renamed = RenameNoReplace(path, moved);
+    renamed = RenameNoReplaceAt(folder, path, moved);
     if (renamed != 0 && errno != EEXIST) break;  // a taken name: another one
   }
   if (renamed != 0) {
@@ -132,12 +139,12 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
     return WipeOutcome::NotOpened;
   }
   struct stat check {};
-  if (::lstat(moved.c_str(), &check) != 0 || check.st_dev != st.st_dev ||
-      check.st_ino != st.st_ino) {
+  if (::fstatat(folder, moved.c_str(), &check, AT_SYMLINK_NOFOLLOW) != 0 ||
+      check.st_dev != st.st_dev || check.st_ino != st.st_ino) {
     // Someone replaced the file between open and rename: put theirs back, touch nothing.
     // When the name is taken again, theirs goes under a name of its own beside it: under
     // the temporary name the next run's cleanup would wipe it as a plain file of ours.
-    if (RenameNoReplace(moved, path) != 0) KeepAside(moved, path);
+    if (RenameNoReplaceAt(folder, moved, path) != 0) KeepAside(folder, moved, path);
     ::close(fd);
     return WipeOutcome::Changed;
   }
@@ -157,7 +164,7 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
   }
   // No folder sync: should the removal be lost in a crash, what reappears is a wiped
   // temporary file, which the next run beside it removes.
-  if (::unlink(moved.c_str()) == 0) return WipeOutcome::Deleted;
+  if (::unlinkat(folder, moved.c_str(), 0) == 0) return WipeOutcome::Deleted;
   err = errno;
   return WipeOutcome::NotOpened;
 }
@@ -184,14 +191,18 @@ int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t
 }
 
 void WipeStaleTempFile(const std::string& tempPath) {
+  WipeStaleTempFileAt(AT_FDCWD, tempPath);
+}
+
+void WipeStaleTempFileAt(int folderFd, const std::string& tempPath) {
   // The name holds the plain file's name, whose end picks the stride.
   std::string name = LastPathComponent(tempPath).substr(kTempPrefix.size());
   if (const size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
   uint64_t links = 0;
   int err = 0;
-  if (Wipe(tempPath, kWipeMarker, WipeStrideFor(name), nullptr, nullptr, nullptr, links, err) !=
-      WipeOutcome::Deleted) {
+  if (WipeAt(folderFd, tempPath, kWipeMarker, WipeStrideFor(name), nullptr, nullptr, nullptr, links,
+             err) != WipeOutcome::Deleted) {
     // Not ours to overwrite or not there any more; a name is all that can go.
-    ::unlink(tempPath.c_str());
+    ::unlinkat(folderFd, tempPath.c_str(), 0);
   }
 }

@@ -1,4 +1,5 @@
 // Expanding items and running lists: orders, masks, prompts, counts, cancel.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -326,6 +327,36 @@ TEST_F(Drive, AFailedFileShowsItsMessageAndTheRunGoesOn) {
             1);
   ASSERT_EQ(open.size(), list.size());
   EXPECT_LE(*std::max_element(open.begin(), open.end()), open.front() + 1);
+}
+
+TEST_F(Drive, ADeepTreeRunsWithinAFewDescriptors) {
+  // 150 nested folders with a file in each, protected and restored under a limit of 100
+  // open descriptors.
+  std::string folder = P("deep");
+  MakeFolder(folder);
+  for (int i = 0; i < 150; ++i) {
+    WriteText(folder + "/f.txt", std::to_string(i));
+    folder += "/d";
+    MakeFolder(folder);
+  }
+  CGuardItem item(P("deep"), 1);
+  item.m_subfolders = 1;
+  item.m_includeMask = "*.*|";
+  Strings paths;
+  ASSERT_EQ(CollectFilesToEncrypt(paths, item), 150);
+  const int rc = RunInChild([&] {
+    const rlimit few{100, 100};
+    if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 2;
+    FakeGuardUi ui;
+    ui.passwords = {std::string("pw")};
+    Strings protectedPaths;
+    for (const std::string& p : paths) protectedPaths.push_back(ProtectedPathOf(p));
+    if (EncryptFileList(ui, paths, m_key.data(), 6, "") != 150) return 3;
+    if (DecryptFileList(ui, protectedPaths) != 150) return 4;
+    return ui.messages.empty() ? 0 : 5;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(ReadText(P("deep/d/d/f.txt")), "2");
 }
 
 TEST_F(Drive, StaleTemporaryFilesOfDeadRunsAreRemovedBesideTheTargets) {
