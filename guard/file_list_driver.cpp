@@ -199,7 +199,7 @@ int Presence(CBatchBook* batch, const FileEntry& entry, const std::string* other
 
 ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
                           const uint8_t digest[32], int level, const std::string& noZipMask,
-                          CEncryptBatch* batch, size_t tag) {
+                          CEncryptBatch* batch, size_t tag, const std::function<void()>& commit) {
   if (progress) progress->SetStatusText(entry.path);
   const uint64_t share = 2 * entry.size;
   // Gone since it was collected: skipped. One that is there but cannot be read fails
@@ -209,6 +209,7 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
   const std::string protectedPath = ProtectedPathOf(entry.path);
   // Whatever has the name, readable or not, would be replaced: ask.
   if (present > 0 && Presence(batch, entry, &protectedPath) != 0) {
+    if (commit) commit();
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {protectedPath}),
                                       MsgIcon::Question, MsgButtons::YesNo);
@@ -225,7 +226,8 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
 }
 
 ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
-                          uint8_t digest[32], CDecryptBatch* batch, size_t tag) {
+                          uint8_t digest[32], CDecryptBatch* batch, size_t tag,
+                          const std::function<void()>& commit) {
   const std::string target = PlainPathOf(entry.path);
   if (progress) progress->SetStatusText(entry.path);
   const int present = Presence(batch, entry, nullptr);
@@ -233,6 +235,7 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
     return SkipShare(progress, entry.size) ? ListStep::NotDone : ListStep::Stop;
   }
   if (present > 0 && Presence(batch, entry, &target) != 0) {
+    if (commit) commit();
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {LastPathComponent(target)}),
                                       MsgIcon::Question, MsgButtons::YesNo);
@@ -274,7 +277,7 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
     if (progress && progress->IsCancelled()) break;
     if (CommitBeforeEntry(batch, entries[i])) commit();
     const ListStep step =
-        EncryptListEntry(ui, progress.get(), entries[i], digest, level, noZip, &batch, i);
+        EncryptListEntry(ui, progress.get(), entries[i], digest, level, noZip, &batch, i, commit);
     if (step == ListStep::Pending) {
       if (batch.Full()) commit();
       continue;
@@ -316,7 +319,7 @@ int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
     if (progress && progress->IsCancelled()) break;
     if (CommitBeforeEntry(batch, entries[i])) commit();
     const ListStep step =
-        DecryptListEntry(ui, progress.get(), entries[i], digest.data(), &batch, i);
+        DecryptListEntry(ui, progress.get(), entries[i], digest.data(), &batch, i, commit);
     if (step == ListStep::Pending) {
       if (batch.Full()) commit();
       continue;

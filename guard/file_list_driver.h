@@ -65,14 +65,18 @@ void RemoveStaleTempFilesBeside(CHeldFolders& folders, const std::vector<std::st
 // vanished file (advancing the bar by its share), asks before replacing an existing
 // protected file, and protects it (level 0 when the no-zip mask matches). With batch,
 // the file is added to it under tag (Pending); the caller commits the batch first when
-// it holds the entry's names or would overflow (CommitBeforeEntry).
+// it holds the entry's names or would overflow (CommitBeforeEntry), and commit (when
+// given) is called before the question, so that the messages of the files before it
+// come first, in the list's order.
 ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
                           const uint8_t digest[32], int level, const std::string& noZipMask,
-                          CEncryptBatch* batch = nullptr, size_t tag = 0);
+                          CEncryptBatch* batch = nullptr, size_t tag = 0,
+                          const std::function<void()>& commit = {});
 // One file of a restore run, after the run's cancel check; digest is the run's key
-// buffer (see DecryptOneFile). batch and tag as for EncryptListEntry.
+// buffer (see DecryptOneFile). batch, tag and commit as for EncryptListEntry.
 ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
-                          uint8_t digest[32], CDecryptBatch* batch = nullptr, size_t tag = 0);
+                          uint8_t digest[32], CDecryptBatch* batch = nullptr, size_t tag = 0,
+                          const std::function<void()>& commit = {});
 // True when batch must be committed before entry is added to it.
 bool CommitBeforeEntry(const CEncryptBatch& batch, const FileEntry& entry);
 bool CommitBeforeEntry(const CDecryptBatch& batch, const FileEntry& entry);

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -185,7 +186,7 @@ int RunParallel(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry
         break;
       }
       if (CommitBeforeEntry(batch, entries[index])) commit();
-      const ListStep result = step(lockedUi, progress, entries[index], batch, index);
+      const ListStep result = step(lockedUi, progress, entries[index], batch, index, commit);
       if (result == ListStep::Pending) {
         waiting.push_back(index);
         if (batch.Full()) commit();
@@ -224,8 +225,9 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   std::memcpy(key.data(), digest, key.size());
   return RunParallel<CEncryptBatch>(
       ui, folders, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs, observer,
-      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CEncryptBatch& b, size_t i) {
-        return EncryptListEntry(u, &p, e, key.data(), level, noZip, &b, i);
+      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CEncryptBatch& b, size_t i,
+          const std::function<void()>& commit) {
+        return EncryptListEntry(u, &p, e, key.data(), level, noZip, &b, i, commit);
       },
       StepOfEncryptResult);
 }
@@ -253,7 +255,8 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   };
   const int n = RunParallel<CDecryptBatch>(
       ui, folders, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
-      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CDecryptBatch& b, size_t i) {
+      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CDecryptBatch& b, size_t i,
+          const std::function<void()>& commit) {
         SecretKey key;
         SecretKey before;
         std::unique_lock gate(firstKeyGate, std::defer_lock);
@@ -269,7 +272,7 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
           if (!unset(key.data())) gate.unlock();
         }
         std::memcpy(before.data(), key.data(), 32);
-        const ListStep result = DecryptListEntry(u, &p, e, key.data(), &b, i);
+        const ListStep result = DecryptListEntry(u, &p, e, key.data(), &b, i, commit);
         if (result == ListStep::Stop && gate.owns_lock()) promptCancelled = true;
         if (std::memcmp(before.data(), key.data(), 32) != 0) {
           std::lock_guard g(keyLock);

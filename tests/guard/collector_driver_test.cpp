@@ -197,6 +197,24 @@ TEST_F(Drive, OverwritePromptsNameTheFullProtectedPathOrThePlainName) {
   yes.messageAnswers = {MSG_YES};
   EXPECT_EQ(DecryptFileList(yes, {P("a.txt.~de")}), 1);
   EXPECT_EQ(ReadBytes(P("a.txt")), m_a);
+
+  // The files before a question are finished first: their messages come before it.
+  MakeFolder(P("d.txt.~de"));  // d's protected file cannot take its name
+  WriteText(P("d.txt.~de/x"), "x");
+  WriteText(P("d.txt"), "d");
+  WriteText(P("e.txt"), "e");
+  WriteText(P("e.txt.~de"), "older e");
+  FakeGuardUi order;
+  order.messageAnswers = {MSG_YES, MSG_OK, MSG_YES};
+  EXPECT_EQ(EncryptFileList(order, {P("d.txt"), P("e.txt")}, m_key.data(), 6, ""), 1);
+  const Strings shown = order.Lines("message");
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[1].rfind("message Error Ok: Encryption error or can not access the file "
+                           "\"d.txt\"",
+                           0),
+            0u)
+      << shown[1];
+  EXPECT_NE(shown[2].find(P("e.txt.~de")), std::string::npos) << shown[2];
 }
 
 TEST_F(Drive, AFileMetTwiceIsWorkedOnOnce) {
