@@ -84,7 +84,8 @@ int CFileCodec::IoError(SysError error) {
 int CFileCodec::Encode(ProgressProc progress, void* user) {
   m_error = {};
   try {
-    if (SameFile(m_folder, m_source, m_destination))
+    // A destination created exclusively cannot be the source.
+    if (!m_createNew && SameFile(m_folder, m_source, m_destination))
       return IoError({EEXIST, m_destination, "open"});
     m_sourceStat = {};
     m_destinationStat = {};
@@ -184,7 +185,7 @@ int CFileCodec::DeflateStreaming(SourceFile& source, CEncryptedStream& stream,
 int CFileCodec::Decode(ProgressProc progress, void* user) {
   m_error = {};
   try {
-    if (SameFile(m_folder, m_source, m_destination))
+    if (!m_deferSync && SameFile(m_folder, m_source, m_destination))
       return IoError({EEXIST, m_destination, "create"});
     m_destinationStat = {};
     CEncryptedStream stream(0);
