@@ -121,10 +121,14 @@ bool IsOwnPrivateFile(const struct stat& st) {
 }
 
 int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  return RenameNoReplaceAt(AT_FDCWD, from, to);
+}
+
+int RenameNoReplaceAt(int folder, const std::string& from, const std::string& to) {
+  if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
   // A file system without the flag: the name is random and fresh, so plain rename.
-  return ::rename(from.c_str(), to.c_str());
+  return ::renameat(folder, from.c_str(), folder, to.c_str());
 }
 
 SysError SyncFd(int fd, const std::string& path) {
@@ -217,32 +221,74 @@ SysError ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<u
   return e;
 }
 
-int RemoveStaleTempFiles(const std::string& folder, void (*wipe)(const std::string& path)) {
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (!dir) return 0;
-  int removed = 0;
+namespace {
+
+// Whether a temporary name was left by a process that no longer runs:
+// ".vgtmp.<name>.<pid>-<hex>". Files of live writers are theirs.
+bool IsStaleTempName(std::string_view name) {
+  if (!IsTempName(name)) return false;
+  const size_t dot = name.rfind('.');
+  const size_t dash = name.rfind('-');
+  if (dot == std::string_view::npos || dash == std::string_view::npos || dash < dot) return false;
+  const int pid = std::atoi(std::string(name.substr(dot + 1, dash - dot - 1)).c_str());
+  return !(pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM));
+}
+
+// The stale temporary files in folderFd (read through a descriptor of its own).
+std::vector<std::string> StaleTempNames(int folderFd) {
+  std::vector<std::string> names;
+  const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return names;
+  DIR* dir = ::fdopendir(listFd);
+  if (!dir) {
+    ::close(listFd);  // read-only
+    return names;
+  }
   while (const dirent* ent = ::readdir(dir)) {
-    const std::string_view name = ent->d_name;
-    if (!IsTempName(name)) continue;
-    // ".vgtmp.<name>.<pid>-<hex>": only files of processes that no longer run are stale.
-    const size_t dot = name.rfind('.');
-    const size_t dash = name.rfind('-');
-    if (dot == std::string_view::npos || dash == std::string_view::npos || dash < dot) continue;
-    const int pid = std::atoi(std::string(name.substr(dot + 1, dash - dot - 1)).c_str());
-    if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) continue;
-    const std::string full = JoinPath(folder, name);
+    if (IsStaleTempName(ent->d_name)) names.emplace_back(ent->d_name);
+  }
+  ::closedir(dir);  // read-only
+  return names;
+}
+
+}  // namespace
+
+int RemoveStaleTempFilesAt(int folderFd, void (*wipe)(int folderFd, const std::string& name)) {
+  int removed = 0;
+  for (const std::string& name : StaleTempNames(folderFd)) {
     struct stat st {};
-    if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+      continue;
     // A plain file moved aside by a killed wipe still holds plaintext: wipe it, but only
     // our own single-named file (a planted hard link must not make us overwrite another).
     if (wipe && TempKindOf(name) == TempKind::Wipe && st.st_uid == ::geteuid() &&
         st.st_nlink == 1) {
-      wipe(full);
-      if (::lstat(full.c_str(), &st) != 0) ++removed;
+      wipe(folderFd, name);
+      if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) ++removed;
       continue;
     }
-    if (::unlink(full.c_str()) == 0) ++removed;
+    if (::unlinkat(folderFd, name.c_str(), 0) == 0) ++removed;
   }
-  ::closedir(dir);
+  return removed;
+}
+
+int RemoveStaleTempFiles(const std::string& folder, void (*wipe)(const std::string& path)) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int removed = 0;
+  for (const std::string& name : StaleTempNames(fd)) {
+    const std::string full = JoinPath(folder, name);
+    struct stat st {};
+    if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+      continue;
+    if (wipe && TempKindOf(name) == TempKind::Wipe && st.st_uid == ::geteuid() &&
+        st.st_nlink == 1) {
+      wipe(full);
+      if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) ++removed;
+      continue;
+    }
+    if (::unlinkat(fd, name.c_str(), 0) == 0) ++removed;
+  }
+  ::close(fd);  // read-only
   return removed;
 }

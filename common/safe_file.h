@@ -55,6 +55,8 @@ SysError ApplyAttributes(int fd, const struct stat& from, const std::string& pat
 bool IsOwnPrivateFile(const struct stat& st);
 // Renames without replacing an existing name where the file system allows it.
 int RenameNoReplace(const std::string& from, const std::string& to);
+// The same within one folder held by descriptor (names relative to it; AT_FDCWD: paths).
+int RenameNoReplaceAt(int folder, const std::string& from, const std::string& to);
 // fsync of an open descriptor / of a path opened read-only / of a path's folder. The
 // folder's sync is the step that makes a rename survive a crash.
 SysError SyncFd(int fd, const std::string& path);
@@ -74,3 +76,6 @@ SysError ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<u
 // moved aside to be wiped is handed to wipe (which deletes it) when given.
 int RemoveStaleTempFiles(const std::string& folder,
                          void (*wipe)(const std::string& path) = nullptr);
+// The same in a folder held by descriptor (folder names it); wipe gets the descriptor and
+// the temporary file's name in it.
+int RemoveStaleTempFilesAt(int folderFd, void (*wipe)(int folderFd, const std::string& name));

@@ -52,9 +52,9 @@ SourceFile::~SourceFile() {
   if (m_fd >= 0) ::close(m_fd);  // read-only: nothing can be lost on close
 }
 
-SysError SourceFile::Open(const std::string& path, struct stat& st) {
+SysError SourceFile::Open(const std::string& path, struct stat& st, int folderFd) {
   m_path = path;
-  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  m_fd = ::openat(folderFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (m_fd < 0) return ErrnoError(path, "open");
   if (::fstat(m_fd, &st) != 0) return ErrnoError(path, "fstat");
   if (!S_ISREG(st.st_mode)) return {S_ISDIR(st.st_mode) ? EISDIR : EINVAL, path, "open"};
@@ -93,14 +93,16 @@ int64_t SourceFile::Read(uint8_t* dst, size_t n) {
 
 RestoredFile::~RestoredFile() {
   if (m_fd >= 0) ::close(m_fd);  // failure path: the file is removed below anyway
-  if (!m_temp.empty() && !m_committed) ::unlink(m_temp.c_str());
+  if (!m_temp.empty() && !m_committed)
+    ::unlinkat(m_direct ? m_folderFd : AT_FDCWD, m_temp.c_str(), 0);
 }
 
 SysError RestoredFile::Create() {
   m_buffer = std::make_unique<SecretBuffer>(kIoChunk);
   if (!*m_buffer) return {ENOMEM, m_target, "create"};
   if (m_direct) {
-    m_fd = ::open(m_target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    m_fd = ::openat(m_folderFd, m_target.c_str(),
+                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (m_fd >= 0) m_temp = m_target;
   } else {
     m_fd = CreateTempFile(m_target, m_temp);

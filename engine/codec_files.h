@@ -3,6 +3,7 @@
 // protecting reads and the plain file that restoring writes. Both hold plain text in
 // buffers that are wiped before they are freed. Failures come back as SysError with the
 // file the caller named.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -45,7 +46,8 @@ class SourceFile {
   // Regular files only (a FIFO would block forever), never through a symbolic link,
   // locked against other writers (EBUSY when someone holds a lock). st receives the file
   // as opened.
-  SysError Open(const std::string& path, struct stat& st);
+  // A relative path names a file in folderFd.
+  SysError Open(const std::string& path, struct stat& st, int folderFd = AT_FDCWD);
   uint64_t Length() const { return m_length; }
   // Fills n bytes unless the file ends first: the bytes read, or -1 with the reason in
   // LastError().
@@ -79,7 +81,9 @@ void SetFreeSpaceProbeForTesting(int (*probe)(int fd, struct statvfs* out));
 // at once).
 class RestoredFile {
  public:
-  RestoredFile(std::string target, bool direct) : m_target(std::move(target)), m_direct(direct) {}
+  // With direct, a relative target names a file in folderFd (which the caller keeps open).
+  RestoredFile(std::string target, bool direct, int folderFd = AT_FDCWD)
+      : m_target(std::move(target)), m_direct(direct), m_folderFd(folderFd) {}
   ~RestoredFile();
   RestoredFile(const RestoredFile&) = delete;
   RestoredFile& operator=(const RestoredFile&) = delete;
@@ -101,6 +105,7 @@ class RestoredFile {
   std::string m_target;
   std::string m_temp;
   bool m_direct;
+  int m_folderFd;
   int m_fd = -1;
   bool m_committed = false;
   struct stat m_created {};

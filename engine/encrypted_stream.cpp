@@ -60,7 +60,7 @@ int CEncryptedStream::Open(const std::string& path, int kind, int chainMode) {
   const int flags = kind == STREAM_READ
                         ? O_RDONLY
                         : (O_WRONLY | O_CREAT | O_NOFOLLOW | (m_createNew ? O_EXCL : O_TRUNC));
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0600);
+  const int fd = ::openat(m_folderFd, path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) return 0;
   struct stat st {};
   int err = 0;

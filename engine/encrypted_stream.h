@@ -7,6 +7,7 @@
 // Calling order: construct; Open; SetPassword or SetKeyDigest (writes or reads the
 // header); optionally SetBufferSize; Write... or Read...; Close (or destruction).
 // Results: -1 I/O, allocation or wrong state; -2 missing key or key failing the check.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstddef>
@@ -33,6 +34,9 @@ class CEncryptedStream {
   // A symbolic link is never followed for writing.
   int Open(const std::string& path, int kind, int chainMode);
   void SetCreateNew(bool createNew) { m_createNew = createNew; }
+  // A relative path given to Open names a file in this folder (a descriptor the caller
+  // keeps open until Open returns); AT_FDCWD, the default, is the current folder.
+  void SetFolder(int folderFd) { m_folderFd = folderFd; }
   // 0 for an empty text; else SetKeyDigest(SHA-256 of the UTF-16LE code units).
   int SetPassword(std::string_view passwordUtf8);
   // -2 for null; else copies the key and reads or writes the header when open (1 on
@@ -103,6 +107,7 @@ class CEncryptedStream {
   bool m_atEnd = false;
   bool m_syncOnClose = false;
   bool m_createNew = false;
+  int m_folderFd = AT_FDCWD;
   std::optional<struct stat> m_closeAttributes;
   int m_writeError = 0;
   int m_headerError = 0;

@@ -44,11 +44,11 @@ class DestinationSink final : public vg::zengine::Sink {
 
 // True when both paths name the same existing file (the same inode): writing one would
 // destroy the other.
-bool SameFile(const std::string& a, const std::string& b) {
+bool SameFile(int folder, const std::string& a, const std::string& b) {
   struct stat sa {
   }, sb{};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return ::fstatat(folder, a.c_str(), &sa, 0) == 0 && ::fstatat(folder, b.c_str(), &sb, 0) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 class DeflateState {
@@ -86,11 +86,14 @@ int CFileCodec::IoError(SysError error) {
 int CFileCodec::Encode(ProgressProc progress, void* user) {
   m_error = {};
   try {
-    if (SameFile(m_source, m_destination)) return IoError({EEXIST, m_destination, "open"});
+    // A destination created exclusively cannot be the source.
+    if (!m_createNew && SameFile(m_folder, m_source, m_destination))
+      return IoError({EEXIST, m_destination, "open"});
     m_sourceStat = {};
     m_destinationStat = {};
     CEncryptedStream stream(0);
     stream.SetCreateNew(m_createNew);
+    stream.SetFolder(m_folder);
     if (stream.Open(m_destination, STREAM_WRITE, CHAIN_CBC) != 1) {
       return IoError(ErrnoError(m_destination, "create"));
     }
@@ -138,7 +141,9 @@ int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void
     return IoError({stream.CloseError(), m_destination, "write"});
   }
   SourceFile source;
-  if (SysError e = source.Open(m_source, m_sourceStat); !e.ok()) return IoError(std::move(e));
+  if (SysError e = source.Open(m_source, m_sourceStat, m_folder); !e.ok()) {
+    return IoError(std::move(e));
+  }
   if (const unsigned threads = PieceDeflateThreads(m_level, source.Length(), m_zlibOnly);
       threads > 0) {
     DeflateOutcome r = DeflateInPieces(source, stream, m_destination, m_level, m_zlibOnly, progress,
@@ -188,9 +193,11 @@ int CFileCodec::DeflateStreaming(SourceFile& source, CEncryptedStream& stream,
 int CFileCodec::Decode(ProgressProc progress, void* user) {
   m_error = {};
   try {
-    if (SameFile(m_source, m_destination)) return IoError({EEXIST, m_destination, "create"});
+    if (!m_deferSync && SameFile(m_folder, m_source, m_destination))
+      return IoError({EEXIST, m_destination, "create"});
     m_destinationStat = {};
     CEncryptedStream stream(0);
+    stream.SetFolder(m_folder);
     if (stream.Open(m_source, STREAM_READ, CHAIN_CBC) != 1) {
       return IoError(ErrnoError(m_source, "open"));
     }
@@ -213,14 +220,16 @@ int CFileCodec::DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void
 
   SecretBuffer in(kDecodeChunk);
   if (!in) return CODEC_NO_MEMORY;
-  RestoredFile destination(m_destination, m_deferSync);
+  RestoredFile destination(m_destination, m_deferSync, m_folder);
   if (SysError e = destination.Create(); !e.ok()) return IoError(std::move(e));
   if (m_deferSync) m_destinationStat = destination.Created();
   DestinationSink sink(destination);
 
   // The engine is picked by the stream's first bytes, once they are read.
   std::unique_ptr<vg::zengine::Inflater> inflater;
-  const uint64_t total = FileLength(m_source);
+  struct stat opened {};
+  const uint64_t total =
+      ::fstat(stream.Descriptor(), &opened) == 0 ? static_cast<uint64_t>(opened.st_size) : 0;
   uint64_t reported = 0;
   for (;;) {
     const int64_t c = stream.Read(in.get(), kDecodeChunk);

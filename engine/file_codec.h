@@ -2,6 +2,7 @@
 // Turns one plain file into its protected form and back. The protected file is an
 // encrypted stream whose payload is the magic "AES" 0x01 followed by a zlib stream
 // (RFC 1950) of the whole plain file.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -71,6 +72,10 @@ class CFileCodec {
   uint8_t m_keyDigest[32] = {};
   int32_t m_usePasswordText = 1;
   bool m_createNew = false;
+  // A folder descriptor that relative m_source and m_destination names are taken in (the
+  // caller keeps it open during Encode and Decode); AT_FDCWD, the default, is the current
+  // folder. Decode needs m_deferSync for a folder other than AT_FDCWD.
+  int m_folder = AT_FDCWD;
   // The caller makes the output durable, for many files with one sync: Encode does not
   // sync its destination, and Decode writes m_destination itself (a fresh temporary
   // name: created exclusively at 0600, an existing name fails with EEXIST), gives it

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -24,6 +25,9 @@
 // EncryptOneFile and DecryptOneFile are batches of one.
 inline constexpr size_t kBatchFiles = 256;
 inline constexpr uint64_t kBatchBytes = 16u << 20;
+// A batch holds a descriptor of each of its folders until its commit: a deep tree with a
+// file in every folder must not run out of descriptors.
+inline constexpr size_t kBatchFolders = 32;
 
 // The steps of a commit, in their order, for tests that watch them (or stop a run
 // between two of them). path is the file or folder the step is about to act on; a
@@ -40,6 +44,9 @@ enum class BatchStep {
 using BatchStepHook = void (*)(BatchStep step, const std::string& path, bool wholeFileSystem);
 // nullptr removes the hook. Not for concurrent runs.
 void SetBatchStepHookForTesting(BatchStepHook hook);
+// Tests pretend that every folder lies on a file system of this statfs f_type (a FUSE
+// mount, say); 0 asks the kernel again.
+void SetFileSystemTypeForTesting(int64_t type);
 // Smaller batches, for tests that need several in a short list; 0, 0 restores the above.
 void SetBatchLimitsForTesting(size_t files, uint64_t bytes);
 size_t BatchFileLimit();
@@ -54,16 +61,31 @@ class CBatchFolders {
   CBatchFolders& operator=(const CBatchFolders&) = delete;
   ~CBatchFolders();
   void Open(const std::string& folder);
+  // A folder the caller holds open (see CHeldFolders) until CloseAll or CloseFrom.
+  void Hold(const std::string& folder, int fd);
   void CloseAll();
+  // The folders opened so far; CloseFrom(n) closes those opened after the first n (for a
+  // file that failed before it joined the batch).
+  size_t Count() const { return m_open.size(); }
+  void CloseFrom(size_t n);
   // syncfs once per file system of the opened folders; false when one failed, a folder
-  // could not be opened, or syncfs does not report write errors on this kernel.
+  // could not be opened, syncfs does not report write errors on this kernel, or a folder
+  // lies on a file system not known to write out everything on syncfs (FUSE and network
+  // file systems: their daemons and servers are not asked).
   bool SyncFileSystems(BatchStep step) const;
   // fsync of each given folder once; the errno per folder (0: synced).
   std::map<std::string, int> SyncEach(BatchStep step, const std::set<std::string>& folders) const;
 
  private:
-  std::vector<std::pair<std::string, int>> m_open;  // folder, descriptor (-1: not opened)
+  struct Open_ {
+    std::string folder;
+    int fd = -1;  // -1: not opened
+    bool owned = true;
+  };
+  std::vector<Open_> m_open;
 };
+
+class CHeldFolders;
 
 // What a batch has taken on, shared by protect and restore: the names and files its
 // commit will act on (an entry that touches one must wait for the commit), their bytes
@@ -74,10 +96,32 @@ class CBatchBook {
   bool Holds(const std::string& name) const;
   bool Empty() const { return m_count == 0; }
   // Full: commit now. WouldOverflow: commit before a file of size bytes is added.
-  bool Full() const { return m_count >= BatchFileLimit() || m_bytes >= BatchByteLimit(); }
+  bool Full() const {
+    return m_count >= BatchFileLimit() || m_bytes >= BatchByteLimit() ||
+           m_folders.Count() >= kBatchFolders;
+  }
   bool WouldOverflow(uint64_t size) const { return !Empty() && m_bytes + size > BatchByteLimit(); }
+  // True when the file device, inode (0, 0: unknown) or name is one the batch will act on.
+  bool Holds(const std::string& name, uint64_t device, uint64_t inode) const;
+
+  // The run's folders, shared by its workers and outliving the batch; without them the
+  // batch resolves the folders of the paths it is given itself.
+  void UseFolders(CHeldFolders* folders) { m_held = folders; }
+  CHeldFolders& Folders();
+  // Whether name is there (a link not followed) in folder index, reached as CHeldFolders
+  // does: 1, 0, or -1 with errno when the folder cannot be reached.
+  int Lookup(size_t folder, const std::string& name);
 
  protected:
+  CBatchBook();
+  ~CBatchBook();
+  // Acquires folder index for the batch until ClearBook and registers it for the syncs
+  // under key (the folder's path); the descriptor, or -1 with errno (ESTALE: replaced).
+  int HoldFolder(size_t index, const std::string& key);
+  // Folders held so far; ReleaseFrom gives back those acquired after a mark (for a file
+  // that failed before it joined the batch).
+  std::pair<size_t, size_t> HeldMark() const { return {m_acquired.size(), m_folders.Count()}; }
+  void ReleaseFrom(std::pair<size_t, size_t> mark);
   // Takes on a file: its source and target names, and the source as it was read.
   void Book(const std::string& source, const std::string& target, const struct stat& st);
   // Forgets everything after a commit and closes the folders.
@@ -86,6 +130,9 @@ class CBatchBook {
   CBatchFolders m_folders;
 
  private:
+  std::unique_ptr<CHeldFolders> m_ownFolders;
+  CHeldFolders* m_held = nullptr;
+  std::vector<size_t> m_acquired;
   std::set<std::string> m_names;
   std::set<std::pair<uint64_t, uint64_t>> m_files;  // device, inode of the sources
   uint64_t m_bytes = 0;
@@ -100,6 +147,15 @@ void Announce(BatchStep step, const std::string& path, bool wholeFileSystem = fa
 // holds the file written).
 std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
                            const std::vector<std::pair<std::string, struct stat>>& files);
+// A file of a batch: its name in a folder held by descriptor, its path for the hook.
+struct BatchFile {
+  int folder = -1;
+  std::string name;
+  std::string path;
+  struct stat written {};
+};
+std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
+                           const std::vector<BatchFile>& files);
 // Makes the entries of the given folders durable after files renames; the errno per
 // folder.
 std::map<std::string, int> SyncNames(const CBatchFolders& folders, size_t files,

@@ -1,6 +1,7 @@
 #include "guard/file_collector.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -53,6 +54,8 @@ FileEntry EntryFor(const std::string& path, const struct stat* st) {
   FileEntry e;
   e.path = path;
   if (st) {
+    e.device = static_cast<uint64_t>(st->st_dev);
+    e.inode = static_cast<uint64_t>(st->st_ino);
     e.attributes = st->st_mode;
     e.creationTime = st->st_ctime;
     e.accessTime = st->st_atime;
@@ -133,7 +136,36 @@ void CFileCollector::AddFilesMatching(std::string_view pattern) {
 
 void CFileCollector::AddFile(const std::string& path) {
   struct stat st {};
-  m_entries.push_back(EntryFor(path, ::stat(path.c_str(), &st) == 0 ? &st : nullptr));
+  if (::lstat(path.c_str(), &st) != 0) {
+    m_entries.push_back(EntryFor(path, nullptr));
+    return;
+  }
+  FileEntry e = EntryFor(path, &st);
+  // A link's entry keeps the link's own key; its status is the target's.
+  if (struct stat target{}; S_ISLNK(st.st_mode) && ::stat(path.c_str(), &target) == 0) {
+    e = EntryFor(path, &target);
+    e.device = static_cast<uint64_t>(st.st_dev);
+    e.inode = static_cast<uint64_t>(st.st_ino);
+  }
+  m_entries.push_back(std::move(e));
+}
+
+void CFileCollector::AddFileIn(int folderFd, size_t folder, const std::string& path,
+                               const std::string& name) {
+  struct stat st {};
+  FileEntry e = EntryFor(path, nullptr);
+  if (folderFd >= 0 && ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    e = EntryFor(path, &st);
+    if (struct stat target{};
+        S_ISLNK(st.st_mode) && ::fstatat(folderFd, name.c_str(), &target, 0) == 0) {
+      e = EntryFor(path, &target);
+      e.device = static_cast<uint64_t>(st.st_dev);
+      e.inode = static_cast<uint64_t>(st.st_ino);
+    }
+  }
+  e.folder = folder;
+  e.name = name;
+  m_entries.push_back(std::move(e));
 }
 
 void CFileCollector::RemoveMatching(std::string_view pattern) {

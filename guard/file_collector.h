@@ -5,6 +5,7 @@
 // tree) and take only regular files: symbolic links to files, FIFOs, sockets and devices
 // are not listed, nor the temporary files of crash-safe writes. Within a folder the
 // entries come in byte order of their names, so runs are repeatable.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,15 @@ struct FileEntry {
   int64_t accessTime = 0;
   int64_t writeTime = 0;
   uint64_t size = 0;
+  // The file itself (a symbolic link's own inode, not its target's); 0, 0 when it could
+  // not be read. One file under two names (a folder reached through a link) has one key.
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  // Where a run reaches it: the index of its folder in the run's CHeldFolders and its
+  // name there (kNoFolder: not resolved, the run goes by path).
+  static constexpr size_t kNoFolder = static_cast<size_t>(-1);
+  size_t folder = kNoFolder;
+  std::string name;
 };
 
 class CFileCollector {
@@ -36,6 +46,9 @@ class CFileCollector {
   void AddFilesMatching(std::string_view pattern);
   // Appends one entry with the file's current status (size 0 when it cannot be read).
   void AddFile(const std::string& path);
+  // The same for name in a folder of a run held as folderFd (index folder in the run's
+  // CHeldFolders; folderFd -1: the folder could not be reached, no status).
+  void AddFileIn(int folderFd, size_t folder, const std::string& path, const std::string& name);
   // Removes the entries whose path matches pattern by MatchMask, keeping the order.
   void RemoveMatching(std::string_view pattern);
   void Clear();

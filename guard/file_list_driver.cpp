@@ -1,5 +1,6 @@
 #include "guard/file_list_driver.h"
 
+#include <cerrno>
 #include <set>
 
 #include "common/paths.h"
@@ -7,6 +8,7 @@
 #include "common/text.h"
 #include "engine/digest.h"
 #include "guard/encryption_settings.h"
+#include "guard/held_folders.h"
 #include "guard/protect_settings.h"
 #include "guard/single_file.h"
 
@@ -20,30 +22,89 @@ bool SkipShare(IProgressWindow* progress, uint64_t share) {
   return ProgressStep(1, 1, share, progress) != 0;
 }
 
-std::vector<std::string> ParentFoldersOf(const std::vector<std::string>& paths) {
-  std::set<std::string> folders;
-  for (const std::string& p : paths) folders.insert(ParentFolder(p));
-  return {folders.begin(), folders.end()};
+// A file met twice (named twice, matched by two patterns, reached through a link to its
+// folder) is worked on once, at its first place in the list: a second pass would wipe
+// a file the first one protects, or protect the markers the first one wrote.
+void KeepFirstOfEachFile(std::vector<FileEntry>& entries) {
+  std::set<std::pair<uint64_t, uint64_t>> seen;
+  std::erase_if(entries, [&](const FileEntry& e) {
+    return e.inode != 0 && !seen.insert({e.device, e.inode}).second;
+  });
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::string folder = ParentFolder(path);
+  return folder.empty() ? std::string("./") : folder;
+}
+
+// Resolves the folders of paths, parents before their subfolders, so that a folder below
+// another one of the run is reached from it by descriptor.
+void ResolveFoldersOf(CHeldFolders& folders, const std::vector<std::string>& paths) {
+  std::set<std::string> sorted;
+  for (const std::string& p : paths) sorted.insert(FolderOf(p));
+  for (const std::string& f : sorted) folders.Resolve(f);
+}
+
+// Entries for paths (those that keep passes), read in their folders; a folder is held
+// while its files are read in a row.
+void AddFilesIn(CFileCollector& collector, CHeldFolders& folders,
+                const std::vector<std::string>& paths, bool (*keep)(const std::string&)) {
+  ResolveFoldersOf(folders, paths);
+  size_t held = CHeldFolders::kNone;
+  int fd = -1;
+  for (const std::string& path : paths) {
+    if (!keep(path)) continue;
+    const size_t index = folders.Resolve(FolderOf(path));
+    if (index != held) {
+      if (held != CHeldFolders::kNone && fd >= 0) folders.Release(held);
+      held = index;
+      fd = index == CHeldFolders::kNone ? -1 : folders.Acquire(index);
+    }
+    collector.AddFileIn(fd, index == CHeldFolders::kNone ? FileEntry::kNoFolder : index, path,
+                        LastPathComponent(path));
+  }
+  if (held != CHeldFolders::kNone && fd >= 0) folders.Release(held);
+}
+
+bool AnyPath(const std::string&) {
+  return true;
+}
+
+bool ProtectedNotTemp(const std::string& path) {
+  return IsProtectedPath(path) && !IsTempName(path);
 }
 
 }  // namespace
 
 std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths) {
+  CHeldFolders folders;
+  return PrepareEncryptEntries(paths, folders);
+}
+
+std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths) {
+  CHeldFolders folders;
+  return PrepareDecryptEntries(paths, folders);
+}
+
+std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths,
+                                             CHeldFolders& folders) {
   CFileCollector collector;
-  for (const std::string& path : paths) collector.AddFile(path);
+  AddFilesIn(collector, folders, paths, AnyPath);
   collector.RemoveMatching(kProtectedPattern);
   collector.RemoveMatching(kSettingsPattern);
   std::vector<FileEntry> entries = std::move(collector.Entries());
   std::erase_if(entries, [](const FileEntry& e) { return IsTempName(e.path); });
+  KeepFirstOfEachFile(entries);
   return entries;
 }
 
-std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths) {
+std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths,
+                                             CHeldFolders& folders) {
   CFileCollector collector;
-  for (const std::string& path : paths) {
-    if (IsProtectedPath(path) && !IsTempName(path)) collector.AddFile(path);
-  }
-  return std::move(collector.Entries());
+  AddFilesIn(collector, folders, paths, ProtectedNotTemp);
+  std::vector<FileEntry> entries = std::move(collector.Entries());
+  KeepFirstOfEachFile(entries);
+  return entries;
 }
 
 uint64_t TotalSize(const std::vector<FileEntry>& entries) {
@@ -69,18 +130,41 @@ void RemoveStaleTempFilesIn(const std::vector<std::string>& folders) {
   }
 }
 
+void RemoveStaleTempFilesBeside(CHeldFolders& folders, const std::vector<std::string>& paths) {
+  ResolveFoldersOf(folders, paths);
+  std::set<size_t> seen;
+  for (const std::string& path : paths) {
+    const size_t index = folders.Resolve(FolderOf(path));
+    if (index == CHeldFolders::kNone || !seen.insert(index).second) continue;
+    const int fd = folders.Acquire(index);
+    if (fd < 0) continue;
+    RemoveStaleTempFilesAt(fd, WipeStaleTempFileAt);
+    folders.Release(index);
+  }
+}
+
 void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries) {
   std::vector<std::string> folders;
   for (const FileEntry& e : entries) folders.push_back(ParentFolder(e.path));
   RemoveStaleTempFilesIn(folders);
 }
 
+// An entry of a run on descriptors is known by its device and inode: no name is
+// resolved again to learn it.
 bool CommitBeforeEntry(const CEncryptBatch& batch, const FileEntry& entry) {
+  if (entry.folder != FileEntry::kNoFolder) {
+    return batch.WouldOverflow(entry.size) || batch.Holds(entry.path, entry.device, entry.inode) ||
+           batch.Holds(ProtectedPathOf(entry.path), 0, 0);
+  }
   return batch.WouldOverflow(entry.size) || batch.Holds(entry.path) ||
          batch.Holds(ProtectedPathOf(entry.path));
 }
 
 bool CommitBeforeEntry(const CDecryptBatch& batch, const FileEntry& entry) {
+  if (entry.folder != FileEntry::kNoFolder) {
+    return batch.WouldOverflow(entry.size) || batch.Holds(entry.path, entry.device, entry.inode) ||
+           batch.Holds(PlainPathOf(entry.path), 0, 0);
+  }
   return batch.WouldOverflow(entry.size) || batch.Holds(entry.path) ||
          batch.Holds(PlainPathOf(entry.path));
 }
@@ -100,18 +184,32 @@ ListStep StepOfDecryptResult(int result) {
   }
 }
 
+namespace {
+
+// Whether the entry's file (or, with other, that name beside it) is there: 1, 0, or -1
+// when its folder cannot be reached (Add says why).
+int Presence(CBatchBook* batch, const FileEntry& entry, const std::string* other) {
+  const std::string& path = other ? *other : entry.path;
+  if (!batch || entry.folder == FileEntry::kNoFolder) return PathExists(path) ? 1 : 0;
+  const int found = batch->Lookup(entry.folder, LastPathComponent(path));
+  return found < 0 && errno == ENOENT ? 0 : found;
+}
+
+}  // namespace
+
 ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
                           const uint8_t digest[32], int level, const std::string& noZipMask,
-                          CEncryptBatch* batch, size_t tag) {
+                          CEncryptBatch* batch, size_t tag, const std::function<void()>& commit) {
   if (progress) progress->SetStatusText(entry.path);
   const uint64_t share = 2 * entry.size;
   // Gone since it was collected: skipped. One that is there but cannot be read fails
   // with its reason in EncryptOneFile.
-  if (!PathExists(entry.path))
-    return SkipShare(progress, share) ? ListStep::NotDone : ListStep::Stop;
+  const int present = Presence(batch, entry, nullptr);
+  if (present == 0) return SkipShare(progress, share) ? ListStep::NotDone : ListStep::Stop;
   const std::string protectedPath = ProtectedPathOf(entry.path);
   // Whatever has the name, readable or not, would be replaced: ask.
-  if (PathExists(protectedPath)) {
+  if (present > 0 && Presence(batch, entry, &protectedPath) != 0) {
+    if (commit) commit();
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {protectedPath}),
                                       MsgIcon::Question, MsgButtons::YesNo);
@@ -121,18 +219,23 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
   const int useLevel = MatchMaskList(entry.path, noZipMask) ? 0 : level;
   if (!batch)
     return StepOfEncryptResult(EncryptOneFile(ui, entry.path, digest, useLevel, progress));
-  const int added = batch->Add(ui, entry.path, digest, useLevel, progress, tag);
+  const int added = entry.folder == FileEntry::kNoFolder
+                        ? batch->Add(ui, entry.path, digest, useLevel, progress, tag)
+                        : batch->Add(ui, entry, digest, useLevel, progress, tag);
   return added == ENCRYPT_PENDING ? ListStep::Pending : StepOfEncryptResult(added);
 }
 
 ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
-                          uint8_t digest[32], CDecryptBatch* batch, size_t tag) {
+                          uint8_t digest[32], CDecryptBatch* batch, size_t tag,
+                          const std::function<void()>& commit) {
   const std::string target = PlainPathOf(entry.path);
   if (progress) progress->SetStatusText(entry.path);
-  if (!PathExists(entry.path)) {
+  const int present = Presence(batch, entry, nullptr);
+  if (present == 0) {
     return SkipShare(progress, entry.size) ? ListStep::NotDone : ListStep::Stop;
   }
-  if (PathExists(target)) {
+  if (present > 0 && Presence(batch, entry, &target) != 0) {
+    if (commit) commit();
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {LastPathComponent(target)}),
                                       MsgIcon::Question, MsgButtons::YesNo);
@@ -142,7 +245,9 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
   }
   if (progress && !progress->IsCancelled()) progress->Show();
   if (!batch) return StepOfDecryptResult(DecryptOneFile(ui, entry.path, digest, progress));
-  const int added = batch->Add(ui, entry.path, digest, progress, tag);
+  const int added = entry.folder == FileEntry::kNoFolder
+                        ? batch->Add(ui, entry.path, digest, progress, tag)
+                        : batch->Add(ui, entry, digest, progress, tag);
   return added == DECRYPT_PENDING ? ListStep::Pending : StepOfDecryptResult(added);
 }
 
@@ -151,8 +256,9 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
   if (paths.empty() || !IsUsableDigest(digest)) return 0;
   std::string noZip = noZipMask;
   NormalizeProtectParameters(level, noZip);
-  RemoveStaleTempFilesIn(ParentFoldersOf(paths));
-  const std::vector<FileEntry> entries = PrepareEncryptEntries(paths);
+  CHeldFolders folders;
+  RemoveStaleTempFilesBeside(folders, paths);
+  const std::vector<FileEntry> entries = PrepareEncryptEntries(paths, folders);
   if (entries.empty()) return 0;
   std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Encrypting");
   if (progress) progress->SetBarRange(0, (2 * TotalSize(entries)) / 10, 1);
@@ -162,6 +268,7 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
     if (step == ListStep::Done) ++count;
   };
   CEncryptBatch batch;
+  batch.UseFolders(&folders);
   auto commit = [&] {
     batch.Commit(ui, progress.get(),
                  [&](size_t tag, int result) { book(tag, StepOfEncryptResult(result)); });
@@ -170,7 +277,7 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
     if (progress && progress->IsCancelled()) break;
     if (CommitBeforeEntry(batch, entries[i])) commit();
     const ListStep step =
-        EncryptListEntry(ui, progress.get(), entries[i], digest, level, noZip, &batch, i);
+        EncryptListEntry(ui, progress.get(), entries[i], digest, level, noZip, &batch, i, commit);
     if (step == ListStep::Pending) {
       if (batch.Full()) commit();
       continue;
@@ -189,8 +296,9 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
 int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                     const ListStepObserver& observer) {
   if (paths.empty()) return 0;
-  RemoveStaleTempFilesIn(ParentFoldersOf(paths));
-  const std::vector<FileEntry> entries = PrepareDecryptEntries(paths);
+  CHeldFolders folders;
+  RemoveStaleTempFilesBeside(folders, paths);
+  const std::vector<FileEntry> entries = PrepareDecryptEntries(paths, folders);
   if (entries.empty()) return 0;
   std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Decrypting");
   if (progress) progress->SetBarRange(0, TotalSize(entries) / 10, 1);
@@ -202,6 +310,7 @@ int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
     if (step == ListStep::Done) ++count;
   };
   CDecryptBatch batch;
+  batch.UseFolders(&folders);
   auto commit = [&] {
     batch.Commit(ui, progress.get(),
                  [&](size_t tag, int result) { book(tag, StepOfDecryptResult(result)); });
@@ -210,7 +319,7 @@ int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
     if (progress && progress->IsCancelled()) break;
     if (CommitBeforeEntry(batch, entries[i])) commit();
     const ListStep step =
-        DecryptListEntry(ui, progress.get(), entries[i], digest.data(), &batch, i);
+        DecryptListEntry(ui, progress.get(), entries[i], digest.data(), &batch, i, commit);
     if (step == ListStep::Pending) {
       if (batch.Full()) commit();
       continue;

@@ -28,13 +28,23 @@ enum class ListStep {
 };
 
 class CEncryptBatch;
+class CHeldFolders;
 class CDecryptBatch;
 
 // The entries a protect run processes: every path with its current size, less "*.~de",
-// "zde.tmp" and temporary files. Empty when there is nothing to do.
+// "zde.tmp" and temporary files, and less every later name of a file listed already
+// (same device and inode). Empty when there is nothing to do.
 std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths);
-// The entries a restore run processes: the paths that end in ".~de" (exact).
+// The entries a restore run processes: the paths that end in ".~de" (exact), each file
+// once as above.
 std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths);
+// The same for a run on descriptors: the folders of paths are resolved once into
+// folders (parents before their subfolders, see CHeldFolders) and each entry names its
+// folder and its name there.
+std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths,
+                                             CHeldFolders& folders);
+std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths,
+                                             CHeldFolders& folders);
 // Sum of the entries' sizes.
 uint64_t TotalSize(const std::vector<FileEntry>& entries);
 // A level above 9 becomes 6; an empty no-zip mask becomes the default one.
@@ -47,19 +57,26 @@ void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries);
 // The same for the given folders (a trailing "/" or not), for a run that touches them
 // even when it finds nothing to do there.
 void RemoveStaleTempFilesIn(const std::vector<std::string>& folders);
+// The same in the folders of paths, resolved into folders and cleaned through their
+// descriptors.
+void RemoveStaleTempFilesBeside(CHeldFolders& folders, const std::vector<std::string>& paths);
 
 // One file of a protect run, after the run's cancel check: shows the path, skips a
 // vanished file (advancing the bar by its share), asks before replacing an existing
 // protected file, and protects it (level 0 when the no-zip mask matches). With batch,
 // the file is added to it under tag (Pending); the caller commits the batch first when
-// it holds the entry's names or would overflow (CommitBeforeEntry).
+// it holds the entry's names or would overflow (CommitBeforeEntry), and commit (when
+// given) is called before the question, so that the messages of the files before it
+// come first, in the list's order.
 ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
                           const uint8_t digest[32], int level, const std::string& noZipMask,
-                          CEncryptBatch* batch = nullptr, size_t tag = 0);
+                          CEncryptBatch* batch = nullptr, size_t tag = 0,
+                          const std::function<void()>& commit = {});
 // One file of a restore run, after the run's cancel check; digest is the run's key
-// buffer (see DecryptOneFile). batch and tag as for EncryptListEntry.
+// buffer (see DecryptOneFile). batch, tag and commit as for EncryptListEntry.
 ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEntry& entry,
-                          uint8_t digest[32], CDecryptBatch* batch = nullptr, size_t tag = 0);
+                          uint8_t digest[32], CDecryptBatch* batch = nullptr, size_t tag = 0,
+                          const std::function<void()>& commit = {});
 // True when batch must be committed before entry is added to it.
 bool CommitBeforeEntry(const CEncryptBatch& batch, const FileEntry& entry);
 bool CommitBeforeEntry(const CDecryptBatch& batch, const FileEntry& entry);

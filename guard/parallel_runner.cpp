@@ -5,14 +5,17 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "engine/digest.h"
 #include "guard/encryption_settings.h"
 #include "guard/file_list_driver.h"
+#include "guard/held_folders.h"
 #include "guard/single_file.h"
 
 namespace {
@@ -111,12 +114,15 @@ class CLockedUi : public IGuardUi {
   std::mutex& m_lock;
 };
 
-// Hands out entries in list order; an entry of a path waits until the ones before it are
-// finished (committed, when they waited in a batch).
+// Hands out entries in list order; an entry of a file waits until the ones before it are
+// finished (committed, when they waited in a batch). A file is known by its device and
+// inode, whatever name it was reached by, once for all workers (a file that could not be
+// read by its path).
 class CEntryQueue {
  public:
+  using Key = std::pair<std::string, std::pair<uint64_t, uint64_t>>;
   explicit CEntryQueue(const std::vector<FileEntry>& entries) : m_entries(entries) {
-    for (size_t i = 0; i < entries.size(); ++i) m_byPath[entries[i].path].push_back(i);
+    for (size_t i = 0; i < entries.size(); ++i) m_byFile[KeyOf(entries[i])].push_back(i);
   }
   // The next entry to work on, or false when the list is done or the run stops.
   bool Claim(size_t& index) {
@@ -128,16 +134,16 @@ class CEntryQueue {
   // False while an earlier entry of the same path is not finished.
   bool IsTurn(size_t index) {
     std::lock_guard g(m_lock);
-    return m_byPath[m_entries[index].path].front() == index;
+    return m_byFile[KeyOf(m_entries[index])].front() == index;
   }
   void WaitTurn(size_t index) {
     std::unique_lock g(m_lock);
-    auto& queue = m_byPath[m_entries[index].path];
+    auto& queue = m_byFile[KeyOf(m_entries[index])];
     m_changed.wait(g, [&] { return queue.front() == index; });
   }
   void Finish(size_t index) {
     std::lock_guard g(m_lock);
-    m_byPath[m_entries[index].path].pop_front();
+    m_byFile[KeyOf(m_entries[index])].pop_front();
     m_changed.notify_all();
   }
   void Stop() {
@@ -150,8 +156,13 @@ class CEntryQueue {
   }
 
  private:
+  static Key KeyOf(const FileEntry& e) {
+    if (e.inode != 0) return {std::string(), {e.device, e.inode}};
+    return {e.path, {0, 0}};
+  }
+
   const std::vector<FileEntry>& m_entries;
-  std::map<std::string, std::deque<size_t>> m_byPath;
+  std::map<Key, std::deque<size_t>> m_byFile;
   std::mutex m_lock;
   std::condition_variable m_changed;
   size_t m_next = 0;
@@ -162,9 +173,9 @@ class CEntryQueue {
 // entry whose names it holds, before waiting for another worker's entry of the same path
 // (so a worker that waits holds nothing another one waits for), and at the end.
 template <typename Batch, typename Step, typename ResultStep>
-int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::string& title,
-                uint64_t upper, int jobs, const ListStepObserver& observer, Step step,
-                ResultStep stepOfResult) {
+int RunParallel(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                const std::string& title, uint64_t upper, int jobs,
+                const ListStepObserver& observer, Step step, ResultStep stepOfResult) {
   std::mutex uiLock;
   std::unique_ptr<IProgressWindow> window = ui.OpenProgress(title);
   window->SetBarRange(0, upper, 1);
@@ -174,6 +185,7 @@ int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::
   auto worker = [&] {
     CLockedProgress progress(*window, uiLock);
     Batch batch;
+    batch.UseFolders(&folders);
     std::vector<size_t> waiting;
     auto commit = [&] {
       batch.Commit(lockedUi, &progress, [&](size_t tag, int result) {
@@ -197,7 +209,7 @@ int RunParallel(IGuardUi& ui, const std::vector<FileEntry>& entries, const std::
         break;
       }
       if (CommitBeforeEntry(batch, entries[index])) commit();
-      const ListStep result = step(lockedUi, progress, entries[index], batch, index);
+      const ListStep result = step(lockedUi, progress, entries[index], batch, index, commit);
       if (result == ListStep::Pending) {
         waiting.push_back(index);
         if (batch.Full()) commit();
@@ -232,15 +244,17 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   if (paths.empty() || !IsUsableDigest(digest)) return 0;
   std::string noZip = noZipMask;
   NormalizeProtectParameters(level, noZip);
-  const std::vector<FileEntry> entries = PrepareEncryptEntries(paths);
+  CHeldFolders folders;
+  RemoveStaleTempFilesBeside(folders, paths);
+  const std::vector<FileEntry> entries = PrepareEncryptEntries(paths, folders);
   if (entries.empty()) return 0;
-  RemoveStaleTempFilesBeside(entries);
   SecretKey key;
   std::memcpy(key.data(), digest, key.size());
   return RunParallel<CEncryptBatch>(
-      ui, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs, observer,
-      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CEncryptBatch& b, size_t i) {
-        return EncryptListEntry(u, &p, e, key.data(), level, noZip, &b, i);
+      ui, folders, entries, "Encrypting", (2 * TotalSize(entries)) / 10, jobs, observer,
+      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CEncryptBatch& b, size_t i,
+          const std::function<void()>& commit) {
+        return EncryptListEntry(u, &p, e, key.data(), level, noZip, &b, i, commit);
       },
       StepOfEncryptResult);
 }
@@ -248,9 +262,10 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
 int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs,
                             const ListStepObserver& observer) {
   if (paths.empty()) return 0;
-  const std::vector<FileEntry> entries = PrepareDecryptEntries(paths);
+  CHeldFolders folders;
+  RemoveStaleTempFilesBeside(folders, paths);
+  const std::vector<FileEntry> entries = PrepareDecryptEntries(paths, folders);
   if (entries.empty()) return 0;
-  RemoveStaleTempFilesBeside(entries);
   // The run's key: all zero until a password worked. While it is unset one file at a
   // time may run, so the user is asked once, as in a run of one file at a time; later
   // prompts (a file under another password) update it for the files that follow.
@@ -262,8 +277,9 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   std::atomic<bool> promptCancelled{false};
   auto unset = [](const uint8_t* k) { return !IsUsableKeyDigest(k); };
   const int n = RunParallel<CDecryptBatch>(
-      ui, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
-      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CDecryptBatch& b, size_t i) {
+      ui, folders, entries, "Decrypting", TotalSize(entries) / 10, jobs, observer,
+      [&](IGuardUi& u, IProgressWindow& p, const FileEntry& e, CDecryptBatch& b, size_t i,
+          const std::function<void()>& commit) {
         SecretKey key;
         SecretKey before;
         std::unique_lock gate(firstKeyGate, std::defer_lock);
@@ -279,7 +295,7 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
           if (!unset(key.data())) gate.unlock();
         }
         std::memcpy(before.data(), key.data(), 32);
-        const ListStep result = DecryptListEntry(u, &p, e, key.data(), &b, i);
+        const ListStep result = DecryptListEntry(u, &p, e, key.data(), &b, i, commit);
         if (result == ListStep::Stop && gate.owns_lock()) promptCancelled = true;
         if (std::memcmp(before.data(), key.data(), 32) != 0) {
           std::lock_guard g(keyLock);

@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "engine/digest.h"
 #include "guard/encryption_settings.h"
+#include "guard/held_folders.h"
 
 namespace {
 
@@ -22,13 +23,13 @@ constexpr int kMaxPasswordPrompts = 3;
 
 // Removes the file this run created under name, and nothing that someone else may have
 // put there since (or before: a name that was taken is not ours).
-void RemoveOwnFile(const std::string& name, const struct stat& created) {
+void RemoveOwnFile(int dir, const std::string& name, const struct stat& created) {
   struct stat st {};
-  if (created.st_ino == 0 || ::lstat(name.c_str(), &st) != 0 || st.st_dev != created.st_dev ||
-      st.st_ino != created.st_ino) {
+  if (created.st_ino == 0 || ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      st.st_dev != created.st_dev || st.st_ino != created.st_ino) {
     return;
   }
-  if (::unlink(name.c_str()) != 0) {
+  if (::unlinkat(dir, name.c_str(), 0) != 0) {
     // Left for RemoveStaleTempFiles of a later run; nothing else can be done here.
   }
 }
@@ -116,6 +117,21 @@ bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+std::string FolderFailureReason(int err) {
+  return err == ESTALE ? std::string(kFolderReplacedReason) : std::string(std::strerror(err));
+}
+
+// A path's entry for a batch that resolves its own folders; kNoFolder (errno set) when
+// the folder cannot be opened.
+FileEntry EntryOfPath(CHeldFolders& folders, const std::string& path) {
+  FileEntry e;
+  e.path = path;
+  e.name = LastPathComponent(path);
+  const size_t index = folders.Resolve(FolderOf(path));
+  e.folder = index == CHeldFolders::kNone ? FileEntry::kNoFolder : index;
+  return e;
+}
+
 }  // namespace
 
 // The wipes of a batch of several files: the bar moves, but a cancel does not cut them
@@ -131,7 +147,7 @@ static int WipeStepToTheEnd(uint64_t total, uint64_t done, uint64_t chunk, void*
 
 CEncryptBatch::~CEncryptBatch() {
   for (const Item& item : m_items) {
-    if (!item.renamed) RemoveOwnFile(item.temp, item.written);
+    if (!item.renamed) RemoveOwnFile(item.dir, item.tempName, item.written);
   }
 }
 
@@ -143,8 +159,31 @@ void CEncryptBatch::Fail(Item& item, int result, std::string message, MsgIcon ic
 
 int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t digest[32], int level,
                        IProgressWindow* progress, size_t tag) {
+  const FileEntry entry = EntryOfPath(Folders(), path);
+  if (entry.folder == FileEntry::kNoFolder)
+    return EncryptFailed(ui, progress, path, std::strerror(errno));
+  return Add(ui, entry, digest, level, progress, tag);
+}
+
+int CEncryptBatch::Add(IGuardUi& ui, const FileEntry& entry, const uint8_t digest[32], int level,
+                       IProgressWindow* progress, size_t tag) {
+  // A file that does not join the batch keeps no folder open: a run of many failed
+  // files would otherwise run out of descriptors.
+  const auto mark = HeldMark();
+  const int result = Encode(ui, entry, digest, level, progress, tag);
+  if (result != ENCRYPT_PENDING) ReleaseFrom(mark);
+  return result;
+}
+
+int CEncryptBatch::Encode(IGuardUi& ui, const FileEntry& entry, const uint8_t digest[32], int level,
+                          IProgressWindow* progress, size_t tag) {
+  const std::string& path = entry.path;
+  // Checked against what the run collected before anything is done in it, and held
+  // (so that its sync reports what goes wrong after) until the commit.
+  const int dir = HoldFolder(entry.folder, FolderOf(path));
+  if (dir < 0) return EncryptFailed(ui, progress, path, FolderFailureReason(errno));
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0)
+  if (::fstatat(dir, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return EncryptFailed(ui, progress, path, std::strerror(errno));
   if (S_ISLNK(st.st_mode)) return EncryptFailed(ui, progress, path, "It is a symbolic link.");
   if (!S_ISREG(st.st_mode)) return EncryptFailed(ui, progress, path, "It is not a regular file.");
@@ -154,8 +193,10 @@ int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t dige
   item.tag = tag;
   item.path = path;
   item.target = ProtectedPathOf(path);
-  // Opened before anything is written, so that its sync reports what goes wrong after.
-  m_folders.Open(FolderOf(item.target));
+  item.dir = dir;
+  item.folder = ParentFolder(path);
+  item.name = entry.name;
+  item.targetName = ProtectedPathOf(entry.name);
   int result = 0;
   int err = 0;
   {
@@ -164,16 +205,17 @@ int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t dige
     codec.m_usePasswordText = 0;
     std::memcpy(codec.m_keyDigest, digest, sizeof codec.m_keyDigest);
     codec.m_level = level;
-    codec.m_source = path;
+    codec.m_folder = dir;
+    codec.m_source = entry.name;
     codec.m_createNew = true;
     codec.m_deferSync = true;
     // A taken temporary name (planted, or left over) is never written through: another.
     for (int attempt = 0; attempt < 4; ++attempt) {
-      item.temp = TempPathFor(item.target);
-      codec.m_destination = item.temp;
+      item.tempName = TempPathFor(item.targetName);
+      codec.m_destination = item.tempName;
       result = codec.Encode(ProgressStep, progress);
       if (result != CODEC_IO_ERROR || codec.LastError().err != EEXIST ||
-          codec.LastError().path != item.temp) {
+          codec.LastError().path != item.tempName) {
         break;
       }
     }
@@ -182,7 +224,7 @@ int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t dige
     item.written = codec.DestinationStat();
   }
   if (result != CODEC_OK) {
-    RemoveOwnFile(item.temp, item.written);
+    RemoveOwnFile(item.dir, item.tempName, item.written);
     if (result == CODEC_CANCELLED) return ENCRYPT_CANCELLED;
     return EncryptFailed(ui, progress, path, CodecFailureReason(result, err));
   }
@@ -201,21 +243,21 @@ std::set<std::string> CEncryptBatch::RenameWritten(const std::vector<int>& dataE
   for (size_t i = 0; i < m_items.size(); ++i) {
     Item& item = m_items[i];
     if (dataErrs[i] != 0) {
-      RemoveOwnFile(item.temp, item.written);
+      RemoveOwnFile(item.dir, item.tempName, item.written);
       Fail(item, ENCRYPT_FAILED, EncryptFailedText(item.path, std::strerror(dataErrs[i])));
       continue;
     }
     Announce(BatchStep::Rename, item.target);
-    if (::rename(item.temp.c_str(), item.target.c_str()) != 0) {
+    if (::renameat(item.dir, item.tempName.c_str(), item.dir, item.targetName.c_str()) != 0) {
       const int e = errno;
-      RemoveOwnFile(item.temp, item.written);
+      RemoveOwnFile(item.dir, item.tempName, item.written);
       Fail(item, ENCRYPT_FAILED, EncryptFailedText(item.path, CannotStoreText(item.target, e)));
       continue;
     }
     item.renamed = true;
     struct stat st {};
     int e = 0;
-    if (::lstat(item.target.c_str(), &st) != 0) {
+    if (::fstatat(item.dir, item.targetName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       e = errno;
     } else if (!SameInode(st, item.written)) {
       e = ESTALE;
@@ -238,9 +280,9 @@ bool CEncryptBatch::WipeRenamed(Item& item, IProgressWindow* progress) {
   uint64_t links = 0;
   int err = 0;
   Announce(BatchStep::Wipe, item.path);
-  const WipeOutcome outcome = Wipe(item.path, kWipeMarker, WipeStrideFor(item.path),
-                                   m_items.size() > 1 ? WipeStepToTheEnd : ProgressStep, progress,
-                                   &expected, links, err, &item.moved);
+  const WipeOutcome outcome = WipeAt(item.dir, item.name, kWipeMarker, WipeStrideFor(item.path),
+                                     m_items.size() > 1 ? WipeStepToTheEnd : ProgressStep, progress,
+                                     &expected, links, err, &item.moved);
   switch (outcome) {
     case WipeOutcome::Overwritten:
       return true;
@@ -256,7 +298,7 @@ bool CEncryptBatch::WipeRenamed(Item& item, IProgressWindow* progress) {
       // The protected file holds a version that is no longer the file's content: it
       // goes (its removal is made durable with the wipes), and the plain file stays as
       // the user left it.
-      RemoveOwnFile(item.target, item.written);
+      RemoveOwnFile(item.dir, item.targetName, item.written);
       Fail(item, ENCRYPT_FAILED,
            EncryptFailedText(item.path, outcome == WipeOutcome::Changed
                                             ? "changed while it was being protected"
@@ -270,10 +312,15 @@ bool CEncryptBatch::WipeRenamed(Item& item, IProgressWindow* progress) {
 }
 
 void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done) {
-  if (m_items.empty()) return;
+  if (m_items.empty()) {
+    // Only failed files since the last commit: their folders are closed all the same.
+    ClearBook();
+    return;
+  }
   // 1. The protected files' content, before any of them takes its name.
-  std::vector<std::pair<std::string, struct stat>> files;
-  for (const Item& item : m_items) files.emplace_back(item.temp, item.written);
+  std::vector<BatchFile> files;
+  for (const Item& item : m_items)
+    files.push_back({item.dir, item.tempName, item.folder + item.tempName, item.written});
   const std::vector<int> dataErrs = SyncFiles(BatchStep::SyncNew, m_folders, files);
   // 2. Their names, checked to hold the files written.
   size_t renamed = 0;
@@ -281,7 +328,7 @@ void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
   // 3. The names, before any plain file is touched.
   const std::map<std::string, int> nameErrs = SyncNames(m_folders, renamed, renamedIn);
   // 4. The wipes, each moved aside and overwritten, not yet synced.
-  std::vector<std::pair<std::string, struct stat>> wiped;
+  std::vector<BatchFile> wiped;
   std::vector<Item*> wipedItems;
   for (Item& item : m_items) {
     if (item.result != ENCRYPT_DONE) continue;
@@ -294,7 +341,7 @@ void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
       struct stat st {};
       st.st_dev = item.encoded.st_dev;
       st.st_ino = item.encoded.st_ino;
-      wiped.emplace_back(item.moved, st);
+      wiped.push_back({item.dir, item.moved, item.folder + item.moved, st});
       wipedItems.push_back(&item);
     }
   }
@@ -304,8 +351,8 @@ void CEncryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
   // 6. The wiped files. Should a removal be lost in a crash, what reappears is a wiped
   // temporary file, which the next run beside it removes.
   for (Item* item : wipedItems) {
-    Announce(BatchStep::Unlink, item->moved);
-    if (::unlink(item->moved.c_str()) != 0 && item->result == ENCRYPT_DONE) {
+    Announce(BatchStep::Unlink, item->folder + item->moved);
+    if (::unlinkat(item->dir, item->moved.c_str(), 0) != 0 && item->result == ENCRYPT_DONE) {
       Fail(*item, ENCRYPT_NOT_WIPED, NotWipedText(item->path, item->target, errno),
            MsgIcon::Warning);
     }
@@ -336,7 +383,7 @@ int EncryptOneFile(IGuardUi& ui, const std::string& path, const uint8_t digest[3
 
 CDecryptBatch::~CDecryptBatch() {
   for (const Item& item : m_items) {
-    if (!item.renamed) RemoveOwnFile(item.temp, item.written);
+    if (!item.renamed) RemoveOwnFile(item.dir, item.tempName, item.written);
   }
 }
 
@@ -350,8 +397,28 @@ void CDecryptBatch::Fail(Item& item, const std::string& reason) {
 int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32],
                        IProgressWindow* progress, size_t tag) {
   if (!IsProtectedPath(path)) return DECRYPT_FAILED;
+  const FileEntry entry = EntryOfPath(Folders(), path);
+  if (entry.folder == FileEntry::kNoFolder)
+    return DecryptFailed(ui, progress, path, std::strerror(errno));
+  return Add(ui, entry, digest, progress, tag);
+}
+
+int CDecryptBatch::Add(IGuardUi& ui, const FileEntry& entry, uint8_t digest[32],
+                       IProgressWindow* progress, size_t tag) {
+  const auto mark = HeldMark();
+  const int result = Decode(ui, entry, digest, progress, tag);
+  if (result != DECRYPT_PENDING) ReleaseFrom(mark);
+  return result;
+}
+
+int CDecryptBatch::Decode(IGuardUi& ui, const FileEntry& entry, uint8_t digest[32],
+                          IProgressWindow* progress, size_t tag) {
+  const std::string& path = entry.path;
+  if (!IsProtectedPath(path)) return DECRYPT_FAILED;
+  const int dir = HoldFolder(entry.folder, FolderOf(path));
+  if (dir < 0) return DecryptFailed(ui, progress, path, FolderFailureReason(errno));
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
+  if (::fstatat(dir, entry.name.c_str(), &st, 0) != 0)
     return DecryptFailed(ui, progress, path, std::strerror(errno));
   if (!S_ISREG(st.st_mode)) return DecryptFailed(ui, progress, path, "It is not a regular file.");
   Item item;
@@ -359,7 +426,10 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
   item.path = path;
   item.target = PlainPathOf(path);
   item.source = st;
-  m_folders.Open(FolderOf(item.target));
+  item.dir = dir;
+  item.folder = ParentFolder(path);
+  item.name = entry.name;
+  item.targetName = PlainPathOf(entry.name);
 
   // The restored file is written under a temporary name beside the target and takes the
   // target's name only at the commit; any failure leaves an existing target alone.
@@ -368,16 +438,17 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
   codec.m_usePasswordText = 0;
   codec.m_deferSync = true;
   std::memcpy(codec.m_keyDigest, digest, sizeof codec.m_keyDigest);
-  codec.m_source = path;
+  codec.m_folder = dir;
+  codec.m_source = entry.name;
   auto decode = [&] {
     int r = CODEC_IO_ERROR;
     // A taken temporary name (planted, or left over) is never written through: another.
     for (int attempt = 0; attempt < 4; ++attempt) {
-      item.temp = TempPathFor(item.target);
-      codec.m_destination = item.temp;
+      item.tempName = TempPathFor(item.targetName);
+      codec.m_destination = item.tempName;
       r = codec.Decode(ProgressStep, progress);
       if (r != CODEC_IO_ERROR || codec.LastError().err != EEXIST ||
-          codec.LastError().path != item.temp) {
+          codec.LastError().path != item.tempName) {
         break;
       }
     }
@@ -418,10 +489,14 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
 }
 
 void CDecryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done) {
-  if (m_items.empty()) return;
+  if (m_items.empty()) {
+    ClearBook();
+    return;
+  }
   // 1. The restored files' content, before any of them takes its name.
-  std::vector<std::pair<std::string, struct stat>> files;
-  for (const Item& item : m_items) files.emplace_back(item.temp, item.written);
+  std::vector<BatchFile> files;
+  for (const Item& item : m_items)
+    files.push_back({item.dir, item.tempName, item.folder + item.tempName, item.written});
   const std::vector<int> dataErrs = SyncFiles(BatchStep::SyncNew, m_folders, files);
   // 2. Their names.
   std::set<std::string> renamedIn;
@@ -429,20 +504,21 @@ void CDecryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
   for (size_t i = 0; i < m_items.size(); ++i) {
     Item& item = m_items[i];
     if (dataErrs[i] != 0) {
-      RemoveOwnFile(item.temp, item.written);
+      RemoveOwnFile(item.dir, item.tempName, item.written);
       Fail(item, std::strerror(dataErrs[i]));
       continue;
     }
     Announce(BatchStep::Rename, item.target);
-    if (::rename(item.temp.c_str(), item.target.c_str()) != 0) {
+    if (::renameat(item.dir, item.tempName.c_str(), item.dir, item.targetName.c_str()) != 0) {
       const int e = errno;
-      RemoveOwnFile(item.temp, item.written);
+      RemoveOwnFile(item.dir, item.tempName, item.written);
       Fail(item, std::strerror(e));
       continue;
     }
     item.renamed = true;
     struct stat st {};
-    if (::lstat(item.target.c_str(), &st) != 0 || !SameInode(st, item.written)) {
+    if (::fstatat(item.dir, item.targetName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameInode(st, item.written)) {
       // Not the file we wrote (the temporary name was swapped): the protected file stays.
       Fail(item, "it was replaced while it was restored");
       continue;
@@ -460,14 +536,15 @@ void CDecryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
     if (const int e = nameErrs.at(FolderOf(item.target)); e != 0) {
       // The new name may not survive a crash: take the output back and keep the
       // protected file.
-      RemoveOwnFile(item.target, item.written);
+      RemoveOwnFile(item.dir, item.targetName, item.written);
       Fail(item, std::strerror(e));
       continue;
     }
     struct stat st {};
-    if (::lstat(item.path.c_str(), &st) != 0 || !SameInode(st, item.source)) continue;
+    if (::fstatat(item.dir, item.name.c_str(), &st, 0) != 0 || !SameInode(st, item.source))
+      continue;
     Announce(BatchStep::Unlink, item.path);
-    if (::unlink(item.path.c_str()) != 0) {
+    if (::unlinkat(item.dir, item.name.c_str(), 0) != 0) {
       // Both files stay (a read-only folder, say); the restore itself succeeded.
     }
   }

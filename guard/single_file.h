@@ -36,6 +36,7 @@
 
 #include "engine/file_codec.h"
 #include "guard/batch_sync.h"
+#include "guard/file_collector.h"
 #include "guard/guard_ui.h"
 #include "guard/wipe.h"
 
@@ -95,6 +96,11 @@ class CEncryptBatch : public CBatchBook {
   // message shown) or was cancelled.
   int Add(IGuardUi& ui, const std::string& path, const uint8_t digest[32], int level,
           IProgressWindow* progress, size_t tag);
+  // The same for an entry of the run's folders (see UseFolders): every step is taken in
+  // its folder's descriptor, which is checked first; a folder replaced since it was
+  // collected fails the file ("its folder was replaced during the run").
+  int Add(IGuardUi& ui, const FileEntry& entry, const uint8_t digest[32], int level,
+          IProgressWindow* progress, size_t tag);
   // Durable protected files, then their names, then the wipes (see above); reports each
   // file and empties the batch.
   void Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done);
@@ -102,15 +108,20 @@ class CEncryptBatch : public CBatchBook {
  private:
   struct Item {
     size_t tag = 0;
-    std::string path, target, temp;
-    struct stat encoded {};  // the plain file as it was encoded
-    struct stat written {};  // the temporary file
+    std::string path, target;                // for messages and the step hook
+    int dir = -1;                            // the folder, held by the batch
+    std::string folder;                      // its path, "" or ending in "/"
+    std::string name, targetName, tempName;  // in the folder
+    struct stat encoded {};                  // the plain file as it was encoded
+    struct stat written {};                  // the temporary file
     int result = ENCRYPT_DONE;
     std::string message;  // shown before the result is reported
     MsgIcon icon = MsgIcon::Error;
     bool renamed = false;
-    std::string moved;  // the plain file's temporary name while it is wiped
+    std::string moved;  // the plain file's temporary name (in the folder) while it is wiped
   };
+  int Encode(IGuardUi& ui, const FileEntry& entry, const uint8_t digest[32], int level,
+             IProgressWindow* progress, size_t tag);
   void Fail(Item& item, int result, std::string message, MsgIcon icon = MsgIcon::Error);
   std::set<std::string> RenameWritten(const std::vector<int>& dataErrs, size_t& renamed);
   bool WipeRenamed(Item& item, IProgressWindow* progress);
@@ -130,19 +141,26 @@ class CDecryptBatch : public CBatchBook {
   // temporary file that waits for Commit. DECRYPT_PENDING, or DecryptOneFile's result.
   int Add(IGuardUi& ui, const std::string& path, uint8_t digest[32], IProgressWindow* progress,
           size_t tag);
+  int Add(IGuardUi& ui, const FileEntry& entry, uint8_t digest[32], IProgressWindow* progress,
+          size_t tag);
   // Durable restored files, then their names, then the protected files are deleted.
   void Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done);
 
  private:
   struct Item {
     size_t tag = 0;
-    std::string path, target, temp;
+    std::string path, target;
+    int dir = -1;
+    std::string folder;
+    std::string name, targetName, tempName;
     struct stat source {};   // the protected file as it was decoded
     struct stat written {};  // the restored file
     int result = DECRYPT_DONE;
     std::string message;
     bool renamed = false;
   };
+  int Decode(IGuardUi& ui, const FileEntry& entry, uint8_t digest[32], IProgressWindow* progress,
+             size_t tag);
   void Fail(Item& item, const std::string& reason);
 
   std::vector<Item> m_items;

@@ -75,7 +75,8 @@ int OverwriteWithMarkers(int fd, uint64_t length, std::string_view marker, uint6
 
 // The end of a wipe on its own: the overwritten file (done: how that went) is synced and
 // deleted under its temporary name.
-WipeOutcome SyncAndDelete(int fd, const std::string& moved, WipeOutcome done, int& err) {
+WipeOutcome SyncAndDelete(int folder, int fd, const std::string& moved, WipeOutcome done,
+                          int& err) {
   // Without the sync the markers might never reach the disk before the blocks are freed.
   const bool synced = ::fsync(fd) == 0;
   if (::close(fd) != 0 || !synced) {
@@ -83,9 +84,21 @@ WipeOutcome SyncAndDelete(int fd, const std::string& moved, WipeOutcome done, in
   }
   // No folder sync: should the removal be lost in a crash, what reappears is a wiped
   // temporary file, which the next run beside it removes.
-  if (::unlink(moved.c_str()) == 0) return done;
+  if (::unlinkat(folder, moved.c_str(), 0) == 0) return done;
   if (err == 0) err = errno;
   return done == WipeOutcome::NotOverwritten ? done : WipeOutcome::NotOpened;
+}
+
+// Moves a file that is not ours off a wipe-kind temporary name, to "NAME.kept-RANDOM"
+// beside path (a name no cleanup touches); left where it is when even that fails.
+void KeepAside(int folder, const std::string& moved, const std::string& path) {
+  const std::string temp = TempPathFor(path);
+  const std::string tag = temp.substr(temp.rfind('-') + 1);
+  const std::string kept =
+      ParentFolder(path) + LastPathComponent(path).substr(0, 200) + ".kept-" + tag;
+  if (RenameNoReplaceAt(folder, moved, kept) != 0) {
+    // Nothing else can be done without risking their file.
+  }
 }
 
 }  // namespace
@@ -97,16 +110,23 @@ WipeOutcome SyncAndDelete(int fd, const std::string& moved, WipeOutcome done, in
 WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stride,
                  ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
                  int& err, std::string* movedOut) {
+  return WipeAt(AT_FDCWD, path, marker, stride, callback, user, expected, links, err, movedOut);
+}
+
+// path: a name in folder (or a path, for AT_FDCWD).
+WipeOutcome WipeAt(int folder, const std::string& path, std::string_view marker, uint64_t stride,
+                   ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
+                   int& err, std::string* movedOut) {
   err = 0;
   links = 1;
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::openat(folder, path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     err = errno;
     return WipeOutcome::NotOpened;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    err = S_ISREG(st.st_mode) ? errno : EINVAL;
+    err = S_ISREG(st.st_mode) || st.st_mode == 0 ? errno : EINVAL;
     ::close(fd);
     return WipeOutcome::NotOpened;
   }
@@ -122,7 +142,7 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
   }
   if (stride == 0) {
     ::close(fd);
-    if (::unlink(path.c_str()) == 0) return WipeOutcome::Deleted;
+    if (::unlinkat(folder, path.c_str(), 0) == 0) return WipeOutcome::Deleted;
     err = errno;
     return WipeOutcome::NotOpened;
   }
@@ -135,7 +155,7 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
   int renamed = -1;
   for (int attempt = 0; attempt < 16 && renamed != 0; ++attempt) {
     moved = TempPathFor(path, TempKind::Wipe);
-    renamed = RenameNoReplace(path, moved);
+    renamed = RenameNoReplaceAt(folder, path, moved);
     if (renamed != 0 && errno != EEXIST) break;  // a taken name: another one
   }
   if (renamed != 0) {
@@ -144,12 +164,12 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
     return WipeOutcome::NotOpened;
   }
   struct stat check {};
-  if (::lstat(moved.c_str(), &check) != 0 || check.st_dev != st.st_dev ||
-      check.st_ino != st.st_ino) {
+  if (::fstatat(folder, moved.c_str(), &check, AT_SYMLINK_NOFOLLOW) != 0 ||
+      check.st_dev != st.st_dev || check.st_ino != st.st_ino) {
     // Someone replaced the file between open and rename: put theirs back, touch nothing.
-    if (RenameNoReplace(moved, path) != 0) {
-      // Left under the temporary name; the next run's stale-file cleanup removes it.
-    }
+    // When the name is taken again, theirs goes under a name of its own beside it: under
+    // the temporary name the next run's cleanup would wipe it as a plain file of ours.
+    if (RenameNoReplaceAt(folder, moved, path) != 0) KeepAside(folder, moved, path);
     ::close(fd);
     return WipeOutcome::Changed;
   }
@@ -167,7 +187,7 @@ WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stri
     *movedOut = moved;
     return done;
   }
-  return SyncAndDelete(fd, moved, done, err);
+  return SyncAndDelete(folder, fd, moved, done, err);
 }
 
 uint64_t WipeStrideFor(std::string_view path) {
@@ -197,14 +217,18 @@ int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t
 }
 
 void WipeStaleTempFile(const std::string& tempPath) {
+  WipeStaleTempFileAt(AT_FDCWD, tempPath);
+}
+
+void WipeStaleTempFileAt(int folderFd, const std::string& tempPath) {
   // The name holds the plain file's name, whose end picks the stride.
   std::string name = LastPathComponent(tempPath).substr(kTempPrefix.size());
   if (const size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
   uint64_t links = 0;
   int err = 0;
-  if (Wipe(tempPath, kWipeMarker, WipeStrideFor(name), nullptr, nullptr, nullptr, links, err) !=
-      WipeOutcome::Deleted) {
+  if (WipeAt(folderFd, tempPath, kWipeMarker, WipeStrideFor(name), nullptr, nullptr, nullptr, links,
+             err) != WipeOutcome::Deleted) {
     // Not ours to overwrite or not there any more; a name is all that can go.
-    ::unlink(tempPath.c_str());
+    ::unlinkat(folderFd, tempPath.c_str(), 0);
   }
 }

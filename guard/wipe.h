@@ -35,6 +35,8 @@ int WipeAndDeleteFile(const std::string& path, std::string_view marker, uint64_t
 // Wipes and deletes a plain file that a killed wipe left under a temporary name (for
 // RemoveStaleTempFiles); the stride comes from the name it had.
 void WipeStaleTempFile(const std::string& tempPath);
+// The same for a name in a folder held by descriptor (for RemoveStaleTempFilesAt).
+void WipeStaleTempFileAt(int folderFd, const std::string& tempName);
 
 // Overwritten: moved aside to moved and overwritten, neither synced nor deleted (a
 // batch does both for all its files at once). NotOverwritten: a read or write of the
@@ -50,3 +52,7 @@ enum class WipeOutcome { Deleted, NotOpened, Changed, HardLinked, Overwritten, N
 WipeOutcome Wipe(const std::string& path, std::string_view marker, uint64_t stride,
                  ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
                  int& err, std::string* moved = nullptr);
+// The same for name in the folder held by folderFd (moved then names a file in it too).
+WipeOutcome WipeAt(int folderFd, const std::string& name, std::string_view marker, uint64_t stride,
+                   ProgressProc callback, void* user, const FileIdentity* expected, uint64_t& links,
+                   int& err, std::string* moved = nullptr);

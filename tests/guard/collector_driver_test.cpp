@@ -1,7 +1,9 @@
 // Expanding items and running lists: orders, masks, prompts, counts, cancel.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -10,6 +12,7 @@
 #include "fake_guard_ui.h"
 #include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
+#include "guard/guard_command.h"
 #include "guard/parallel_runner.h"
 #include "guard/single_file.h"
 #include "guard_test_util.h"
@@ -194,18 +197,58 @@ TEST_F(Drive, OverwritePromptsNameTheFullProtectedPathOrThePlainName) {
   yes.messageAnswers = {MSG_YES};
   EXPECT_EQ(DecryptFileList(yes, {P("a.txt.~de")}), 1);
   EXPECT_EQ(ReadBytes(P("a.txt")), m_a);
+
+  // The files before a question are finished first: their messages come before it.
+  MakeFolder(P("d.txt.~de"));  // d's protected file cannot take its name
+  WriteText(P("d.txt.~de/x"), "x");
+  WriteText(P("d.txt"), "d");
+  WriteText(P("e.txt"), "e");
+  WriteText(P("e.txt.~de"), "older e");
+  FakeGuardUi order;
+  order.messageAnswers = {MSG_YES, MSG_OK, MSG_YES};
+  EXPECT_EQ(EncryptFileList(order, {P("d.txt"), P("e.txt")}, m_key.data(), 6, ""), 1);
+  const Strings shown = order.Lines("message");
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[1].rfind("message Error Ok: Encryption error or can not access the file "
+                           "\"d.txt\"",
+                           0),
+            0u)
+      << shown[1];
+  EXPECT_NE(shown[2].find(P("e.txt.~de")), std::string::npos) << shown[2];
 }
 
-TEST_F(Drive, AFileListedTwiceIsSkippedTheSecondTimeAsVanished) {
+TEST_F(Drive, AFileMetTwiceIsWorkedOnOnce) {
   CGuardItem item(Dir(), 1);
   item.m_includeMask = "*.txt|*.*|";
   item.m_excludeMask = "Vellum*.*|";
   Strings paths;
   ASSERT_EQ(CollectFilesToEncrypt(paths, item), 6);
   FakeGuardUi ui;
-  EXPECT_EQ(EncryptFileList(ui, paths, m_key.data(), 6, ""), 3);
+  const GuardOutcome outcome = RunProtectList(ui, paths, m_key.data(), 6, "", 1);
+  EXPECT_EQ(OutcomeText(outcome), "Protected 3 of 3 files");
+  EXPECT_EQ(OutcomeExitCode(outcome), GUARD_EXIT_DONE);
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(ListNames(Dir()), (Strings{".home", "a.txt.~de", "b.txt.~de", "c.txt.~de"}));
+
+  // One file by two names, through a link to its folder, in a parallel run: protected
+  // once, and its protected file restores to it (not to the markers of its wipe).
+  MakeFolder(P("docs"));
+  const std::vector<uint8_t> x = RandomBytes(300000, 7);
+  WriteBytes(P("docs/x"), x);
+  ASSERT_EQ(::symlink(P("docs").c_str(), P("link").c_str()), 0);
+  for (const int jobs : {2, 1}) {
+    Strings told;
+    FakeGuardUi twice;
+    EXPECT_EQ(
+        ParallelEncryptFileList(twice, {P("docs/x"), P("link/x")}, m_key.data(), 6, "", jobs,
+                                [&](const FileEntry& e, ListStep) { told.push_back(e.path); }),
+        1);
+    EXPECT_EQ(told, Strings{P("docs/x")}) << jobs;
+    FakeGuardUi back;
+    back.passwords = {std::string("pw")};
+    EXPECT_EQ(DecryptFileList(back, {P("docs/x.~de"), P("link/x.~de")}), 1);
+    EXPECT_EQ(ReadBytes(P("docs/x")), x) << jobs;
+  }
 }
 
 TEST_F(Drive, TheNoZipMaskStoresMatchingFilesAndALevelAboveNineIsSix) {
@@ -290,6 +333,59 @@ TEST_F(Drive, AFailedFileShowsItsMessageAndTheRunGoesOn) {
   EXPECT_TRUE(back.messages.empty());
   EXPECT_TRUE(Exists(P("bad.txt.~de")));
   EXPECT_EQ(ReadBytes(P("b.txt")), m_b);
+
+  // Failed files keep no folder open while the run goes on: damaged files in many
+  // folders, then a good one, which still finds a descriptor.
+  ASSERT_EQ(EncryptFileList(ui, {P("b.txt")}, m_key.data(), 6, ""), 1);
+  Strings list;
+  for (int i = 0; i < 12; ++i) {
+    const std::string folder = P("f" + std::to_string(i));
+    MakeFolder(folder);
+    const std::vector<uint8_t> whole = ReadBytes(P("b.txt.~de"));
+    WriteBytes(folder + "/cut.~de", std::vector<uint8_t>(whole.begin(), whole.end() - 40));
+    list.push_back(folder + "/cut.~de");
+  }
+  list.push_back(P("b.txt.~de"));
+  FakeGuardUi many;
+  many.passwords = {std::string("pw")};
+  std::vector<size_t> open;
+  EXPECT_EQ(DecryptFileList(many, list,
+                            [&](const FileEntry&, ListStep) {
+                              open.push_back(ListNames("/proc/self/fd").size());
+                            }),
+            1);
+  ASSERT_EQ(open.size(), list.size());
+  EXPECT_LE(*std::max_element(open.begin(), open.end()), open.front() + 1);
+}
+
+TEST_F(Drive, ADeepTreeRunsWithinAFewDescriptors) {
+  // 150 nested folders with a file in each, protected and restored under a limit of 100
+  // open descriptors.
+  std::string folder = P("deep");
+  MakeFolder(folder);
+  for (int i = 0; i < 150; ++i) {
+    WriteText(folder + "/f.txt", std::to_string(i));
+    folder += "/d";
+    MakeFolder(folder);
+  }
+  CGuardItem item(P("deep"), 1);
+  item.m_subfolders = 1;
+  item.m_includeMask = "*.*|";
+  Strings paths;
+  ASSERT_EQ(CollectFilesToEncrypt(paths, item), 150);
+  const int rc = RunInChild([&] {
+    const rlimit few{100, 100};
+    if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 2;
+    FakeGuardUi ui;
+    ui.passwords = {std::string("pw")};
+    Strings protectedPaths;
+    for (const std::string& p : paths) protectedPaths.push_back(ProtectedPathOf(p));
+    if (EncryptFileList(ui, paths, m_key.data(), 6, "") != 150) return 3;
+    if (DecryptFileList(ui, protectedPaths) != 150) return 4;
+    return ui.messages.empty() ? 0 : 5;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(ReadText(P("deep/d/d/f.txt")), "2");
 }
 
 TEST_F(Drive, StaleTemporaryFilesOfDeadRunsAreRemovedBesideTheTargets) {

@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "common/paths.h"
 #include "common/safe_file.h"
 #include "fake_guard_ui.h"
 #include "guard/encryption_settings.h"
+#include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
 #include "guard/protect_settings.h"
 #include "guard/single_file.h"
@@ -109,16 +111,96 @@ TEST_F(HostileFolder, LinksPlantedAtTheNextTemporaryNamesAreNeverWrittenThrough)
   EXPECT_EQ(ModeOf(victim), 0644u);
 }
 
+// Names that took a new file in the last run (the batch's renames).
+std::vector<std::string> g_renamed;
+void RecordRename(BatchStep step, const std::string& path, bool) {
+  if (step == BatchStep::Rename) g_renamed.push_back(path);
+}
+
 TEST_F(HostileFolder, AFileWithHardLinksIsNotProtected) {
   WriteText(P("a.txt"), "shared content");
   ASSERT_EQ(::link(P("a.txt").c_str(), P("other-name.txt").c_str()), 0);
   FakeGuardUi ui;
+  g_renamed.clear();
+  SetBatchStepHookForTesting(RecordRename);
   EXPECT_EQ(EncryptOneFile(ui, P("a.txt"), m_key.data(), 6, nullptr), ENCRYPT_FAILED);
+  SetBatchStepHookForTesting(nullptr);
+  // Refused before anything is written, not only at its wipe.
+  EXPECT_TRUE(g_renamed.empty());
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find("has 2 hard links"), std::string::npos) << ui.messages[0];
   EXPECT_EQ(ReadText(P("other-name.txt")), "shared content");
   EXPECT_EQ(ReadText(P("a.txt")), "shared content");
   EXPECT_FALSE(Exists(P("a.txt.~de")));
+}
+
+// Runs a test's action once, at the first wipe of a run (after its first protected file
+// took its name), or at the first unlink of a restore.
+std::function<void()> g_atFirstStep;
+void ActAtFirstSourceStep(BatchStep step, const std::string&, bool) {
+  if ((step == BatchStep::Wipe || step == BatchStep::Unlink) && g_atFirstStep) {
+    const std::function<void()> act = std::move(g_atFirstStep);
+    g_atFirstStep = nullptr;
+    act();
+  }
+}
+
+TEST_F(HostileFolder, AFolderSwappedForALinkDuringARunIsNeverWorkedThrough) {
+  // Someone who can write tree/ swaps tree/b for a link to a folder outside while the
+  // run is busy in tree/a: the files of tree/b fail, nothing outside is touched.
+  const std::vector<uint8_t> key = KeyOf("swap");
+  for (const bool protect : {true, false}) {
+    TempFolder outside;
+    WriteText(outside / "2.txt", "not yours");
+    MakeFolder(P("tree/a"));
+    MakeFolder(P("tree/b"));
+    WriteText(P("tree/a/1.txt"), "one");
+    WriteText(P("tree/b/2.txt"), "two");
+    WriteText(P("tree/0.txt"), "zero");
+    if (!protect) {
+      FakeGuardUi before;
+      ASSERT_EQ(
+          EncryptFileList(
+              before, {P("tree/a/1.txt"), P("tree/b/2.txt"), P("tree/0.txt"), outside / "2.txt"},
+              key.data(), 6, ""),
+          4);
+    }
+    const std::vector<std::string> outsideBefore = ListNames(outside.Path());
+    CGuardItem item(P("tree/"), 1);
+    item.m_subfolders = 1;
+    item.m_includeMask = "*.*|";
+    std::vector<std::string> paths;
+    if (protect)
+      CollectFilesToEncrypt(paths, item);
+    else
+      CollectFilesToDecrypt(paths, item);
+    ASSERT_EQ(paths.size(), 3u);
+    g_atFirstStep = [&] {
+      ASSERT_EQ(::rename(P("tree/b").c_str(), P("tree/b.moved").c_str()), 0);
+      ASSERT_EQ(::symlink(outside.Path().c_str(), P("tree/b").c_str()), 0);
+    };
+    SetBatchLimitsForTesting(1, 0);
+    SetBatchStepHookForTesting(ActAtFirstSourceStep);
+    FakeGuardUi ui;
+    ui.passwords = {std::string("swap")};
+    EXPECT_EQ(protect ? EncryptFileList(ui, paths, key.data(), 6, "") : DecryptFileList(ui, paths),
+              2);
+    SetBatchStepHookForTesting(nullptr);
+    SetBatchLimitsForTesting(0, 0);
+    EXPECT_EQ(ListNames(outside.Path()), outsideBefore) << protect;
+    if (protect) {
+      EXPECT_EQ(ReadText(outside / "2.txt"), "not yours");
+    }
+    EXPECT_EQ(ListNames(P("tree/b.moved")),
+              std::vector<std::string>{protect ? "2.txt" : "2.txt.~de"});
+    ASSERT_EQ(ui.messages.size(), 1u) << protect;
+    EXPECT_NE(ui.messages[0].find("\"2.txt" + std::string(protect ? "" : ".~de") +
+                                  "\"\n\nits folder was replaced during the run"),
+              std::string::npos)
+        << ui.messages[0];
+    ASSERT_EQ(::unlink(P("tree/b").c_str()), 0);
+    std::filesystem::remove_all(P("tree"));
+  }
 }
 
 TEST_F(HostileFolder, AFileChangedWhileItIsProtectedIsKeptAndTheRunFails) {
