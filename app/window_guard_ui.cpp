@@ -72,6 +72,16 @@ bool CWindowGuardUi::AskPassword(const std::string& prompt, std::string& passwor
   return true;
 }
 
+bool CWindowGuardUi::AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                                           std::string& password) {
+  CPasswordDlg dialog(m_owner);
+  dialog.SetNotice(Q(notice));
+  dialog.SetPrompt(QStringLiteral("%s"), {Q(prompt)});
+  if (dialog.exec() != QDialog::Accepted) return false;
+  password = S(dialog.Password());
+  return true;
+}
+
 bool CWindowGuardUi::EditSettings(SettingsDialogData& data) {
   CEncryptionSettingsDlg dialog(m_owner);
   dialog.SetTitle(Q(data.title));

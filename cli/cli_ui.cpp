@@ -177,6 +177,21 @@ bool CCliUi::AskPassword(const std::string& prompt, std::string& password) {
   return true;
 }
 
+bool CCliUi::AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                                   std::string& password) {
+  if (m_options.password) {
+    password = *m_options.password;
+    return true;
+  }
+  if (g_interrupted || !HaveTerminal()) return false;
+  std::fprintf(stderr, "%s\n", notice.c_str());
+  std::optional<std::string> line = ReadSecretLine("Password for " + prompt + ": ");
+  if (!line) return false;
+  password = *line;
+  WipeString(line);
+  return true;
+}
+
 std::optional<std::string> CCliUi::NewPassword() {
   if (m_options.password) {
     if (m_options.password->empty()) {

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "common/paths.h"
+#include "engine/digest.h"
 
 namespace {
 
@@ -395,6 +396,33 @@ TEST_F(CliTest, GuardListsRoundTripThroughNewAddShowProtectRestore) {
   EXPECT_EQ(RunCli({"list", "show", list}).out.find(m_data + "/f0.txt"), std::string::npos);
   Spit(m_dir + "/junk.dlt", "not a list at all");
   EXPECT_EQ(RunCli({"list", "show", m_dir + "/junk.dlt"}).code, 2);
+}
+
+TEST_F(CliTest, AListMadeElsewhereProtectsOnlyWithItsPasswordGivenHere) {
+  const std::string list = m_dir + "/sent.dlt";
+  ASSERT_EQ(RunCli({"list", "new", list, "--password-file", m_pw}).code, 0);
+  ASSERT_EQ(RunCli({"list", "add", list, m_data + "/f0.txt"}).code, 0);
+  // Received by another user: their profile never saw the list's password.
+  const std::string other = m_dir + "/other-home";
+  ::mkdir(other.c_str(), 0700);
+  setenv("VELLUMGUARD_HOME", other.c_str(), 1);
+  Result none = RunCli({"list", "protect", list});
+  EXPECT_EQ(none.code, 2) << none.err;
+  EXPECT_NE(none.err.find("made elsewhere"), std::string::npos) << none.err;
+  Result wrong = RunCli({"list", "protect", list, "--password-file", m_dir + "/wrong"});
+  EXPECT_EQ(wrong.code, 3) << wrong.err;
+  EXPECT_EQ(PlainFiles(), m_original);
+  Result right = RunCli({"list", "protect", list, "--password-file", m_pw});
+  ASSERT_EQ(right.code, 0) << right.err;
+  EXPECT_TRUE(FileExists(m_data + "/f0.txt.~de"));
+  // Typed once, the key is this user's too; restoring never needed more than the key.
+  ASSERT_EQ(RunCli({"list", "restore", list, "--password-file", m_pw}).code, 0);
+  EXPECT_EQ(RunCli({"list", "protect", list}).code, 0);
+  const std::string record = Slurp(other + "/vellumguard/trusted-lists");
+  EXPECT_EQ(record.size(), 4u + 32u + 32u);
+  uint8_t key[32];
+  GuardKeyDigest(key, "correct horse");
+  EXPECT_EQ(record.find(std::string(reinterpret_cast<char*>(key), 32)), std::string::npos);
 }
 
 TEST_F(CliTest, KilledOrInterruptedRunsLoseNothing) {
