@@ -49,7 +49,11 @@ int CWindowGuardUi::ShowMessage(const std::string& text, MsgIcon icon, MsgButton
       qbuttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
       break;
   }
-  switch (AppMessageBox(m_owner, Q(text), qicon, qbuttons)) {
+  // The core's yes-or-no questions would replace a file or widen a run on Yes: a stray
+  // Enter answers No.
+  const QMessageBox::StandardButton enter =
+      buttons == MsgButtons::YesNo ? QMessageBox::No : QMessageBox::NoButton;
+  switch (AppMessageBox(m_owner, Q(text), qicon, qbuttons, enter)) {
     case QMessageBox::Ok:
       return MSG_OK;
     case QMessageBox::Yes:

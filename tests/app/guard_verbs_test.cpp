@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -196,6 +198,26 @@ class GuardVerbsTest : public QObject {
     QCOMPARE(Read(QStringLiteral("open/report.doc")), QByteArray("report"));
     QVERIFY(!QFile::exists(protectedPath));
     QVERIFY(m_boxes.isEmpty());  // the opened file is the answer
+  }
+
+  // A stray Enter on the overwrite question keeps the newer file.
+  void overwriteQuestionAnswersNoOnEnter() {
+    RestoreDefaultPrompts();
+    CWindowGuardUi ui(nullptr);
+    bool noIsDefault = false;
+    QTimer presser;
+    connect(&presser, &QTimer::timeout, this, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      presser.stop();
+      noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    presser.start(10);
+    QCOMPARE(ui.ShowMessage("The file a.txt is already existed, Do you want to overwrite?",
+                            MsgIcon::Question, MsgButtons::YesNo),
+             int(MSG_NO));
+    QVERIFY(noIsDefault);
   }
 
   // What --open hands the opener when the file came from someone else.

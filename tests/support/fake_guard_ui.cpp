@@ -30,6 +30,7 @@ class FakeProgress : public IProgressWindow {
     const uint64_t old = m_ui.barPosition;
     m_ui.barPosition += m_step;
     ++m_ui.steps;
+    if (m_ui.onStep) m_ui.onStep();
     if (m_ui.cancelAfterSteps >= 0 && static_cast<int64_t>(m_ui.steps) >= m_ui.cancelAfterSteps) {
       m_ui.cancelled = true;
     }

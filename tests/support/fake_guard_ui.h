@@ -39,6 +39,7 @@ class FakeGuardUi : public IGuardUi {
 
   // Progress: the bar as the run drove it; cancel after this many StepBar calls (-1 never).
   int64_t cancelAfterSteps = -1;
+  void (*onStep)() = nullptr;  // called at every StepBar (a test's kill point)
   bool cancelled = false;
   uint64_t barPosition = 0;
   uint64_t barUpper = 0;
