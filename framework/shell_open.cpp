@@ -84,8 +84,10 @@ bool IsProgramType(const QMimeType& type) {
   for (const char* name : kPrograms) {
     if (type.inherits(QLatin1String(name))) return true;
   }
+  // Other script types by their name too, but not documents ("application/postscript").
   const QString name = type.name();
-  return name.contains(QLatin1String("script")) || name.contains(QLatin1String("executable"));
+  return name.contains(QLatin1String("executable")) ||
+         (name.contains(QLatin1String("script")) && !name.contains(QLatin1String("postscript")));
 }
 
 }  // namespace

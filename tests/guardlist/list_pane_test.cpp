@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -851,7 +852,11 @@ void ListPaneTest::endToEndProtectAndRestore() {
 }
 
 void ListPaneTest::receivedListProtectsOnlyAfterItsPassword() {
-  // A list someone else made and sent: its key was never typed in this profile.
+  // A list someone else made and sent: its key was never typed in this profile (a fresh
+  // one, whatever earlier runs typed).
+  const QByteArray oldHome = qgetenv("VELLUMGUARD_HOME");
+  qputenv("VELLUMGUARD_HOME", QFile::encodeName(Path(QStringLiteral("profile"))));
+  auto restoreHome = qScopeGuard([&] { qputenv("VELLUMGUARD_HOME", oldHome); });
   Write(QStringLiteral("mine.txt"), QByteArray("my own words\n"));
   CExplorerDoc sent;
   sent.m_items.push_back(CGuardItem(Path(QStringLiteral("mine.txt")).toStdString(), 0));
