@@ -1,14 +1,15 @@
 #include "app/guard_verbs.h"
 
-#include <QFileInfo>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/paths.h"
-#include "explorer/file_operations.h"
 #include "framework/native_path.h"
 #include "framework/prompts.h"
+#include "framework/shell_open.h"
 #include "guard/guard_command.h"
 
 #ifndef VG_VERSION
@@ -22,9 +23,22 @@ QString Text(const std::string& text) {
 }
 
 // The absolute form of a path as given (symbolic links are not resolved, so the names
-// the user sees stay the names in the messages).
+// the user sees stay the names in the messages). ".." stays for the kernel to resolve:
+// "link/../f.~de" is the file beside the link's target, not beside the link.
 QString Absolute(const QString& path) {
-  return QFileInfo(path).absoluteFilePath();
+  const std::string native = Native(path);
+  const std::string full =
+      !native.empty() && native[0] == '/' ? native : JoinPath(CurrentFolder(), native);
+  std::string out;
+  size_t i = 0;
+  while (i < full.size()) {
+    size_t j = full.find('/', i);
+    if (j == std::string::npos) j = full.size();
+    const std::string_view part = std::string_view(full).substr(i, j - i);
+    if (!part.empty() && part != ".") out.append("/").append(part);
+    i = j + 1;
+  }
+  return FromNative(out.empty() ? "/" : out);
 }
 
 void PrintLine(const QString& text) {
@@ -98,6 +112,37 @@ int RunProtect(const QStringList& paths, IGuardUi& ui) {
   return Finish(OutcomeExitCode(outcome), notFound);
 }
 
+// The path with its folder resolved by the kernel: an opener that resolved ".." by the
+// letters would open another file than the one restored.
+std::string FolderResolved(const std::string& path) {
+  char* real = ::realpath(ParentFolder(path).c_str(), nullptr);
+  if (!real) return path;
+  std::string resolved = JoinPath(real, LastPathComponent(path));
+  std::free(real);
+  return resolved;
+}
+
+// Hands a restored file to the desktop, unless it is a protected file (that would come
+// back here) or a program (that would run): those are shown in their folder when the
+// user wants. False when nothing could open the file.
+bool OpenRestored(const QString& shown) {
+  if (const OpenRisk risk = OpenRiskOf(shown); risk != OpenRisk::None) {
+    const QString text = NotOpenedText(shown, risk);
+    PrintLine(text.section(QLatin1Char('\n'), 0, 0));
+    if (AppMessageBox(nullptr, text, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) ==
+        QMessageBox::Yes) {
+      ShowInFolder(shown);
+    }
+    return true;
+  }
+  if (OpenWithDesktop(FileUrlOf(shown))) return true;
+  const QString text =
+      QStringLiteral("Cannot open %1: no application is set up to open it.").arg(shown);
+  PrintLine(text);
+  AppMessageBox(nullptr, text, QMessageBox::Warning);
+  return false;
+}
+
 int RunRestore(const QStringList& paths, IGuardUi& ui, bool open) {
   GuardCommand command;
   command.verb = GuardVerb::Restore;
@@ -130,13 +175,8 @@ int RunRestore(const QStringList& paths, IGuardUi& ui, bool open) {
   for (const std::string& path : toOpen) {
     const std::string plain = PlainPathOf(path);
     if (FileExists(path) || !FileExists(plain)) continue;
-    const QString shown = FromNative(plain);
-    if (!OpenWithDesktop(shown)) {
-      const QString text =
-          QStringLiteral("Cannot open %1: no application is set up to open it.").arg(shown);
-      PrintLine(text);
-      AppMessageBox(nullptr, text, QMessageBox::Warning);
-      if (code == GUARD_EXIT_DONE) code = GUARD_EXIT_INCOMPLETE;
+    if (!OpenRestored(FromNative(FolderResolved(plain))) && code == GUARD_EXIT_DONE) {
+      code = GUARD_EXIT_INCOMPLETE;
     }
   }
   // A cancel needs no word; anything else that went wrong does.

@@ -49,7 +49,11 @@ int CWindowGuardUi::ShowMessage(const std::string& text, MsgIcon icon, MsgButton
       qbuttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
       break;
   }
-  switch (AppMessageBox(m_owner, Q(text), qicon, qbuttons)) {
+  // The core's yes-or-no questions would replace a file or widen a run on Yes: a stray
+  // Enter answers No.
+  const QMessageBox::StandardButton enter =
+      buttons == MsgButtons::YesNo ? QMessageBox::No : QMessageBox::NoButton;
+  switch (AppMessageBox(m_owner, Q(text), qicon, qbuttons, enter)) {
     case QMessageBox::Ok:
       return MSG_OK;
     case QMessageBox::Yes:
@@ -66,6 +70,16 @@ bool CWindowGuardUi::AskPassword(const std::string& prompt, std::string& passwor
   CPasswordDlg dialog(m_owner);
   if (prompt == m_lastPrompt) dialog.SetNotice(QStringLiteral("Wrong password. Please try again."));
   m_lastPrompt = prompt;
+  dialog.SetPrompt(QStringLiteral("%s"), {Q(prompt)});
+  if (dialog.exec() != QDialog::Accepted) return false;
+  password = S(dialog.Password());
+  return true;
+}
+
+bool CWindowGuardUi::AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                                           std::string& password) {
+  CPasswordDlg dialog(m_owner);
+  dialog.SetNotice(Q(notice));
   dialog.SetPrompt(QStringLiteral("%s"), {Q(prompt)});
   if (dialog.exec() != QDialog::Accepted) return false;
   password = S(dialog.Password());

@@ -14,6 +14,8 @@ class CWindowGuardUi : public IGuardUi {
 
   int ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) override;
   bool AskPassword(const std::string& prompt, std::string& password) override;
+  bool AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                             std::string& password) override;
   bool EditSettings(SettingsDialogData& data) override;
   std::unique_ptr<IProgressWindow> OpenProgress(const std::string& title) override;
   void RestoreFocus() override;

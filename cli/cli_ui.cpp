@@ -2,10 +2,12 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/terminal.h"
 #include "common/text.h"
+#include "guard/batch_sync.h"
 #include "guard/encryption_settings.h"
 
 std::atomic<bool> g_interrupted{false};
@@ -26,6 +28,34 @@ std::string HumanBytes(double bytes) {
   char buf[32];
   std::snprintf(buf, sizeof buf, u == 0 ? "%.0f %s" : "%.1f %s", bytes, units[u]);
   return buf;
+}
+
+// The tests' kill point: VELLUMGUARD_TEST_SIGNAL_AT_STEP="N SIG" makes the tool send
+// itself signal SIG at its N-th step (progress steps and the batch's commit steps), so
+// a kill lands at a chosen step instead of after a sleep timed on a quiet machine.
+struct TestKillPoint {
+  long at = 0;
+  int signal = 0;
+  std::atomic<long> seen{0};
+};
+TestKillPoint& KillPoint() {
+  static TestKillPoint point;
+  static const bool read = [] {
+    const char* spec = std::getenv("VELLUMGUARD_TEST_SIGNAL_AT_STEP");
+    if (spec && std::sscanf(spec, "%ld %d", &point.at, &point.signal) != 2) point.at = 0;
+    return true;
+  }();
+  (void)read;
+  return point;
+}
+
+void CountTestStep() {
+  TestKillPoint& p = KillPoint();
+  if (p.at > 0 && ++p.seen == p.at) std::raise(p.signal);
+}
+
+void CountTestBatchStep(BatchStep, const std::string&, bool) {
+  CountTestStep();
 }
 
 class CTerminalProgress : public IProgressWindow {
@@ -63,6 +93,7 @@ class CTerminalProgress : public IProgressWindow {
       m_startPosition = m_position;
     }
     m_position += m_step;
+    CountTestStep();
     Draw(false);
     return old;
   }
@@ -148,6 +179,7 @@ void InstallInterruptHandlers() {
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
   ::sigaction(SIGHUP, &sa, nullptr);
+  if (KillPoint().at > 0) SetBatchStepHookForTesting(CountTestBatchStep);
 }
 
 void PrintError(const std::string& text) {
@@ -188,6 +220,21 @@ bool CCliUi::AskPassword(const std::string& prompt, std::string& password) {
   const std::string question = attempt == 1 ? "Password for " + prompt + ": "
                                             : "Wrong password. Password for " + prompt + ": ";
   std::optional<std::string> line = ReadSecretLine(question);
+  if (!line) return false;
+  password = *line;
+  WipeString(line);
+  return true;
+}
+
+bool CCliUi::AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                                   std::string& password) {
+  if (m_options.password) {
+    password = *m_options.password;
+    return true;
+  }
+  if (g_interrupted || !HaveTerminal()) return false;
+  std::fprintf(stderr, "%s\n", notice.c_str());
+  std::optional<std::string> line = ReadSecretLine("Password for " + prompt + ": ");
   if (!line) return false;
   password = *line;
   WipeString(line);

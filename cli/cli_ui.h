@@ -32,6 +32,8 @@ class CCliUi : public IGuardUi {
 
   int ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) override;
   bool AskPassword(const std::string& prompt, std::string& password) override;
+  bool AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                             std::string& password) override;
   bool EditSettings(SettingsDialogData& data) override;
   std::unique_ptr<IProgressWindow> OpenProgress(const std::string& title) override;
 

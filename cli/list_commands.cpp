@@ -16,6 +16,7 @@
 #include "guard/file_collector.h"
 #include "guardlist/app_state.h"
 #include "guardlist/explorer_doc.h"
+#include "guardlist/list_trust.h"
 
 namespace {
 
@@ -58,6 +59,34 @@ bool StoreList(const std::string& path, const CExplorerDoc& doc) {
   return true;
 }
 
+// A list that someone else made would protect under their key: it needs its password,
+// from the terminal or the password options. GUARD_EXIT_DONE when the key may be used.
+int RefuseForeignKey(const std::string& listPath, const CExplorerDoc& doc, const CliOptions& o) {
+  std::optional<std::string> pw;
+  if (!ReadPasswordOption(o, pw)) return GUARD_EXIT_USAGE;
+  CCliUi ui(UiOptions(o, pw));
+  SysError recordError;
+  const int check = ConfirmListKey(doc.m_digest, listPath, ui, &recordError);
+  if (!recordError.ok()) {
+    PrintError(recordError.Describe("cannot record the list's password as yours in"));
+  }
+  switch (check) {
+    case LIST_KEY_TRUSTED:
+    case LIST_KEY_CONFIRMED:
+      return GUARD_EXIT_DONE;
+    case LIST_KEY_WRONG:
+      PrintError("the password does not match the list \"" + listPath +
+                 "\": nothing was protected");
+      return GUARD_EXIT_WRONG_PASSWORD;
+    default:
+      if (g_interrupted) return GUARD_EXIT_CANCELLED;
+      PrintError("the list \"" + listPath +
+                 "\" was made elsewhere: give its password on the terminal or with "
+                 "--password-file or --password-fd to protect with it");
+      return GUARD_EXIT_USAGE;
+  }
+}
+
 int ListNew(const std::string& listPath, const CliOptions& o) {
   if (FileExists(listPath) || IsFolder(listPath)) {
     PrintError("\"" + listPath + "\" already exists");
@@ -76,7 +105,11 @@ int ListNew(const std::string& listPath, const CliOptions& o) {
   if (!password) return g_interrupted ? GUARD_EXIT_CANCELLED : GUARD_EXIT_USAGE;
   GuardKeyDigest(doc.m_digest, *password);
   WipeString(password);
-  return StoreList(listPath, doc) ? GUARD_EXIT_DONE : GUARD_EXIT_USAGE;
+  if (!StoreList(listPath, doc)) return GUARD_EXIT_USAGE;
+  if (const SysError e = TrustListKey(doc.m_digest); !e.ok()) {
+    PrintError(e.Describe("cannot record the list's password as yours in"));
+  }
+  return GUARD_EXIT_DONE;
 }
 
 int ListAdd(const std::string& listPath, const CliOptions& o) {
@@ -158,6 +191,9 @@ int ListProtect(const std::string& listPath, const CliOptions& o) {
   if (!doc.HasPassword()) {
     PrintError("the list \"" + listPath + "\" has no password; make it with \"list new\"");
     return GUARD_EXIT_USAGE;
+  }
+  if (const int refused = RefuseForeignKey(listPath, doc, o); refused != GUARD_EXIT_DONE) {
+    return refused;
   }
   std::vector<std::string> files;
   for (const CGuardItem& item : doc.m_items) CollectFilesToEncrypt(files, item);

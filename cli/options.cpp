@@ -19,7 +19,8 @@ const char* const kCliUsage =
     "  vellumguard-cli list add     LIST.dlt [-r] [--include MASK] [--exclude MASK] PATH...\n"
     "  vellumguard-cli list remove  LIST.dlt PATH...\n"
     "  vellumguard-cli list show    LIST.dlt\n"
-    "  vellumguard-cli list protect LIST.dlt [--yes | --no] [-j N] [--quiet]\n"
+    "  vellumguard-cli list protect LIST.dlt [--password-file FILE | --password-fd N]\n"
+    "                               [--yes | --no] [-j N] [--quiet]\n"
     "  vellumguard-cli list restore LIST.dlt [--password-file FILE | --password-fd N]\n"
     "                               [--yes | --no] [-j N] [--quiet]\n"
     "  vellumguard-cli verify  [-r] [--password-file FILE | --password-fd N] [-j N] [--quiet]\n"
@@ -36,7 +37,8 @@ const char* const kCliUsage =
     "protect   compresses and encrypts each file into NAME.~de beside it, then wipes and\n"
     "          deletes the plain file; folders expand to their files (-r: with subfolders).\n"
     "restore   turns NAME.~de files back into their plain files.\n"
-    "list      keeps a guard list (.dlt) of files and folders with its own password.\n"
+    "list      keeps a guard list (.dlt) of files and folders with its own password; a\n"
+    "          list made elsewhere protects only after its password was given here.\n"
     "verify    checks that each NAME.~de opens and is whole, writing nothing.\n"
     "info      tells whether a file is protected and which remembered password opens it.\n"
     "change-password  moves protected files (and a guard list's key) to a new password\n"
@@ -68,8 +70,7 @@ const char* ListOptions(const std::string& sub) {
     return " --level --include --exclude --no-zip --password-file --password-fd --quiet -q ";
   if (sub == "add") return " -r --recursive --include --exclude --quiet -q ";
   if (sub == "remove" || sub == "show") return " --quiet -q ";
-  if (sub == "protect") return " --yes -y --no -n -j --jobs --quiet -q ";
-  if (sub == "restore")
+  if (sub == "protect" || sub == "restore")
     return " --password-file --password-fd --yes -y --no -n -j --jobs --quiet -q ";
   return nullptr;
 }

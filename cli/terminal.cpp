@@ -109,9 +109,10 @@ std::optional<bool> AskYesNo(const std::string& question) {
   TtyFile tty;
   if (tty.fd() < 0) return std::nullopt;
   for (;;) {
-    if (!WriteAll(tty.fd(), question + " [y/n] ")) return std::nullopt;
+    if (!WriteAll(tty.fd(), question + " [y/N] ")) return std::nullopt;
     const std::optional<std::string> line = ReadLine(tty.fd());
     if (!line) return std::nullopt;
+    if (line->empty()) return false;  // a stray Enter keeps what is there
     if (!line->empty() && (line->front() == 'y' || line->front() == 'Y')) return true;
     if (!line->empty() && (line->front() == 'n' || line->front() == 'N')) return false;
   }

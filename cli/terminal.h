@@ -15,7 +15,8 @@ int TerminalColumns();  // of stderr, 80 when unknown
 // Prints the prompt on the terminal and reads one line without echo. Nothing when there
 // is no terminal or reading failed (end of input, Ctrl-D).
 std::optional<std::string> ReadSecretLine(const std::string& prompt);
-// Asks a yes/no question on the terminal until the answer starts with y or n.
+// Asks a yes/no question on the terminal until the answer starts with y or n; an empty
+// answer (a stray Enter) is No.
 std::optional<bool> AskYesNo(const std::string& question);
 // Reads a password from a file (its first line) or a descriptor (up to a line feed or
 // the end). Returns an errno-style failure in error (0 on success).

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <QDesktopServices>
 #include <QUrl>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "explorer/explorer_paths.h"
 #include "explorer/paste_run.h"
 #include "framework/native_path.h"
+#include "framework/shell_open.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ void SetFileOpener(FileOpener opener) {
 
 bool OpenWithDesktop(const QString& path) {
   if (Opener()) return Opener()(path);
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  return OpenWithDesktop(FileUrlOf(path));
 }
 
 int RenameUnlessExists(const std::string& from, const std::string& to) {

@@ -26,6 +26,8 @@
 #include "explorer/file_list_model.h"
 #include "explorer/shell_menu.h"
 #include "framework/native_path.h"
+#include "framework/prompts.h"
+#include "framework/shell_open.h"
 #include "guard/file_list_driver.h"
 #include "guard/guard_command.h"
 
@@ -321,7 +323,18 @@ void EListCtrl::OpenFile(const QString& fullPath) {
     return;
   }
   QString path = fullPath;
-  if (path.endsWith(QLatin1String(".~de")) && RestoreProtectedFile(path) != 0) path.chop(4);
+  if (path.endsWith(QLatin1String(".~de")) && RestoreProtectedFile(path) != 0) {
+    path.chop(4);
+    // A restored file may come from someone else: a program or another protected file
+    // is shown in its folder at most, never run or handed back here.
+    if (const OpenRisk risk = OpenRiskOf(path); risk != OpenRisk::None) {
+      if (AppMessageBox(this, NotOpenedText(path, risk), QMessageBox::Warning,
+                        QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        ShowInFolder(path);
+      }
+      return;
+    }
+  }
   // Restored or not, the desktop opens what is there now.
   if (!(m_opener ? m_opener(path) : OpenWithDesktop(path))) {
     MakeFileOpUi(this, m_guardUi)

@@ -5,11 +5,17 @@
 #include "framework/document.h"
 
 namespace {
+// The default button asked for by the AppMessageBox call under way; the box takes it once.
+QMessageBox::StandardButton g_nextDefault = QMessageBox::NoButton;
+
 QMessageBox::StandardButton DefaultMessage(QWidget* owner, const QString& text,
                                            QMessageBox::Icon icon,
                                            QMessageBox::StandardButtons buttons) {
   QMessageBox box(icon, kAppCaption, text, buttons, owner);
   box.setTextFormat(Qt::PlainText);
+  if (g_nextDefault != QMessageBox::NoButton && buttons.testFlag(g_nextDefault))
+    box.setDefaultButton(g_nextDefault);
+  g_nextDefault = QMessageBox::NoButton;
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -51,4 +57,14 @@ QMessageBox::StandardButton AppMessageBox(QWidget* owner, const QString& text,
                                           QMessageBox::Icon icon,
                                           QMessageBox::StandardButtons buttons) {
   return Prompts().message(owner, text, icon, buttons);
+}
+
+QMessageBox::StandardButton AppMessageBox(QWidget* owner, const QString& text,
+                                          QMessageBox::Icon icon,
+                                          QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton defaultButton) {
+  g_nextDefault = defaultButton;
+  const QMessageBox::StandardButton answer = Prompts().message(owner, text, icon, buttons);
+  g_nextDefault = QMessageBox::NoButton;
+  return answer;
 }

@@ -27,4 +27,11 @@ QMessageBox::StandardButton AppMessageBox(QWidget* owner, const QString& text,
                                           QMessageBox::Icon icon = QMessageBox::Information,
                                           QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
+// The same with the button that Enter presses: No for a question whose Yes would replace
+// something, so that a stray Enter keeps it. Hooks in Prompts() see the box without it.
+QMessageBox::StandardButton AppMessageBox(QWidget* owner, const QString& text,
+                                          QMessageBox::Icon icon,
+                                          QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton defaultButton);
+
 inline const QString kAppCaption = QStringLiteral("Vellumguard");

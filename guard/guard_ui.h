@@ -58,6 +58,13 @@ class IGuardUi {
   // The password dialog ("Enter Password") with the given prompt (the dialog shortens a
   // long prompt itself). True on OK, with what was typed (possibly empty).
   virtual bool AskPassword(const std::string& prompt, std::string& password) = 0;
+  // The same dialog with a line above the prompt that says why it is asked (several
+  // lines are separated by "\n"). By default the plain prompt.
+  virtual bool AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                                     std::string& password) {
+    (void)notice;
+    return AskPassword(prompt, password);
+  }
   // The settings dialog; true on OK with the members updated.
   virtual bool EditSettings(SettingsDialogData& data) = 0;
   // Constructs the progress window with the title ("Encrypting", "Decrypting"), laid out

@@ -13,6 +13,7 @@
 #include "guard/protect_settings.h"
 #include "guard/volume_relocation.h"
 #include "guardlist/exchange_order.h"
+#include "guardlist/list_trust.h"
 
 namespace {
 
@@ -64,6 +65,20 @@ class ItemRelocator {
   std::string m_listPath;
   std::optional<std::vector<std::string>> m_mounts;
 };
+
+// An absolute path none of whose components is "." or "..".
+bool IsPlainAbsolutePath(std::string_view path) {
+  if (path.empty() || path.front() != '/') return false;
+  size_t start = 1;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view part = path.substr(start, end - start);
+    if (part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
 
 struct SortKeyed {
   std::string text;
@@ -286,9 +301,10 @@ int CExplorerDoc::ParsePayload(const uint8_t* data, size_t size, const std::stri
       reader.CountedString(item.m_includeMask);
       reader.CountedString(item.m_excludeMask);
       if (!reader.Ok()) break;
-      // A relative path would name whatever lies under the working folder of the day:
-      // such an item is dropped and the list counts as damaged.
-      if (item.m_path.empty() || item.m_path.front() != '/') {
+      // A relative path would name whatever lies under the working folder of the day,
+      // and "." or ".." would reach past the folder the list shows: such an item is
+      // dropped and the list counts as damaged.
+      if (!IsPlainAbsolutePath(item.m_path)) {
         refused = true;
         continue;
       }
@@ -393,7 +409,14 @@ bool CExplorerDoc::EditListSettings(IGuardUi& ui) {
     m_includeMask = data.includeMask;
     m_excludeMask = data.excludeMask;
     m_noZipMask = data.noZipMask;
-    if (!data.password.empty()) GuardKeyDigest(m_digest, data.password);
+    if (!data.password.empty()) {
+      GuardKeyDigest(m_digest, data.password);
+      // A password typed here makes the list this user's own: no later question.
+      if (const SysError e = TrustListKey(m_digest); !e.ok()) {
+        ui.ShowMessage(e.Describe("Cannot record the list's password as yours in"),
+                       MsgIcon::Warning, MsgButtons::Ok);
+      }
+    }
     SetModifiedFlag();
   }
   SecureZero(data.password.data(), data.password.size());

@@ -48,7 +48,8 @@ enum SortKey : int { SORT_NAME = 1, SORT_PATH = 2, SORT_TYPE = 3, SORT_STATE = 4
 enum ListLoadResult : int {
   LIST_LOADED = 1,
   // The file is a list but damaged or hostile (a field cut short, a count larger than
-  // the data, a level above 9): what was read before the fault was taken, as the list
+  // the data, a level above 9, an item path that is relative or holds "." or ".."):
+  // what was read before the fault was taken (refused items left out), as the list
   // always did; the caller should tell the user before the list is saved over it.
   LIST_DAMAGED = 2,
   // Not a list of this program (another password, another magic, too short): the

@@ -13,6 +13,7 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent) {
   m_noticeLabel->setObjectName(QStringLiteral("noticeLabel"));
   m_noticeLabel->setTextFormat(Qt::PlainText);
   m_noticeLabel->setVisible(false);
+  m_noticeLabel->setWordWrap(true);
   m_promptLabel = new QLabel(this);  // 203
   m_promptLabel->setObjectName(QStringLiteral("promptLabel"));
   m_promptLabel->setTextFormat(Qt::PlainText);

@@ -362,7 +362,17 @@ void CTopListForm::OnOpen() {
     Refresh();
   }
   const QString path = FromNative(item.m_path);
-  if (!OpenWithDesktop(QUrl::fromLocalFile(path))) {
+  if (!paths.empty() && FileExists(item.m_path)) {
+    // Restored just now, perhaps from someone else: never run it or hand it back here.
+    if (const OpenRisk risk = OpenRiskOf(path); risk != OpenRisk::None) {
+      if (AppMessageBox(this, NotOpenedText(path, risk), QMessageBox::Warning,
+                        QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        ShowInFolder(path);
+      }
+      return;
+    }
+  }
+  if (!OpenWithDesktop(FileUrlFromNative(item.m_path))) {
     AppMessageBox(
         this,
         QStringLiteral("Cannot open \"%1\": %2")

@@ -15,6 +15,7 @@
 class CExplorerDocument;
 class CGuardListModel;
 class CGuardItem;
+class IGuardUi;
 struct GuardOutcome;
 class CSortListCtrl;
 class QMenu;
@@ -77,6 +78,8 @@ class CTopListForm : public QWidget, public ICommandTarget {
   void OnEncrypt(bool all);
   void OnDecrypt(bool all);
   void ReportRun(const GuardOutcome& outcome);
+  // A list this user did not make protects only after its password was typed here.
+  bool ListKeyConfirmed(IGuardUi& ui);
   void OnOpen();
   // Expands the selected (or all) items for protecting or restoring.
   std::vector<std::string> Expand(bool encrypt, bool all) const;

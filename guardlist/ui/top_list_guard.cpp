@@ -3,10 +3,13 @@
 #include <QDateTime>
 #include <QMessageBox>
 
+#include "common/text.h"
+#include "framework/native_path.h"
 #include "framework/prompts.h"
 #include "guard/file_collector.h"
 #include "guard/guard_command.h"
 #include "guard/guard_item.h"
+#include "guardlist/list_trust.h"
 #include "guardlist/ui/explorer_document.h"
 #include "guardlist/ui/guard_list_model.h"
 #include "guardlist/ui/top_list_form.h"
@@ -117,12 +120,29 @@ void CTopListForm::OnEncrypt(bool all) {
   }
   if (m_guardUi) {
     std::unique_ptr<IGuardUi> ui = m_guardUi(this);
-    if (ui) {
+    if (ui && ListKeyConfirmed(*ui)) {
       ReportRun(RunProtectList(*ui, paths, m_document->KeyDigest(), m_document->ZipLevel(),
                                m_document->NoZipMask()));
     }
   }
   Refresh();
+}
+
+bool CTopListForm::ListKeyConfirmed(IGuardUi& ui) {
+  const QString path =
+      m_document->PathName().isEmpty() ? m_document->Title() : m_document->PathName();
+  SysError recordError;
+  const int check = ConfirmListKey(m_document->KeyDigest(), Native(path), ui, &recordError);
+  if (!recordError.ok()) {
+    ui.ShowMessage(recordError.Describe("Cannot record the list's password as yours in"),
+                   MsgIcon::Warning, MsgButtons::Ok);
+  }
+  if (check == LIST_KEY_WRONG) {
+    ui.ShowMessage(
+        FormatText("Wrong password: nothing was protected with the list \"%s\".", {Native(path)}),
+        MsgIcon::Error, MsgButtons::Ok);
+  }
+  return check == LIST_KEY_TRUSTED || check == LIST_KEY_CONFIRMED;
 }
 
 void CTopListForm::OnDecrypt(bool all) {

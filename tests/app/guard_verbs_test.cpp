@@ -3,11 +3,16 @@
 // the exit codes, and --open handing the restored file to the opener.
 #include "app/guard_verbs.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -16,8 +21,9 @@
 
 #include "app/key_commands_ui.h"
 #include "app/window_guard_ui.h"
-#include "explorer/file_operations.h"
+#include "framework/native_path.h"
 #include "framework/prompts.h"
+#include "framework/shell_open.h"
 #include "guard/ui/encryption_settings_dlg.h"
 #include "guard/ui/password_dlg.h"
 
@@ -40,6 +46,9 @@ class GuardVerbsTest : public QObject {
     QFile f(Path(name));
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(data);
+  }
+  QString FileUrl(const QString& name) const {
+    return QString::fromLatin1(FileUrlOf(Path(name)).toEncoded());
   }
   QByteArray Read(const QString& name) {
     QFile f(Path(name));
@@ -99,7 +108,7 @@ class GuardVerbsTest : public QObject {
   }
   void cleanup() {
     RestoreDefaultPrompts();
-    SetFileOpener({});
+    SetUrlOpener({});
   }
 
   void commandLine() {
@@ -239,8 +248,8 @@ class GuardVerbsTest : public QObject {
     const QString protectedPath = Path(QStringLiteral("open/report.doc.~de"));
     QVERIFY(QFile::exists(protectedPath));
     QStringList opened;
-    SetFileOpener([&opened](const QString& path) {
-      opened << path;
+    SetUrlOpener([&opened](const QUrl& url) {
+      opened << QString::fromLatin1(url.toEncoded());
       return true;
     });
 
@@ -252,10 +261,98 @@ class GuardVerbsTest : public QObject {
 
     m_passwords = {QStringLiteral("secret")};
     QCOMPARE(Run({QStringLiteral("--open"), protectedPath}), 0);
-    QCOMPARE(opened, QStringList{Path(QStringLiteral("open/report.doc"))});
+    QCOMPARE(opened, QStringList{FileUrl(QStringLiteral("open/report.doc"))});
     QCOMPARE(Read(QStringLiteral("open/report.doc")), QByteArray("report"));
     QVERIFY(!QFile::exists(protectedPath));
     QVERIFY(m_boxes.isEmpty());  // the opened file is the answer
+  }
+
+  // A stray Enter on the overwrite question keeps the newer file.
+  void overwriteQuestionAnswersNoOnEnter() {
+    RestoreDefaultPrompts();
+    CWindowGuardUi ui(nullptr);
+    bool noIsDefault = false;
+    QTimer presser;
+    connect(&presser, &QTimer::timeout, this, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      presser.stop();
+      noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    presser.start(10);
+    QCOMPARE(ui.ShowMessage("The file a.txt is already existed, Do you want to overwrite?",
+                            MsgIcon::Question, MsgButtons::YesNo),
+             int(MSG_NO));
+    QVERIFY(noIsDefault);
+  }
+
+  // What --open hands the opener when the file came from someone else.
+  void openNeverRunsOrLoopsAndNamesTheBytes() {
+    QStringList opened;
+    bool opens = true;
+    SetUrlOpener([&](const QUrl& url) {
+      opened << QString::fromLatin1(url.toEncoded());
+      return opens;
+    });
+    auto protect = [this](const QString& path) {
+      m_settingsPassword = QStringLiteral("secret");
+      QCOMPARE(Run({QStringLiteral("--protect"), path}), 0);
+      m_passwords = {QStringLiteral("secret")};
+    };
+    // A protected file inside: it would come straight back to --open.
+    Write(QStringLiteral("sent/a.txt"), "a protected file inside");
+    protect(Path(QStringLiteral("sent/a.txt")));
+    QVERIFY(QFile::rename(Path(QStringLiteral("sent/a.txt.~de")),
+                          Path(QStringLiteral("sent/inner.txt.~de.~de"))));
+    m_answer = QMessageBox::Yes;
+    QCOMPARE(Run({QStringLiteral("--open"), Path(QStringLiteral("sent/inner.txt.~de.~de"))}), 0);
+    QVERIFY(QFile::exists(Path(QStringLiteral("sent/inner.txt.~de"))));
+    QCOMPARE(opened, QStringList{FileUrl(QStringLiteral("sent"))});  // its folder, when asked
+    QVERIFY(m_boxes.last().contains(QStringLiteral("it is itself a protected file")));
+    // Programs: an execute bit, a desktop entry, a script by its content.
+    Write(QStringLiteral("sent/tool"),
+          "\x7f"
+          "ELF");
+    QFile::setPermissions(Path(QStringLiteral("sent/tool")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Write(QStringLiteral("sent/app.desktop"), "[Desktop Entry]\nExec=rm -rf ~\n");
+    Write(QStringLiteral("sent/notes.txt"), "#!/bin/sh\nrm -rf ~\n");
+    for (const QString& name : {QStringLiteral("sent/tool"), QStringLiteral("sent/app.desktop"),
+                                QStringLiteral("sent/notes.txt")}) {
+      protect(Path(name));
+      opened.clear();
+      m_answer = QMessageBox::No;
+      QCOMPARE(Run({QStringLiteral("--open"), Path(name + QStringLiteral(".~de"))}), 0);
+      QVERIFY2(opened.isEmpty(), qPrintable(name));
+      QVERIFY2(QFile::exists(Path(name)), qPrintable(name));
+      QVERIFY2(m_boxes.last().contains(QStringLiteral("a program or a script")), qPrintable(name));
+      QVERIFY2(m_boxes.last().contains(Path(name)), qPrintable(name));
+    }
+    // A name that is not UTF-8 reaches the opener as its own bytes; reached through a
+    // link and "..", it is the file beside the link's target, as the kernel has it.
+    const std::string latin1 = Path(QStringLiteral("sent")).toStdString() + "/caf\xE9.txt";
+    const int fd = ::open(latin1.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, "menu", 4), ssize_t(4));
+    QCOMPARE(::close(fd), 0);
+    protect(FromNative(latin1));
+    QVERIFY(QDir().mkpath(Path(QStringLiteral("elsewhere/deep"))));
+    QVERIFY(QFile::link(Path(QStringLiteral("sent")), Path(QStringLiteral("elsewhere/deep/link"))));
+    opened.clear();
+    const QString viaLink =
+        Path(QStringLiteral("elsewhere/deep/link/../sent/")) + FromNative("caf\xE9.txt.~de");
+    QCOMPARE(Run({QStringLiteral("--open"), viaLink}), 0);
+    QCOMPARE(opened.size(), 1);
+    QVERIFY2(opened[0].endsWith(QStringLiteral("/sent/caf%E9.txt")), qPrintable(opened[0]));
+    QVERIFY2(!opened[0].contains(QStringLiteral("..")), qPrintable(opened[0]));
+    // Nothing could open it: said, and not a success.
+    protect(FromNative(latin1));
+    opens = false;
+    m_boxes.clear();
+    QCOMPARE(Run({QStringLiteral("--open"), FromNative(latin1 + ".~de")}), 1);
+    QVERIFY(m_boxes.last().startsWith(QStringLiteral("Cannot open")));
+    ::unlink(latin1.c_str());  // a name QTemporaryDir cannot remove
   }
 };
 

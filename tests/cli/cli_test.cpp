@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "common/paths.h"
+#include "engine/digest.h"
 #include "engine/file_codec.h"
 #include "guard/edit_place.h"
 
@@ -437,12 +438,12 @@ TEST_F(CliTest, TerminalPromptsConfirmTheNewPasswordAndAllowThreeAttempts) {
   }
   EXPECT_EQ(Slurp(file), m_original["/f1.txt"]);
   {
-    // The overwrite question is asked on the terminal.
+    // The overwrite question is asked on the terminal; a stray Enter answers No.
     ASSERT_EQ(RunCli({"protect", "--password-file", m_pw, file}).code, 0);
     Spit(file, "again");
     PtySession s({"restore", "--password-file", m_pw, file + ".~de"});
-    ASSERT_TRUE(s.Expect("is already existed, Do you want to overwrite?"));
-    s.Type("n");
+    ASSERT_TRUE(s.Expect("is already existed, Do you want to overwrite? [y/N]"));
+    s.Type("");
     EXPECT_EQ(s.Wait(), 1);
     EXPECT_EQ(Slurp(file), "again");
   }
@@ -537,6 +538,33 @@ TEST_F(CliTest, KeyCommandsVerifyTellAndChangeThePassword) {
   EXPECT_EQ(PlainFiles(), m_original);
 }
 
+TEST_F(CliTest, AListMadeElsewhereProtectsOnlyWithItsPasswordGivenHere) {
+  const std::string list = m_dir + "/sent.dlt";
+  ASSERT_EQ(RunCli({"list", "new", list, "--password-file", m_pw}).code, 0);
+  ASSERT_EQ(RunCli({"list", "add", list, m_data + "/f0.txt"}).code, 0);
+  // Received by another user: their profile never saw the list's password.
+  const std::string other = m_dir + "/other-home";
+  ::mkdir(other.c_str(), 0700);
+  setenv("VELLUMGUARD_HOME", other.c_str(), 1);
+  Result none = RunCli({"list", "protect", list});
+  EXPECT_EQ(none.code, 2) << none.err;
+  EXPECT_NE(none.err.find("made elsewhere"), std::string::npos) << none.err;
+  Result wrong = RunCli({"list", "protect", list, "--password-file", m_dir + "/wrong"});
+  EXPECT_EQ(wrong.code, 3) << wrong.err;
+  EXPECT_EQ(PlainFiles(), m_original);
+  Result right = RunCli({"list", "protect", list, "--password-file", m_pw});
+  ASSERT_EQ(right.code, 0) << right.err;
+  EXPECT_TRUE(FileExists(m_data + "/f0.txt.~de"));
+  // Typed once, the key is this user's too; restoring never needed more than the key.
+  ASSERT_EQ(RunCli({"list", "restore", list, "--password-file", m_pw}).code, 0);
+  EXPECT_EQ(RunCli({"list", "protect", list}).code, 0);
+  const std::string record = Slurp(other + "/vellumguard/trusted-lists");
+  EXPECT_EQ(record.size(), 4u + 32u + 32u);
+  uint8_t key[32];
+  GuardKeyDigest(key, "correct horse");
+  EXPECT_EQ(record.find(std::string(reinterpret_cast<char*>(key), 32)), std::string::npos);
+}
+
 TEST_F(CliTest, KilledOrInterruptedRunsLoseNothing) {
   // A larger file so that signals land in the middle of the work.
   std::string big;
@@ -561,6 +589,11 @@ TEST_F(CliTest, KilledOrInterruptedRunsLoseNothing) {
     }
     ::closedir(d);
   };
+  // The tool signals itself at a chosen step (a progress or commit step), so where the
+  // kill lands does not depend on how busy the machine is.
+  // Kills early in a run (always reached while there is work), interrupts later; the
+  // fourth protect is never stopped, so that the restores find work.
+  const int atStep[8] = {5, 300, 7, 1 << 30, 3, 300, 7, 1000};
   for (int round = 0; round < 8; ++round) {
     const bool interrupt = round % 2 == 1;
     const pid_t pid = ::fork();
@@ -568,18 +601,24 @@ TEST_F(CliTest, KilledOrInterruptedRunsLoseNothing) {
       ::setsid();
       const int devnull = ::open("/dev/null", O_RDWR);
       ::dup2(devnull, 0), ::dup2(devnull, 1), ::dup2(devnull, 2);
-      std::vector<std::string> args = {"protect", "-r", "--yes", "--password-file", m_pw, m_data};
-      if (round >= 4) args = {"restore", "-r", "--yes", "--password-file", m_pw, m_data};
+      const std::string at =
+          std::to_string(atStep[round]) + " " + std::to_string(interrupt ? SIGINT : SIGKILL);
+      setenv("VELLUMGUARD_TEST_SIGNAL_AT_STEP", at.c_str(), 1);
+      std::vector<std::string> args = {"protect",         "-r", "--yes", "-j", "1",
+                                       "--password-file", m_pw, m_data};
+      if (round >= 4) args[0] = "restore";
       auto argv = Argv(args);
       ::execv(argv[0], argv.data());
       _exit(98);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20 + 37 * round));
-    ::kill(pid, interrupt ? SIGINT : SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    if (interrupt && WIFEXITED(status)) {
+    if (interrupt) {
+      // Interrupted during the commit, a run finishes the batch it started.
+      ASSERT_TRUE(WIFEXITED(status));
       EXPECT_TRUE(WEXITSTATUS(status) == 130 || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status)) << "step " << atStep[round] << " was never reached";
     }
     // Every file is there as itself or as a protected file (checked by restoring below).
     for (const auto& [path, content] : m_original) {

@@ -34,7 +34,7 @@ TEST(CliOptions, BadUsageIsRefusedWithItsReason) {
       {{"list", "add", "x.dlt"}, "list add needs at least one path", false},
       {{"list", "show", "x.dlt", "extra"}, "list show takes no paths: extra", false},
       {{"list", "show", "x.dlt", "-r"}, "unknown option for this command: -r", false},
-      {{"list", "protect", "x.dlt", "--password-file", "pw"}, "unknown option", false},
+      {{"list", "protect", "x.dlt", "--use-last"}, "unknown option", false},
       {{"verify"}, "verify needs at least one path", false},
       {{"verify", "--use-last", "a"}, "unknown option for this command", false},
       {{"info", "-r", "a"}, "unknown option for this command: -r", false},

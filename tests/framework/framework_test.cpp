@@ -19,6 +19,7 @@
 #include "framework/document.h"
 #include "framework/native_path.h"
 #include "framework/prompts.h"
+#include "framework/shell_open.h"
 
 namespace {
 
@@ -405,6 +406,30 @@ class FrameworkTest : public QObject {
       // Not the name Qt would make of it, which is another file's name.
       QVERIFY(shown != QString::fromUtf8(bytes));
       QVERIFY(shown.startsWith(QLatin1String("/")));
+    }
+  }
+
+  // The desktop's opener gets the name's bytes, and its failure is a failure.
+  void openerGetsTheBytesAndItsExitStatusCounts() {
+    QTemporaryDir bin;
+    const QString record = bin.filePath(QStringLiteral("record"));
+    for (const int status : {4, 0}) {
+      QFile script(bin.filePath(QStringLiteral("xdg-open")));
+      QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      script.write(QStringLiteral("#!/bin/sh\nprintf %s \"$1\" > '%1'\nexit %2\n")
+                       .arg(record)
+                       .arg(status)
+                       .toUtf8());
+      script.close();
+      QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+      const QByteArray oldPath = qgetenv("PATH");
+      qputenv("PATH", bin.path().toUtf8() + ":" + oldPath);
+      const bool opened = OpenWithDesktop(FileUrlFromNative("/tmp/caf\xE9 menu.txt"));
+      qputenv("PATH", oldPath);
+      QCOMPARE(opened, status == 0);
+      QFile seen(record);
+      QVERIFY(seen.open(QIODevice::ReadOnly));
+      QCOMPARE(seen.readAll(), QByteArray("file:///tmp/caf%E9%20menu.txt"));
     }
   }
 };

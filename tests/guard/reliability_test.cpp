@@ -3,10 +3,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <map>
 #include <random>
 #include <set>
@@ -20,8 +18,6 @@
 #include "guard_test_util.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class KillLoop : public GuardTest {
  protected:
@@ -37,8 +33,10 @@ class KillLoop : public GuardTest {
   }
 
   // Protect everything there is in plain form, or restore everything protected.
-  int Run(bool protect) {
+  // onStep is called at every progress step.
+  int Run(bool protect, void (*onStep)() = nullptr) {
     FakeGuardUi ui;
+    ui.onStep = onStep;
     std::vector<std::string> paths;
     for (const auto& [name, content] : m_originals) {
       paths.push_back(protect ? P(name) : ProtectedPathOf(P(name)));
@@ -79,42 +77,57 @@ class KillLoop : public GuardTest {
   std::map<std::string, std::vector<uint8_t>> m_originals;
 };
 
+// Where a kill lands is counted, never timed: a step is a progress step of a file or a
+// step of a batch's commit, and each round's run kills itself at a random one of them.
+int g_randomKillAt = 0;
+int g_randomSeen = 0;
+void CountStep() {
+  if (++g_randomSeen == g_randomKillAt) ::raise(SIGKILL);
+}
+void CountBatchStep(BatchStep, const std::string&, bool) {
+  CountStep();
+}
+
 TEST_F(KillLoop, RunsKilledAtRandomMomentsNeverLoseOrDamageAFile) {
-  // How long an undisturbed run takes here, to spread the kills over it.
-  auto t0 = Clock::now();
-  ASSERT_EQ(Run(true), 6);
-  const auto protectTime = Clock::now() - t0;
-  t0 = Clock::now();
-  ASSERT_EQ(Run(false), 6);
-  const auto restoreTime = Clock::now() - t0;
+  // How many steps an undisturbed run takes here, to spread the kills over it.
+  int steps[2] = {0, 0};  // restore, protect
+  for (const bool protect : {true, false}) {
+    g_randomSeen = 0;
+    g_randomKillAt = 0;
+    SetBatchStepHookForTesting(CountBatchStep);
+    ASSERT_EQ(Run(protect, CountStep), 6);
+    SetBatchStepHookForTesting(nullptr);
+    steps[protect] = g_randomSeen;
+  }
   CheckInvariant(-1);
+  ASSERT_GT(steps[true], 12);
+  ASSERT_GT(steps[false], 8);
 
   std::mt19937 rng(20240611);
   int killedMidway = 0;
   const int rounds = 40;
   for (int round = 0; round < rounds; ++round) {
     const bool protect = round % 2 == 0;
-    const auto span =
-        std::chrono::duration_cast<std::chrono::microseconds>(protect ? protectTime : restoreTime)
-            .count();
-    const auto delay = std::chrono::microseconds(rng() % static_cast<uint32_t>(span + 1));
+    const int at = 1 + static_cast<int>(rng() % static_cast<uint32_t>(steps[protect]));
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      Run(protect);
+      g_randomSeen = 0;
+      g_randomKillAt = at;
+      SetBatchStepHookForTesting(CountBatchStep);
+      Run(protect, CountStep);
       ::_exit(0);
     }
-    const timespec ts{static_cast<time_t>(delay.count() / 1000000),
-                      static_cast<long>(delay.count() % 1000000) * 1000};
-    ::nanosleep(&ts, nullptr);
-    ::kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     if (WIFSIGNALED(status)) ++killedMidway;
     CheckInvariant(round);
     if (HasFailure()) break;
   }
+  // A run that starts where a killed one stopped has fewer steps left, so a kill may
+  // fall after its end; counted steps make how many land inside the same on every
+  // machine (20 of 40 here).
   EXPECT_GT(killedMidway, rounds / 4) << "the kills should mostly land inside the runs";
 
   // A clean run afterwards finishes the job and removes what the killed runs left.

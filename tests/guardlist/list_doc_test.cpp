@@ -80,15 +80,20 @@ TEST_F(ListDoc, StoreAndLoadKeepItemsFlagsMasksLevelDigestAndStates) {
   // Parse then build gives the same bytes.
   EXPECT_EQ(loaded.BuildPayload(), doc.BuildPayload());
 
-  // An item with a relative path would name whatever the working folder holds: dropped,
-  // and the list is reported damaged.
-  doc.m_items.insert(doc.m_items.begin() + 1, CGuardItem("relative/b.txt", 0));
-  const auto withRelative = doc.BuildPayload();
-  CExplorerDoc refused;
-  EXPECT_EQ(refused.ParsePayload(withRelative.data(), withRelative.size(), P("my.dlt")),
-            LIST_DAMAGED);
-  EXPECT_EQ(refused.m_items.size(), loaded.m_items.size());
-  EXPECT_EQ(refused.FindItem("relative/b.txt"), -1);
+  // An item with a relative path would name whatever the working folder holds, one with
+  // "." or ".." a place beside the folder it shows: dropped, and the list is damaged.
+  for (const std::string& bad : {std::string("relative/b.txt"), P("sub/../../etc/passwd"),
+                                 P("./b.txt"), P("sub/.."), std::string("/../b")}) {
+    CExplorerDoc hostile;
+    Fill(hostile);
+    hostile.m_items.insert(hostile.m_items.begin() + 1, CGuardItem(bad, 0));
+    const auto withBad = hostile.BuildPayload();
+    CExplorerDoc refused;
+    EXPECT_EQ(refused.ParsePayload(withBad.data(), withBad.size(), P("my.dlt")), LIST_DAMAGED)
+        << bad;
+    EXPECT_EQ(refused.m_items.size(), loaded.m_items.size()) << bad;
+    EXPECT_EQ(refused.FindItem(bad), -1) << bad;
+  }
 }
 
 TEST_F(ListDoc, PayloadLayout) {

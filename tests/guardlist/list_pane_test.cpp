@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -58,6 +59,7 @@ class ListPaneTest : public QObject {
   void saveAndReopenThroughFramework();
   void refusesFilesThatAreNoList();
   void endToEndProtectAndRestore();
+  void receivedListProtectsOnlyAfterItsPassword();
 
  private:
   QString Path(const QString& relative) const { return m_dir->filePath(relative); }
@@ -847,6 +849,52 @@ void ListPaneTest::endToEndProtectAndRestore() {
   QCOMPARE(static_cast<int>(m_script->settingsShown.size()), 1);
   QVERIFY(QFileInfo::exists(Path(QStringLiteral("data/a.txt.~de"))));
   QVERIFY(Update(ID_GUARD_DECRYPT).enabled);
+}
+
+void ListPaneTest::receivedListProtectsOnlyAfterItsPassword() {
+  // A list someone else made and sent: its key was never typed in this profile (a fresh
+  // one, whatever earlier runs typed).
+  const QByteArray oldHome = qgetenv("VELLUMGUARD_HOME");
+  qputenv("VELLUMGUARD_HOME", QFile::encodeName(Path(QStringLiteral("profile"))));
+  auto restoreHome = qScopeGuard([&] { qputenv("VELLUMGUARD_HOME", oldHome); });
+  Write(QStringLiteral("mine.txt"), QByteArray("my own words\n"));
+  CExplorerDoc sent;
+  sent.m_items.push_back(CGuardItem(Path(QStringLiteral("mine.txt")).toStdString(), 0));
+  GuardKeyDigest(sent.m_digest, "the sender's secret");
+  const QString listPath = Path(QStringLiteral("sent.dlt"));
+  QVERIFY(sent.Store(listPath.toStdString()).ok());
+  QVERIFY(m_doc->OnOpenDocument(listPath));
+  m_doc->SetPathName(listPath);
+  m_view->Refresh(false);
+
+  auto encryptAll = [&] {
+    OnNextModal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    m_view->OnCommand(ID_GUARD_ENCRYPT_ALL);
+  };
+  // Cancelled: nothing is protected.
+  m_script->passwords = {std::nullopt};
+  encryptAll();
+  QCOMPARE(m_script->prompts, std::vector<std::string>{listPath.toStdString()});
+  QVERIFY(QFileInfo::exists(Path(QStringLiteral("mine.txt"))));
+  // A wrong password is called wrong and asked again; the right one protects.
+  m_script->prompts.clear();
+  m_script->log.clear();
+  m_script->passwords = {"a guess", "the sender's secret"};
+  encryptAll();
+  QCOMPARE(static_cast<int>(m_script->prompts.size()), 2);
+  const std::vector<std::string> notices = m_script->Lines("notice: ");
+  QCOMPARE(static_cast<int>(notices.size()), 2);
+  QVERIFY(notices[0].find("made elsewhere") != std::string::npos);
+  QVERIFY(notices[1].find("Wrong password") != std::string::npos);
+  QVERIFY(!QFileInfo::exists(Path(QStringLiteral("mine.txt"))));
+  QVERIFY(QFileInfo::exists(Path(QStringLiteral("mine.txt.~de"))));
+  // Typed once, the key is this user's: the next run asks nothing.
+  QVERIFY(QFile::rename(Path(QStringLiteral("mine.txt.~de")), Path(QStringLiteral("x.~de"))));
+  Write(QStringLiteral("mine.txt"), QByteArray("again\n"));
+  m_script->prompts.clear();
+  encryptAll();
+  QVERIFY(m_script->prompts.empty());
+  QVERIFY(QFileInfo::exists(Path(QStringLiteral("mine.txt.~de"))));
 }
 
 QTEST_MAIN(ListPaneTest)

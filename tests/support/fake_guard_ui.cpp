@@ -30,6 +30,7 @@ class FakeProgress : public IProgressWindow {
     const uint64_t old = m_ui.barPosition;
     m_ui.barPosition += m_step;
     ++m_ui.steps;
+    if (m_ui.onStep) m_ui.onStep();
     if (m_ui.cancelAfterSteps >= 0 && static_cast<int64_t>(m_ui.steps) >= m_ui.cancelAfterSteps) {
       m_ui.cancelled = true;
     }
@@ -53,6 +54,10 @@ class ForwardingUi : public IGuardUi {
   }
   bool AskPassword(const std::string& prompt, std::string& password) override {
     return m_target.AskPassword(prompt, password);
+  }
+  bool AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                             std::string& password) override {
+    return m_target.AskPasswordWithNotice(prompt, notice, password);
   }
   bool EditSettings(SettingsDialogData& data) override { return m_target.EditSettings(data); }
   std::unique_ptr<IProgressWindow> OpenProgress(const std::string& title) override {
@@ -94,6 +99,12 @@ bool FakeGuardUi::AskPassword(const std::string& prompt, std::string& password) 
   if (!answer) return false;
   password = *answer;
   return true;
+}
+
+bool FakeGuardUi::AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                                        std::string& password) {
+  log.push_back("notice: " + notice);
+  return AskPassword(prompt, password);
 }
 
 bool FakeGuardUi::EditSettings(SettingsDialogData& data) {

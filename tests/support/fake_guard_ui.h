@@ -16,8 +16,9 @@
 class FakeGuardUi : public IGuardUi {
  public:
   // Everything asked or shown, one line each: "message Question YesNo: <text>",
-  // "password: <prompt>", "settings: <title> flags <n>", "progress: <title>",
-  // "range <lo> <hi>", "status: <text>", "hide", "show", "close", "focus".
+  // "password: <prompt>" (after "notice: <line>" when it has one), "settings: <title>
+  // flags <n>", "progress: <title>", "range <lo> <hi>", "status: <text>", "hide", "show",
+  // "close", "focus".
   std::vector<std::string> log;
   std::vector<std::string> messages;  // the texts of message boxes only
   std::vector<MsgIcon> icons;         // their icons and buttons, in the same order
@@ -38,6 +39,7 @@ class FakeGuardUi : public IGuardUi {
 
   // Progress: the bar as the run drove it; cancel after this many StepBar calls (-1 never).
   int64_t cancelAfterSteps = -1;
+  void (*onStep)() = nullptr;  // called at every StepBar (a test's kill point)
   bool cancelled = false;
   uint64_t barPosition = 0;
   uint64_t barUpper = 0;
@@ -46,6 +48,9 @@ class FakeGuardUi : public IGuardUi {
 
   int ShowMessage(const std::string& text, MsgIcon icon, MsgButtons buttons) override;
   bool AskPassword(const std::string& prompt, std::string& password) override;
+  // Logs "notice: <notice>", then answers as AskPassword.
+  bool AskPasswordWithNotice(const std::string& prompt, const std::string& notice,
+                             std::string& password) override;
   bool EditSettings(SettingsDialogData& data) override;
   std::unique_ptr<IProgressWindow> OpenProgress(const std::string& title) override;
   void RestoreFocus() override { log.push_back("focus"); }
