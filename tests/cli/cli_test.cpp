@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -179,6 +180,12 @@ class CliTest : public ::testing::Test {
     m_pw = m_dir + "/pw";
     Spit(m_pw, "correct horse\n");
     Spit(m_dir + "/wrong", "wrong horse\n");
+  }
+  // Each test leaves a tree of plain and protected files; a run of the suite must not
+  // leave them in the temporary folder.
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
   }
 
   // Every regular file below root (relative path -> content).
@@ -677,6 +684,7 @@ class CliEditTest : public CliTest {
   void TearDown() override {
     const std::string rm = "rm -rf '" + m_runtime + "'";
     EXPECT_EQ(std::system(rm.c_str()), 0);
+    CliTest::TearDown();
   }
   std::vector<std::string> Edit() {
     std::vector<std::string> args = {"edit", "--password-file", m_pw, m_file + ".~de"};
