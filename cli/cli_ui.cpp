@@ -41,8 +41,8 @@ struct TestKillPoint {
 TestKillPoint& KillPoint() {
   static TestKillPoint point;
   static const bool read = [] {
-    const char* spec = std::getenv("VELLUMGUARD_TEST_SIGNAL_AT_STEP");
-    if (spec && std::sscanf(spec, "%ld %d", &point.at, &point.signal) != 2) point.at = 0;
+    const char* setting = std::getenv("VELLUMGUARD_TEST_SIGNAL_AT_STEP");
+    if (setting && std::sscanf(setting, "%ld %d", &point.at, &point.signal) != 2) point.at = 0;
     return true;
   }();
   (void)read;
