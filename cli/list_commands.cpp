@@ -9,6 +9,7 @@
 
 #include "cli/command_support.h"
 #include "cli/commands.h"
+#include "cli/key_support.h"
 #include "cli/terminal.h"
 #include "common/paths.h"
 #include "engine/digest.h"
@@ -19,20 +20,6 @@
 #include "guardlist/list_trust.h"
 
 namespace {
-
-bool LoadList(const std::string& path, CExplorerDoc& doc) {
-  SysError error;
-  const int r = doc.Load(path, &error);
-  if (r == LIST_LOADED) return true;
-  if (r == LIST_DAMAGED) {
-    PrintError("the list \"" + path + "\" is damaged; it is left as it is");
-  } else if (r == LIST_NOT_A_LIST) {
-    PrintError("\"" + path + "\" is not a Vellumguard list");
-  } else {
-    PrintError("cannot read the list \"" + path + "\": " + error.Reason());
-  }
-  return false;
-}
 
 bool StoreList(const std::string& path, const CExplorerDoc& doc) {
   if (const SysError error = doc.Store(path); !error.ok()) {
@@ -114,7 +101,7 @@ int ListNew(const std::string& listPath, const CliOptions& o) {
 
 int ListAdd(const std::string& listPath, const CliOptions& o) {
   CExplorerDoc doc;
-  if (!LoadList(listPath, doc)) return GUARD_EXIT_USAGE;
+  if (!LoadGuardList(listPath, doc)) return GUARD_EXIT_USAGE;
   int refused = 0;
   for (const std::string& p : o.paths) {
     const std::string abs = Absolute(p);
@@ -144,7 +131,7 @@ int ListAdd(const std::string& listPath, const CliOptions& o) {
 
 int ListRemove(const std::string& listPath, const CliOptions& o) {
   CExplorerDoc doc;
-  if (!LoadList(listPath, doc)) return GUARD_EXIT_USAGE;
+  if (!LoadGuardList(listPath, doc)) return GUARD_EXIT_USAGE;
   int missing = 0;
   for (const std::string& p : o.paths) {
     std::string abs = Absolute(p);
@@ -164,7 +151,7 @@ int ListRemove(const std::string& listPath, const CliOptions& o) {
 
 int ListShow(const std::string& listPath) {
   CExplorerDoc doc;
-  if (!LoadList(listPath, doc)) return GUARD_EXIT_USAGE;
+  if (!LoadGuardList(listPath, doc)) return GUARD_EXIT_USAGE;
   std::printf("password\t%s\n", doc.HasPassword() ? "set" : "none");
   std::printf("level\t%d\n", doc.m_zipLevel);
   std::printf("include\t%s\n", doc.m_includeMask.c_str());
@@ -187,7 +174,7 @@ int ListShow(const std::string& listPath) {
 
 int ListProtect(const std::string& listPath, const CliOptions& o) {
   CExplorerDoc doc;
-  if (!LoadList(listPath, doc)) return GUARD_EXIT_USAGE;
+  if (!LoadGuardList(listPath, doc)) return GUARD_EXIT_USAGE;
   if (!doc.HasPassword()) {
     PrintError("the list \"" + listPath + "\" has no password; make it with \"list new\"");
     return GUARD_EXIT_USAGE;
@@ -206,7 +193,7 @@ int ListProtect(const std::string& listPath, const CliOptions& o) {
 
 int ListRestore(const std::string& listPath, const CliOptions& o) {
   CExplorerDoc doc;
-  if (!LoadList(listPath, doc)) return GUARD_EXIT_USAGE;
+  if (!LoadGuardList(listPath, doc)) return GUARD_EXIT_USAGE;
   std::vector<std::string> files;
   for (const CGuardItem& item : doc.m_items) CollectFilesToDecrypt(files, item);
   std::optional<std::string> pw;
