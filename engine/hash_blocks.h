@@ -13,6 +13,8 @@ namespace vg::hash {
 void Md5Compress(uint32_t h[4], const uint8_t* block);
 // SHA-1 (FIPS 180-2): on message words already loaded, and on a big-endian block.
 void Sha1CompressWords(uint32_t h[5], const uint32_t m[16]);
+// The same without the processor's SHA instructions (what Sha1CompressWords falls back to).
+void Sha1CompressWordsPortable(uint32_t h[5], const uint32_t m[16]);
 void Sha1CompressBe(uint32_t h[5], const uint8_t* block);
 // SHA-256 and SHA-224 (FIPS 180-2).
 void Sha256Compress(uint32_t h[8], const uint8_t* block);

@@ -85,7 +85,10 @@ void CRandomPool::Mix(uint8_t* pool) {
   for (size_t i = 0; i < kPoolSize; i += 20) {
     const size_t before = i == 0 ? kPoolSize - 20 : i - 20;
     std::memcpy(state, pool + before, 20);
-    for (size_t k = 0; k < 64; ++k) block[k] = pool[(i + k) % kPoolSize];
+    // The block runs on from position i and wraps to the start of the pool.
+    const size_t first = kPoolSize - i < 64 ? kPoolSize - i : 64;
+    std::memcpy(block, pool + i, first);
+    std::memcpy(block + first, pool, 64 - first);
     Sha1CompressLe(state, block);
     std::memcpy(pool + i, state, 20);
   }
