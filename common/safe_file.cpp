@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "common/fd_io.h"
 #include "common/paths.h"
@@ -27,7 +28,7 @@ namespace {
 
 std::atomic<uint64_t (*)()> g_tempRandom{nullptr};
 
-uint64_t KernelRandom64() {
+uint64_t KernelRandom64Once() {
   uint64_t v = 0;
   size_t got = 0;
   while (got < sizeof v) {
@@ -47,6 +48,29 @@ uint64_t KernelRandom64() {
     }
   }
   return v;
+}
+
+// Names are drawn from a small per-thread stock, one kernel call per 32 names, so that a
+// run over many small files does not pay a system call for every temporary name.
+uint64_t KernelRandom64() {
+  struct Stock {
+    uint64_t values[32];
+    size_t left = 0;
+  };
+  thread_local Stock stock;
+  if (stock.left == 0) {
+    size_t got = 0;
+    auto* bytes = reinterpret_cast<uint8_t*>(stock.values);
+    while (got < sizeof stock.values) {
+      const ssize_t n = ::getrandom(bytes + got, sizeof stock.values - got, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    if (got < sizeof stock.values) return KernelRandom64Once();
+    stock.left = std::size(stock.values);
+  }
+  return stock.values[--stock.left];
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "engine/random_pool.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -31,16 +33,58 @@ size_t DevURandomEntropy(uint8_t* buf, size_t wanted) {
   return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
-}  // namespace
-
-size_t KernelEntropy(uint8_t* buf, size_t wanted) {
-  if (wanted == 0) return 0;
+size_t GetRandomEntropy(uint8_t* buf, size_t wanted) {
   for (;;) {
     const ssize_t n = ::getrandom(buf, wanted, 0);
     if (n > 0) return static_cast<size_t>(n);
     if (n < 0 && errno == EINTR) continue;
-    break;  // ENOSYS on very old kernels, or a sandbox that forbids the call
+    return 0;  // ENOSYS on very old kernels, or a sandbox that forbids the call
   }
+}
+
+// A forked child must never hand out the bytes its parent will also hand out: a fork
+// empties every stock of the child.
+std::atomic<unsigned> g_forks{0};
+void CountFork() {
+  g_forks.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Every pool draws 520 bytes when it starts, and a run starts one for every file: the
+// kernel's bytes come through a per-thread stock, one call for a few dozen pools. Bytes
+// handed out are wiped from the stock.
+struct EntropyStock {
+  uint8_t bytes[16384];
+  size_t left = 0;
+  unsigned forks = 0;
+  ~EntropyStock() { SecureZero(bytes, sizeof bytes); }
+};
+
+size_t StockedKernelEntropy(uint8_t* buf, size_t wanted) {
+  static const bool registered = [] { return pthread_atfork(nullptr, nullptr, &CountFork) == 0; }();
+  thread_local EntropyStock stock;
+  const unsigned forks = g_forks.load(std::memory_order_relaxed);
+  if (!registered) return GetRandomEntropy(buf, wanted);
+  if (stock.forks != forks) {
+    SecureZero(stock.bytes, sizeof stock.bytes);
+    stock.left = 0;
+    stock.forks = forks;
+  }
+  if (stock.left == 0) stock.left = GetRandomEntropy(stock.bytes, sizeof stock.bytes);
+  if (stock.left == 0) return 0;
+  const size_t n = wanted < stock.left ? wanted : stock.left;
+  uint8_t* from = stock.bytes + (stock.left - n);
+  std::memcpy(buf, from, n);
+  SecureZero(from, n);
+  stock.left -= n;
+  return n;
+}
+
+}  // namespace
+
+size_t KernelEntropy(uint8_t* buf, size_t wanted) {
+  if (wanted == 0) return 0;
+  const size_t got = StockedKernelEntropy(buf, wanted);
+  if (got > 0) return got;
   const size_t n = DevURandomEntropy(buf, wanted);
   return n > 0 ? n : ClockEntropy(buf, wanted);
 }

@@ -1,6 +1,8 @@
 #include "engine/digest.h"
 
 #include <openssl/evp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -319,4 +321,23 @@ TEST(RandomPool, KernelSourceGivesDifferentBytesEachTime) {
   EXPECT_NE(0, std::memcmp(a, b, sizeof a));
   uint8_t k[300];
   EXPECT_GT(KernelEntropy(k, sizeof k), 0u);
+
+  // A forked child draws other bytes than its parent, though both hold the same stock.
+  int fds[2];
+  ASSERT_EQ(0, ::pipe(fds));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    uint8_t c[16];
+    GenerateRandomBytes(c, sizeof c);
+    _exit(::write(fds[1], c, sizeof c) == static_cast<ssize_t>(sizeof c) ? 0 : 1);
+  }
+  uint8_t mine[16], theirs[16];
+  GenerateRandomBytes(mine, sizeof mine);
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  ASSERT_EQ(static_cast<ssize_t>(sizeof theirs), ::read(fds[0], theirs, sizeof theirs));
+  ::close(fds[0]);
+  ::close(fds[1]);
+  EXPECT_NE(0, std::memcmp(mine, theirs, sizeof mine));
 }
