@@ -385,7 +385,14 @@ bool CPasteRun::Commit(const std::string& src, const std::string& temp, const st
   if (replace) {
     const SysError e = CommitTempFile(temp, dst);
     if (!e.ok()) {
-      Failure(src, QStringLiteral("cannot replace %1: %2").arg(FromNative(dst), ErrorText(e.err)));
+      // After the rename only the folder's sync failed: the file is replaced, but a crash
+      // could still undo it, so a move keeps its source.
+      Failure(src,
+              e.replaced
+                  ? QStringLiteral("%1 was replaced, but the change may not survive a "
+                                   "crash (its folder could not be synced: %2)")
+                        .arg(FromNative(dst), ErrorText(e.err))
+                  : QStringLiteral("cannot replace %1: %2").arg(FromNative(dst), ErrorText(e.err)));
       return false;
     }
     return true;

@@ -24,6 +24,7 @@
 #include "explorer/shell_menu.h"
 #include "framework/native_path.h"
 #include "scripted_factory.h"
+#include "tests/common/durable_calls.h"
 
 namespace {
 
@@ -115,6 +116,19 @@ class FileOperationsTest : public QObject {
     QVERIFY(QFile::exists(f.src + QStringLiteral("/b.txt")));
     QCOMPARE(ReadFile(f.dst + QStringLiteral("/b.txt")), QByteArray("oldb"));
     QCOMPARE(AllNames(f.dst), QStringList({"a.txt", "b.txt"}));
+
+    // Only the folder's sync fails after the file was replaced: said as it is.
+    f.log->messages.clear();
+    f.log->messageAnswers = {MSG_YES};
+    {
+      DurableCallLog sync("fsync folder", EIO);
+      r = PasteFiles({f.src + "/b.txt"}, f.dst, PasteMode::Copy, *f.ui);
+    }
+    QCOMPARE(r.failed, 1);
+    QCOMPARE(ReadFile(f.dst + QStringLiteral("/b.txt")), QByteArray("newb"));
+    QVERIFY(std::any_of(f.log->messages.begin(), f.log->messages.end(), [](const std::string& m) {
+      return m.find("was replaced, but the change may not survive a crash") != std::string::npos;
+    }));
   }
 
   void foldersMergeAndMove() {
