@@ -97,14 +97,22 @@ void PrintHuman(const InfoLine& line) {
 // (comma-separated, "none"), then with a password: the verdict, original size, storage.
 void PrintPorcelain(const InfoLine& line) {
   std::string opens;
-  for (const KnownKey* k : line.opensWith) opens += (opens.empty() ? "" : ",") + k->shortName;
+  for (const KnownKey* k : line.opensWith) {
+    if (!opens.empty()) opens += ',';
+    opens += k->shortName;
+  }
   std::string tail = "\t-\t-\t-";
   if (line.withPassword) {
     const PayloadCheck& c = *line.withPassword;
-    tail = "\t" + VerifyVerdictText(c);
-    tail += c.result == CODEC_OK
-                ? "\t" + std::to_string(c.plainSize) + (c.stored ? "\tstored" : "\tcompressed")
-                : "\t-\t-";
+    tail = '\t';
+    tail += VerifyVerdictText(c);
+    if (c.result == CODEC_OK) {
+      tail += '\t';
+      tail += std::to_string(c.plainSize);
+      tail += c.stored ? "\tstored" : "\tcompressed";
+    } else {
+      tail += "\t-\t-";
+    }
   }
   std::printf("%s\t%llu\t%s\t%s\t%s%s\n", line.path.c_str(),
               static_cast<unsigned long long>(line.size),
