@@ -19,6 +19,7 @@
 
 #include "common/paths.h"
 #include "framework/command_ids.h"
+#include "framework/edit_request.h"
 #include "framework/native_path.h"
 #include "framework/prompts.h"
 #include "framework/shell_open.h"
@@ -175,6 +176,9 @@ bool CTopListForm::OnUpdateCommand(int id, CommandUpdate& update) {
     case ID_GUARD_DECRYPT_ALL:
       update.Enable(notEmpty);
       return true;
+    case ID_GUARD_EDIT:
+      update.Enable(!ProtectedFileToEdit().isEmpty());
+      return true;
     case ID_GUARD_ENCRYPT:
     case ID_GUARD_DECRYPT: {
       const bool encrypt = id == ID_GUARD_ENCRYPT;
@@ -219,9 +223,29 @@ bool CTopListForm::OnCommand(int id) {
     case ID_GUARD_OPEN:
       OnOpen();
       return true;
+    case ID_GUARD_EDIT:
+      OnEdit();
+      return true;
     default:
       return false;
   }
+}
+
+QString CTopListForm::ProtectedFileToEdit() const {
+  const QList<int> rows = SelectedRows();
+  if (rows.size() != 1) return {};
+  CGuardItem item = m_document->Items()[static_cast<size_t>(rows.front())];
+  // Only a file whose protected form is there and whose plain form is not.
+  if (item.IsFolder() || EvaluateItemStatus(item) != STATUS_ENCRYPTING) return {};
+  return FromNative(ProtectedPathOf(item.m_path));
+}
+
+void CTopListForm::OnEdit() {
+  const QString path = ProtectedFileToEdit();
+  if (path.isEmpty() || EditProtectedFile(path)) return;
+  AppMessageBox(this,
+                QStringLiteral("Cannot edit \"%1\": no program is set up to edit it.").arg(path),
+                QMessageBox::Warning);
 }
 
 void CTopListForm::BuildContextMenu(QMenu* menu) {
@@ -244,6 +268,7 @@ void CTopListForm::BuildContextMenu(QMenu* menu) {
     add(ID_GUARD_DECRYPT, GuardCommandText(false))
         ->setIcon(LoadSvgIcon(QStringLiteral(":/guardlist/menu_decrypt.svg")));
   }
+  if (!ProtectedFileToEdit().isEmpty()) add(ID_GUARD_EDIT, QStringLiteral("Edit Protected File"));
   if (any) menu->addSeparator();
   add(ID_LIST_INSERT_FILES, QStringLiteral("Insert files"));
   add(ID_LIST_INSERT_FOLDERS, QStringLiteral("Insert folder"));

@@ -81,6 +81,9 @@ class CTopListForm : public QWidget, public ICommandTarget {
   // A list this user did not make protects only after its password was typed here.
   bool ListKeyConfirmed(IGuardUi& ui);
   void OnOpen();
+  // "Edit Protected File": the one selected item, a file that is protected now.
+  void OnEdit();
+  QString ProtectedFileToEdit() const;
   // Expands the selected (or all) items for protecting or restoring.
   std::vector<std::string> Expand(bool encrypt, bool all) const;
   // Whether the expansion of the selection yields any path; remembered for a moment, so

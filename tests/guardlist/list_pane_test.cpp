@@ -22,6 +22,7 @@
 #include "engine/digest.h"
 #include "framework/command_ids.h"
 #include "framework/doc_manager.h"
+#include "framework/edit_request.h"
 #include "framework/shell_open.h"
 #include "framework/sort_list_ctrl.h"
 #include "guard/file_list_driver.h"
@@ -200,23 +201,37 @@ void ListPaneTest::fullListEnableRules() {
 
   struct Case {
     int row;
-    bool encrypt, decrypt;
+    bool encrypt, decrypt, edit;
   };
   const Case cases[] = {
-      {0, true, false},   // plain file
-      {1, false, true},   // protected file
-      {2, false, false},  // missing file
-      {3, true, false},   // folder with a plain file
-      {4, false, true},   // folder with a protected file only
+      {0, true, false, false},   // plain file
+      {1, false, true, true},    // protected file
+      {2, false, false, false},  // missing file
+      {3, true, false, false},   // folder with a plain file
+      {4, false, true, false},   // folder with a protected file only
   };
+  QStringList edited;
+  SetProtectedFileEditor([&edited](const QString& path) {
+    edited << path;
+    return true;
+  });
   for (const Case& c : cases) {
     m_view->ListCtrl()->SelectRows({c.row});
     QCOMPARE(Update(ID_GUARD_ENCRYPT).enabled, c.encrypt);
     QCOMPARE(Update(ID_GUARD_DECRYPT).enabled, c.decrypt);
+    QCOMPARE(Update(ID_GUARD_EDIT).enabled, c.edit);
+    QVERIFY(m_view->OnCommand(ID_GUARD_EDIT));
     QVERIFY(Update(ID_GUARD_OPEN).enabled);
     QVERIFY(Update(ID_LIST_REMOVE_SELECTED).enabled);
     QVERIFY(Update(ID_EDIT_COPY).enabled);
   }
+  SetProtectedFileEditor(nullptr);
+  // Edit goes to the protected file of the one protected item, and only there.
+  QCOMPARE(edited, QStringList{Path(QStringLiteral("c.txt.~de"))});
+  m_view->ListCtrl()->SelectRows({1});
+  QVERIFY(MenuEntries().contains(QStringLiteral("Edit Protected File")));
+  m_view->ListCtrl()->SelectRows({0, 1});
+  QVERIFY(!Update(ID_GUARD_EDIT).enabled);
   // A folder whose files lie only in a subfolder yields them only with its subfolders.
   Write(QStringLiteral("deep/a/b/z.txt"), "z");
   AddFolder(QStringLiteral("deep"), true);
