@@ -150,12 +150,52 @@ int CFileCodec::EncodeInto(CEncryptedStream& stream, ProgressProc progress, void
                                        user, threads);
     return r.result == CODEC_IO_ERROR ? IoError(std::move(r.error)) : r.result;
   }
+  if (!m_zlibOnly && vg::zengine::WholeDeflateBuiltIn() && m_level >= 1 && m_level <= 9 &&
+      source.Length() > 0 && source.Length() <= vg::zengine::kWholeDeflateMax) {
+    return DeflateWhole(source, stream, progress, user);
+  }
   return DeflateStreaming(source, stream, progress, user);
+}
+
+// A small file is read whole and deflated in one call, the fastest way for the many small
+// files of a folder. One that grew since it was opened goes on through the streaming
+// deflate, with what was read so far first.
+int CFileCodec::DeflateWhole(SourceFile& source, CEncryptedStream& stream, ProgressProc progress,
+                             void* user) {
+  const size_t length = static_cast<size_t>(source.Length());
+  SecretBuffer in(length + 1);
+  if (!in) return CODEC_NO_MEMORY;
+  const int64_t n = source.Read(in.get(), length + 1);
+  if (n < 0) return IoError(source.LastError());
+  const size_t size = static_cast<size_t>(n);
+  if (size > length) return DeflateStreaming(source, stream, progress, user, in.get(), size);
+  const size_t bound = vg::zengine::WholeDeflateBound(size);
+  SecretBuffer out(bound);
+  if (!out) return CODEC_NO_MEMORY;
+  size_t produced = 0;
+  const int r = vg::zengine::WholeDeflate(m_level, in.get(), size, out.get(), bound, produced);
+  if (r != CODEC_OK) return r;
+  if (stream.Write(out.get(), produced) != static_cast<int64_t>(produced)) {
+    return IoError({stream.CloseError(), m_destination, "write"});
+  }
+  // Progress as the streaming deflate reports it: one call per buffer read, and a last
+  // empty one when the size is a whole number of buffers.
+  if (!progress) return CODEC_OK;
+  const size_t step = m_bufferSize;
+  size_t done = 0;
+  do {
+    const size_t chunk = std::min(step, size - done);
+    done += chunk;
+    if (progress(source.Length(), done, chunk, user) == 0) return CODEC_CANCELLED;
+    if (chunk < step) break;
+  } while (true);
+  return CODEC_OK;
 }
 
 // Small files (and levels without pieces) go through one deflate, buffer by buffer.
 int CFileCodec::DeflateStreaming(SourceFile& source, CEncryptedStream& stream,
-                                 ProgressProc progress, void* user) {
+                                 ProgressProc progress, void* user, const uint8_t* head,
+                                 size_t headSize) {
   const size_t bufferSize = m_bufferSize;
   SecretBuffer in(bufferSize);
   SecretBuffer out(bufferSize);
@@ -166,11 +206,19 @@ int CFileCodec::DeflateStreaming(SourceFile& source, CEncryptedStream& stream,
   const uint64_t total = source.Length();
   uint64_t done = 0;
   for (;;) {
-    const int64_t n = source.Read(in.get(), bufferSize);
-    if (n < 0) return IoError(source.LastError());
+    int64_t n = 0;
+    int flush = Z_NO_FLUSH;
+    if (head) {
+      n = static_cast<int64_t>(headSize);
+      z.next_in = const_cast<uint8_t*>(head);
+      head = nullptr;
+    } else {
+      n = source.Read(in.get(), bufferSize);
+      if (n < 0) return IoError(source.LastError());
+      if (static_cast<size_t>(n) < bufferSize) flush = Z_FINISH;
+      z.next_in = in.get();
+    }
     done += static_cast<uint64_t>(n);
-    const int flush = static_cast<size_t>(n) < bufferSize ? Z_FINISH : Z_NO_FLUSH;
-    z.next_in = in.get();
     z.avail_in = static_cast<uInt>(n);
     int r;
     do {

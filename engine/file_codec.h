@@ -92,8 +92,12 @@ class CFileCodec {
  private:
   int KeyStream(CEncryptedStream& stream, bool reading);
   int EncodeInto(CEncryptedStream& stream, ProgressProc progress, void* user);
+  int DeflateWhole(vg::codec::SourceFile& source, CEncryptedStream& stream, ProgressProc progress,
+                   void* user);
+  // head[0..headSize): bytes already read from source, deflated first.
   int DeflateStreaming(vg::codec::SourceFile& source, CEncryptedStream& stream,
-                       ProgressProc progress, void* user);
+                       ProgressProc progress, void* user, const uint8_t* head = nullptr,
+                       size_t headSize = 0);
   int DecodeFrom(CEncryptedStream& stream, ProgressProc progress, void* user);
   bool ReportDecoded(uint64_t chunk, uint64_t total, uint64_t& reported, ProgressProc progress,
                      void* user) const;

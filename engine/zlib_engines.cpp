@@ -175,6 +175,21 @@ uint32_t Adler32(uint32_t adler, const uint8_t* p, size_t n) {
 #endif
 }
 
+#ifndef VG_HAVE_LIBDEFLATE
+bool WholeDeflateBuiltIn() {
+  return false;
+}
+
+size_t WholeDeflateBound(size_t n) {
+  return n;
+}
+
+int WholeDeflate(int, const uint8_t*, size_t, uint8_t*, size_t, size_t& produced) {
+  produced = 0;
+  return CODEC_ZLIB_ERROR;
+}
+#endif
+
 int DeflatePiece(int level, bool zlibOnly, const uint8_t* dictionary, size_t dictionarySize,
                  const uint8_t* in, size_t n, bool last, std::vector<uint8_t>& out) {
   if (level < 1 || level > 9) return CODEC_ZLIB_ERROR;

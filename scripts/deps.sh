@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [build|test|bench]
 set -euo pipefail
 kind=${1:-build}
-pkgs=(g++ cmake ninja-build pkg-config zlib1g-dev libisal-dev qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+pkgs=(g++ cmake ninja-build pkg-config zlib1g-dev libisal-dev libdeflate-dev qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
       fonts-dejavu-core adwaita-icon-theme)
 case "$kind" in
   test) pkgs+=(libgtest-dev libgmock-dev libssl-dev clang libclang-rt-14-dev clang-format xauth xvfb
