@@ -16,6 +16,7 @@
 #include "common/secret_memory.h"
 #include "framework/edit_request.h"
 #include "framework/native_path.h"
+#include "framework/prompts.h"
 
 namespace {
 // Without a desktop that names an icon theme, use an installed standard one.
@@ -108,8 +109,15 @@ int main(int argc, char** argv) {
   CEditSessionsWindow editWindow(editOwner);
   if (editOwner.Listen()) editOwner.RecoverOrphans();
   // The file list's "Edit Protected File": this process's owner, or the one running.
-  SetProtectedFileEditor([&editOwner](const QString& path) {
-    return editOwner.Listening() ? editOwner.Edit(path) : CEditOwner::HandOver({path});
+  SetProtectedFileEditor([&editOwner, frame](const QString& path) {
+    if (editOwner.Listening()) return editOwner.Edit(path);
+    if (CEditOwner::HandOver({path})) return true;
+    AppMessageBox(frame,
+                  QStringLiteral("Cannot edit \"%1\": the program that keeps the files being "
+                                 "edited did not answer.")
+                      .arg(path),
+                  QMessageBox::Warning);
+    return false;
   });
   QuitGuard quitGuard(editOwner);
   frame->installEventFilter(&quitGuard);

@@ -261,7 +261,10 @@ bool CBottomListView::OnCommand(int id) {
       GuardFolder(id == ID_GUARD_ENCRYPT_ALL ? GuardVerb::Protect : GuardVerb::Restore);
       return true;
     case ID_GUARD_EDIT:
-      if (IsOneProtectedFile(Selection()) && !EditProtectedFile(Selection().paths.front())) {
+      if (!IsOneProtectedFile(Selection())) return true;
+      if (CanEditProtectedFiles()) {
+        EditProtectedFile(Selection().paths.front());
+      } else {
         AppMessageBox(this,
                       QStringLiteral("Cannot edit \"%1\": no program is set up to edit it.")
                           .arg(Selection().paths.front()),

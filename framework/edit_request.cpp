@@ -7,6 +7,10 @@ ProtectedFileEditor& Editor() {
 }
 }  // namespace
 
+bool CanEditProtectedFiles() {
+  return static_cast<bool>(Editor());
+}
+
 bool EditProtectedFile(const QString& protectedPath) {
   return Editor() && Editor()(protectedPath);
 }

@@ -7,6 +7,9 @@
 
 using ProtectedFileEditor = std::function<bool(const QString& protectedPath)>;
 
+// True when an editor is set up. It shows its own failures; a prompt the user cancelled
+// is none.
+bool CanEditProtectedFiles();
 // True when an editor was set up and began (or handed on) the edit.
 bool EditProtectedFile(const QString& protectedPath);
 // Sets the handler for the whole program; an empty function removes it.

@@ -242,7 +242,11 @@ QString CTopListForm::ProtectedFileToEdit() const {
 
 void CTopListForm::OnEdit() {
   const QString path = ProtectedFileToEdit();
-  if (path.isEmpty() || EditProtectedFile(path)) return;
+  if (path.isEmpty()) return;
+  if (CanEditProtectedFiles()) {
+    EditProtectedFile(path);
+    return;
+  }
   AppMessageBox(this,
                 QStringLiteral("Cannot edit \"%1\": no program is set up to edit it.").arg(path),
                 QMessageBox::Warning);

@@ -225,11 +225,22 @@ void ListPaneTest::fullListEnableRules() {
     QVERIFY(Update(ID_LIST_REMOVE_SELECTED).enabled);
     QVERIFY(Update(ID_EDIT_COPY).enabled);
   }
-  SetProtectedFileEditor(nullptr);
   // Edit goes to the protected file of the one protected item, and only there.
   QCOMPARE(edited, QStringList{Path(QStringLiteral("c.txt.~de"))});
   m_view->ListCtrl()->SelectRows({1});
   QVERIFY(MenuEntries().contains(QStringLiteral("Edit Protected File")));
+  {
+    // An editor that began nothing (a cancelled password) has said all there is to say;
+    // without any editor the pane says so.
+    PromptRecorder prompts;
+    SetProtectedFileEditor([](const QString&) { return false; });
+    QVERIFY(m_view->OnCommand(ID_GUARD_EDIT));
+    QVERIFY(prompts.messages.empty());
+    SetProtectedFileEditor(nullptr);
+    QVERIFY(m_view->OnCommand(ID_GUARD_EDIT));
+    QCOMPARE(prompts.messages.size(), size_t(1));
+    QVERIFY(prompts.messages[0].text.contains(QStringLiteral("no program is set up")));
+  }
   m_view->ListCtrl()->SelectRows({0, 1});
   QVERIFY(!Update(ID_GUARD_EDIT).enabled);
   // A folder whose files lie only in a subfolder yields them only with its subfolders.
