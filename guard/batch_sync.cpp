@@ -223,7 +223,10 @@ int CBatchBook::Lookup(size_t folder, const std::string& name) {
 }
 
 int CBatchBook::HoldFolder(size_t index, const std::string& key) {
-  if (index == CHeldFolders::kNone) return -1;
+  if (index == CHeldFolders::kNone) {
+    errno = ENOENT;
+    return -1;
+  }
   const int fd = Folders().Acquire(index);
   if (fd < 0) return -1;
   m_acquired.push_back(index);

@@ -107,6 +107,13 @@ std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& pat
   return entries;
 }
 
+std::vector<FileEntry> EntriesOfPaths(const std::vector<std::string>& paths,
+                                      CHeldFolders& folders) {
+  CFileCollector collector;
+  AddFilesIn(collector, folders, paths, AnyPath);
+  return std::move(collector.Entries());
+}
+
 uint64_t TotalSize(const std::vector<FileEntry>& entries) {
   uint64_t total = 0;
   for (const FileEntry& e : entries) total += e.size;

@@ -45,6 +45,8 @@ std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& pat
                                              CHeldFolders& folders);
 std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths,
                                              CHeldFolders& folders);
+// An entry for every path, in order, its folder resolved into folders as above.
+std::vector<FileEntry> EntriesOfPaths(const std::vector<std::string>& paths, CHeldFolders& folders);
 // Sum of the entries' sizes.
 uint64_t TotalSize(const std::vector<FileEntry>& entries);
 // A level above 9 becomes 6; an empty no-zip mask becomes the default one.
