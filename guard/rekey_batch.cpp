@@ -195,20 +195,27 @@ void CRekeyBatch::Commit(const RekeyResultProc& done) {
 void RekeyFiles(const std::vector<std::string>& files, const uint8_t oldKey[32],
                 const uint8_t newKey[32], int jobs, ProgressProc progress, void* user,
                 const std::function<bool()>& stop, const RekeyResultProc& told) {
+  RunFiles run;
+  run.entries = EntriesOfPaths(files, *run.folders);
+  RekeyFiles(run, oldKey, newKey, jobs, progress, user, stop, told);
+}
+
+void RekeyFiles(const RunFiles& files, const uint8_t oldKey[32], const uint8_t newKey[32], int jobs,
+                ProgressProc progress, void* user, const std::function<bool()>& stop,
+                const RekeyResultProc& told) {
   struct Outcome {
     int result = REKEY_CANCELLED;
     std::string reason;
   };
-  CHeldFolders folders;
-  const std::vector<FileEntry> entries = EntriesOfPaths(files, folders);
-  std::vector<Outcome> outcomes(files.size());
-  COrderedRun run(files.size(),
+  const std::vector<FileEntry>& entries = files.entries;
+  std::vector<Outcome> outcomes(entries.size());
+  COrderedRun run(entries.size(),
                   [&](size_t i, bool) { told(i, outcomes[i].result, outcomes[i].reason); });
   const size_t workers = static_cast<size_t>(std::max(jobs, 1));
   std::vector<std::unique_ptr<CRekeyBatch>> batches;
   for (size_t w = 0; w < workers; ++w) {
     batches.push_back(std::make_unique<CRekeyBatch>());
-    batches.back()->UseFolders(&folders);
+    batches.back()->UseFolders(files.folders.get());
   }
   const RekeyResultProc finished = [&](size_t i, int result, const std::string& reason) {
     outcomes[i] = {result, reason};

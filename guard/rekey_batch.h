@@ -76,9 +76,15 @@ std::string RekeyRefusal(const struct stat& st);
 
 // Re-keys files with up to jobs threads, each with a batch of its own (files named once
 // each: no two batches touch one file). The files' folders are opened once, before the
-// first file, and every step goes through them (see CHeldFolders). told(i, result, reason) comes in
-// list order, one call at a time; files not started when stop() turned true come back
-// REKEY_CANCELLED. progress is called from every thread (jobs > 1: it must be safe for that).
+// first file, and every step goes through them (see CHeldFolders). told(i, result,
+// reason) comes in list order, one call at a time; files not started when stop() turned
+// true come back REKEY_CANCELLED. progress is called from every thread (jobs > 1: it
+// must be safe for that).
 void RekeyFiles(const std::vector<std::string>& files, const uint8_t oldKey[32],
                 const uint8_t newKey[32], int jobs, ProgressProc progress, void* user,
                 const std::function<bool()>& stop, const RekeyResultProc& told);
+// The same for the files a scan found (told's i indexes files.entries): the run works in
+// the folders the scan opened and recorded.
+void RekeyFiles(const RunFiles& files, const uint8_t oldKey[32], const uint8_t newKey[32], int jobs,
+                ProgressProc progress, void* user, const std::function<bool()>& stop,
+                const RekeyResultProc& told);

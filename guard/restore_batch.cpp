@@ -58,8 +58,10 @@ int CDecryptBatch::Decode(IGuardUi& ui, const FileEntry& entry, uint8_t digest[3
   const int dir = HoldFolder(entry.folder, FolderOf(path));
   if (dir < 0) return DecryptFailed(ui, progress, path, FolderFailureReason(errno));
   struct stat st {};
-  if (::fstatat(dir, entry.name.c_str(), &st, 0) != 0)
+  if (::fstatat(dir, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return DecryptFailed(ui, progress, path, std::strerror(errno));
+  // A link is never restored through: its removal would leave the file it points at.
+  if (S_ISLNK(st.st_mode)) return DecryptFailed(ui, progress, path, "It is a symbolic link.");
   if (!S_ISREG(st.st_mode)) return DecryptFailed(ui, progress, path, "It is not a regular file.");
   Item item;
   item.tag = tag;
@@ -181,7 +183,8 @@ void CDecryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
       continue;
     }
     struct stat st {};
-    if (::fstatat(item.dir, item.name.c_str(), &st, 0) != 0 || !SameInode(st, item.source))
+    if (::fstatat(item.dir, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameInode(st, item.source))
       continue;
     Announce(BatchStep::Unlink, item.path);
     if (::unlinkat(item.dir, item.name.c_str(), 0) != 0) {

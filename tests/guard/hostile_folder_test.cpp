@@ -15,6 +15,7 @@
 #include "guard/encryption_settings.h"
 #include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
+#include "guard/guard_command.h"
 #include "guard/protect_settings.h"
 #include "guard/rekey_batch.h"
 #include "guard/single_file.h"
@@ -235,6 +236,49 @@ TEST_F(HostileFolder, AFolderSwappedForALinkDuringARunIsNeverWorkedThrough) {
                                "\"\n\nits folder was replaced during the run"),
               std::string::npos)
         << messages[0];
+    ASSERT_EQ(::unlink(P("tree/b").c_str()), 0);
+    std::filesystem::remove_all(P("tree"));
+  }
+}
+
+TEST_F(HostileFolder, AFolderSwappedBetweenTheScanAndTheRunIsNeverWorkedThrough) {
+  // tree/ holds no file of its own, so tree/b is the shallowest folder of its files: it
+  // is swapped for a link after the scan, before the run's first step.
+  const std::vector<uint8_t> key = KeyOf("swap");
+  for (const bool protect : {true, false}) {
+    SCOPED_TRACE(protect);
+    TempFolder outside;
+    WriteText(outside / "2.txt", "not yours");
+    MakeFolder(P("tree/a"));
+    MakeFolder(P("tree/b"));
+    WriteText(P("tree/a/1.txt"), "one");
+    WriteText(P("tree/b/2.txt"), "two");
+    if (!protect) {
+      FakeGuardUi before;
+      ASSERT_EQ(EncryptFileList(before, {P("tree/a/1.txt"), P("tree/b/2.txt"), outside / "2.txt"},
+                                key.data(), 6, ""),
+                3);
+    }
+    const std::string outsideFile = outside / (protect ? "2.txt" : "2.txt.~de");
+    const std::string outsideBytes = ReadText(outsideFile);
+    const std::vector<std::string> outsideBefore = ListNames(outside.Path());
+    CGuardItem item(P("tree"), 1);
+    item.m_subfolders = 1;
+    item.m_includeMask = "*.*|";
+    RunFiles files;
+    ASSERT_EQ(protect ? CollectFilesToEncrypt(files, item) : CollectFilesToDecrypt(files, item), 2);
+    ASSERT_EQ(::rename(P("tree/b").c_str(), P("tree/b.moved").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.Path().c_str(), P("tree/b").c_str()), 0);
+    FakeGuardUi ui;
+    ui.passwords = {std::string("swap")};
+    const GuardOutcome outcome =
+        protect ? RunProtectList(ui, files, key.data(), 6, "") : RunRestoreList(ui, files);
+    EXPECT_EQ(outcome.done, 1);
+    EXPECT_EQ(ListNames(outside.Path()), outsideBefore);
+    EXPECT_EQ(ReadText(outsideFile), outsideBytes);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find("its folder was replaced during the run"), std::string::npos)
+        << ui.messages[0];
     ASSERT_EQ(::unlink(P("tree/b").c_str()), 0);
     std::filesystem::remove_all(P("tree"));
   }
