@@ -193,12 +193,12 @@ CHeldFolders& CBatchBook::Folders() {
   return *m_held;
 }
 
-int CBatchBook::Lookup(size_t folder, const std::string& name) {
+int CBatchBook::Lookup(size_t folder, const std::string& name, struct stat* st) {
   if (folder == CHeldFolders::kNone) return -1;
   const int fd = Folders().Acquire(folder);
   if (fd < 0) return -1;
-  struct stat st {};
-  const int found = ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
+  struct stat own {};
+  const int found = ::fstatat(fd, name.c_str(), st ? st : &own, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
   Folders().Release(folder);
   return found;
 }

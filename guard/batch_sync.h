@@ -107,8 +107,9 @@ class CBatchBook {
   void UseFolders(CHeldFolders* folders) { m_held = folders; }
   CHeldFolders& Folders();
   // Whether name is there (a link not followed) in folder index, reached as CHeldFolders
-  // does: 1, 0, or -1 with errno when the folder cannot be reached.
-  int Lookup(size_t folder, const std::string& name);
+  // does: 1, 0, or -1 with errno when the folder cannot be reached. st (when given)
+  // receives its status.
+  int Lookup(size_t folder, const std::string& name, struct stat* st = nullptr);
 
  protected:
   CBatchBook();

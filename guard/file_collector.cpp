@@ -200,22 +200,6 @@ void CFileCollector::AddFilesMatching(std::string_view pattern) {
   }
 }
 
-void CFileCollector::AddFile(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    m_entries.push_back(EntryFor(path, nullptr));
-    return;
-  }
-  FileEntry e = EntryFor(path, &st);
-  // A link's entry keeps the link's own key; its status is the target's.
-  if (struct stat target{}; S_ISLNK(st.st_mode) && ::stat(path.c_str(), &target) == 0) {
-    e = EntryFor(path, &target);
-    e.device = static_cast<uint64_t>(st.st_dev);
-    e.inode = static_cast<uint64_t>(st.st_ino);
-  }
-  m_entries.push_back(std::move(e));
-}
-
 void CFileCollector::AddFileIn(int folderFd, size_t folder, const std::string& path,
                                const std::string& name) {
   struct stat st {};

@@ -56,10 +56,9 @@ class CFileCollector {
   // For every folder of the folder list, in order, appends the regular files whose names
   // match pattern by the file system's wildcard rules (WildcardMatch).
   void AddFilesMatching(std::string_view pattern);
-  // Appends one entry with the file's current status (size 0 when it cannot be read).
-  void AddFile(const std::string& path);
-  // The same for name in a folder of a run held as folderFd (index folder in the run's
-  // CHeldFolders; folderFd -1: the folder could not be reached, no status).
+  // Appends one entry with the current status of name in a folder of a run held as
+  // folderFd (index folder in the run's CHeldFolders; folderFd -1: the folder could not
+  // be reached, no status; a symbolic link's status is its target's, its key its own).
   void AddFileIn(int folderFd, size_t folder, const std::string& path, const std::string& name);
   // Removes the entries whose path matches pattern by MatchMask, keeping the order.
   void RemoveMatching(std::string_view pattern);

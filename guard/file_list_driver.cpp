@@ -1,5 +1,7 @@
 #include "guard/file_list_driver.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <set>
 
@@ -216,10 +218,12 @@ namespace {
 
 // Whether the entry's file (or, with other, that name beside it) is there: 1, 0, or -1
 // when its folder cannot be reached (Add says why).
-int Presence(CBatchBook* batch, const FileEntry& entry, const std::string* other) {
+// st (when given) receives the status of what was found.
+int Presence(CBatchBook* batch, const FileEntry& entry, const std::string* other,
+             struct stat* st = nullptr) {
   const std::string& path = other ? *other : entry.path;
   if (!batch || entry.folder == FileEntry::kNoFolder) return PathExists(path) ? 1 : 0;
-  const int found = batch->Lookup(entry.folder, LastPathComponent(path));
+  const int found = batch->Lookup(entry.folder, LastPathComponent(path), st);
   return found < 0 && errno == ENOENT ? 0 : found;
 }
 
@@ -232,11 +236,16 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
   const uint64_t share = 2 * entry.size;
   // Gone since it was collected: skipped. One that is there but cannot be read fails
   // with its reason in EncryptOneFile.
-  const int present = Presence(batch, entry, nullptr);
+  // The file's status as found here is the one its protect starts from, unless a
+  // question came in between.
+  struct stat seen {};
+  bool fresh = true;
+  const int present = Presence(batch, entry, nullptr, &seen);
   if (present == 0) return SkipShare(progress, share) ? ListStep::NotDone : ListStep::Stop;
   const std::string protectedPath = ProtectedPathOf(entry.path);
   // Whatever has the name, readable or not, would be replaced: ask.
   if (present > 0 && Presence(batch, entry, &protectedPath) != 0) {
+    fresh = false;
     if (commit) commit();
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {protectedPath}),
@@ -249,7 +258,8 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
     return StepOfEncryptResult(EncryptOneFile(ui, entry.path, digest, useLevel, progress));
   const int added = entry.folder == FileEntry::kNoFolder
                         ? batch->Add(ui, entry.path, digest, useLevel, progress, tag)
-                        : batch->Add(ui, entry, digest, useLevel, progress, tag);
+                        : batch->Add(ui, entry, digest, useLevel, progress, tag,
+                                     fresh && present > 0 ? &seen : nullptr);
   return added == ENCRYPT_PENDING ? ListStep::Pending : StepOfEncryptResult(added);
 }
 
@@ -258,11 +268,14 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
                           const std::function<void()>& commit) {
   const std::string target = PlainPathOf(entry.path);
   if (progress) progress->SetStatusText(entry.path);
-  const int present = Presence(batch, entry, nullptr);
+  struct stat seen {};
+  bool fresh = true;
+  const int present = Presence(batch, entry, nullptr, &seen);
   if (present == 0) {
     return SkipShare(progress, entry.size) ? ListStep::NotDone : ListStep::Stop;
   }
   if (present > 0 && Presence(batch, entry, &target) != 0) {
+    fresh = false;
     if (commit) commit();
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {LastPathComponent(target)}),
@@ -273,9 +286,10 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
   }
   if (progress && !progress->IsCancelled()) progress->Show();
   if (!batch) return StepOfDecryptResult(DecryptOneFile(ui, entry.path, digest, progress));
-  const int added = entry.folder == FileEntry::kNoFolder
-                        ? batch->Add(ui, entry.path, digest, progress, tag)
-                        : batch->Add(ui, entry, digest, progress, tag);
+  const int added =
+      entry.folder == FileEntry::kNoFolder
+          ? batch->Add(ui, entry.path, digest, progress, tag)
+          : batch->Add(ui, entry, digest, progress, tag, fresh && present > 0 ? &seen : nullptr);
   return added == DECRYPT_PENDING ? ListStep::Pending : StepOfDecryptResult(added);
 }
 
