@@ -3,6 +3,7 @@
 // it touches, one sync for many files, and a hook for tests that watch the order.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -96,7 +97,12 @@ class CBatchBook {
   // Full: commit now. WouldOverflow: commit before a file of size bytes is added.
   bool Full() const {
     return m_count >= BatchFileLimit() || m_bytes >= BatchByteLimit() ||
-           m_folders.Count() >= kBatchFolders;
+           m_folders.Count() >= m_folderLimit;
+  }
+  // The batches of a run's workers share the run's descriptors: each holds its share of
+  // kBatchFolders folders at most.
+  void ShareFoldersAmong(size_t workers) {
+    m_folderLimit = workers > 1 ? std::max<size_t>(1, kBatchFolders / workers) : kBatchFolders;
   }
   bool WouldOverflow(uint64_t size) const { return !Empty() && m_bytes + size > BatchByteLimit(); }
   // True when the file device, inode (0, 0: unknown) or name is one the batch will act on.
@@ -136,6 +142,7 @@ class CBatchBook {
   std::set<std::pair<uint64_t, uint64_t>> m_files;  // device, inode of the sources
   uint64_t m_bytes = 0;
   size_t m_count = 0;
+  size_t m_folderLimit = kBatchFolders;
 };
 
 // Tells the test hook, if any, of the step about to be taken.

@@ -182,10 +182,12 @@ int RunParallel(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry
   CLockedUi lockedUi(ui, uiLock);
   CEntryQueue queue(entries);
   std::atomic<int> count{0};
+  const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(entries.size())));
   auto worker = [&] {
     CLockedProgress progress(*window, uiLock);
     Batch batch;
     batch.UseFolders(&folders);
+    batch.ShareFoldersAmong(static_cast<size_t>(threads));
     std::vector<size_t> waiting;
     auto commit = [&] {
       batch.Commit(lockedUi, &progress, [&](size_t tag, int result) {
@@ -223,7 +225,6 @@ int RunParallel(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry
     // Also after a cancel: the files already encoded are finished.
     commit();
   };
-  const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(entries.size())));
   std::vector<std::thread> pool;
   StartWorkers(pool, threads, worker);
   worker();

@@ -216,6 +216,7 @@ void RekeyFiles(const RunFiles& files, const uint8_t oldKey[32], const uint8_t n
   for (size_t w = 0; w < workers; ++w) {
     batches.push_back(std::make_unique<CRekeyBatch>());
     batches.back()->UseFolders(files.folders.get());
+    batches.back()->ShareFoldersAmong(workers);
   }
   const RekeyResultProc finished = [&](size_t i, int result, const std::string& reason) {
     outcomes[i] = {result, reason};
