@@ -171,7 +171,7 @@ void ChangePassword(QWidget* owner, IGuardUi& ui, const Target& target, CExplore
   IProgressWindow* bar = progress.get();
   RekeyCounts c;
   RekeyFiles(
-      target.run.files, oldKey.data(), newKey.data(), 1, ProgressStep, bar,
+      target.run.scanned, oldKey.data(), newKey.data(), 1, ProgressStep, bar,
       [bar] { return bar && bar->IsCancelled(); },
       [&](size_t i, int result, const std::string& reason) {
         const std::string& file = target.run.files[i];

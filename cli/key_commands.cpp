@@ -196,10 +196,10 @@ int RunChangePassword(const CliOptions& o) {
   std::vector<NamedList> lists;
   bool wrongList = false;
   const bool missing = CollectRekeyPaths(o, oldKey.data(), run, lists, wrongList);
-  RemoveStaleTempFilesIn(std::vector<std::string>(run.folders.begin(), run.folders.end()));
+  RemoveStaleTempFilesIn(*run.scanned.folders);
   RekeyTally t;
-  RekeyFiles(run.files, oldKey.data(), newKey.data(), o.jobs, WatchInterrupt, nullptr, Interrupted,
-             [&](size_t i, int result, const std::string& reason) {
+  RekeyFiles(run.scanned, oldKey.data(), newKey.data(), o.jobs, WatchInterrupt, nullptr,
+             Interrupted, [&](size_t i, int result, const std::string& reason) {
                TellRekeyed(run.files[i], result, reason, t);
              });
   // "Use last password" and the lists follow only a run that went to its end, or the

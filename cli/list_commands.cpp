@@ -182,7 +182,7 @@ int ListProtect(const std::string& listPath, const CliOptions& o) {
   if (const int refused = RefuseForeignKey(listPath, doc, o); refused != GUARD_EXIT_DONE) {
     return refused;
   }
-  std::vector<std::string> files;
+  RunFiles files;
   for (const CGuardItem& item : doc.m_items) CollectFilesToEncrypt(files, item);
   std::optional<std::string> none;
   CCliUi ui(UiOptions(o, none));
@@ -194,7 +194,7 @@ int ListProtect(const std::string& listPath, const CliOptions& o) {
 int ListRestore(const std::string& listPath, const CliOptions& o) {
   CExplorerDoc doc;
   if (!LoadGuardList(listPath, doc)) return GUARD_EXIT_USAGE;
-  std::vector<std::string> files;
+  RunFiles files;
   for (const CGuardItem& item : doc.m_items) CollectFilesToDecrypt(files, item);
   std::optional<std::string> pw;
   if (!ReadPasswordOption(o, pw)) return GUARD_EXIT_USAGE;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/random.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 
 #include "common/fd_io.h"
 #include "common/paths.h"
@@ -28,49 +30,58 @@ namespace {
 
 std::atomic<uint64_t (*)()> g_tempRandom{nullptr};
 
-uint64_t KernelRandom64Once() {
-  uint64_t v = 0;
+// Fills v from the kernel; false when it gave too little.
+bool KernelRandom(uint8_t* v, size_t n) {
   size_t got = 0;
-  while (got < sizeof v) {
-    const ssize_t n = ::getrandom(reinterpret_cast<uint8_t*>(&v) + got, sizeof v - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
+  while (got < n) {
+    const ssize_t r = ::getrandom(v + got, n - got, 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
   }
-  if (got < sizeof v) {
-    // getrandom is missing only on kernels older than 3.17; /dev/urandom is the same pool.
-    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-      // A short read is still safe: names are created exclusively, a planted one is
-      // refused.
-      static_cast<void>(ReadFull(fd, &v, sizeof v));
-      ::close(fd);  // read-only
-    }
+  if (got == n) return true;
+  // getrandom is missing only on kernels older than 3.17; /dev/urandom is the same pool.
+  const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool read = ReadFull(fd, v, n);
+  if (::close(fd) != 0) {
+    // Read-only: nothing was written through it.
   }
-  return v;
+  return read;
 }
 
-// Names are drawn from a small per-thread stock, one kernel call per 32 names, so that a
-// run over many small files does not pay a system call for every temporary name.
-uint64_t KernelRandom64() {
-  struct Stock {
-    uint64_t values[32];
-    size_t left = 0;
-  };
-  thread_local Stock stock;
-  if (stock.left == 0) {
-    size_t got = 0;
-    auto* bytes = reinterpret_cast<uint8_t*>(stock.values);
-    while (got < sizeof stock.values) {
-      const ssize_t n = ::getrandom(bytes + got, sizeof stock.values - got, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
+// The random parts of temporary names, drawn from the kernel a few dozen at a time: a
+// run names two files per file it works on. The pool is dropped in a forked child, so
+// that parent and child never pick the same names.
+struct NamePool {
+  std::mutex lock;
+  uint64_t values[32] = {};
+  size_t left = 0;
+  int pid = 0;  // the process the values and the id are for
+};
+NamePool g_names;
+
+void ForgetNamesInChild() {
+  g_names.left = 0;
+  g_names.pid = 0;
+}
+
+// This process's id and a fresh random value.
+void NextNameParts(int& pid, uint64_t& random) {
+  static const bool registered = ::pthread_atfork(nullptr, nullptr, ForgetNamesInChild) == 0;
+  std::lock_guard g(g_names.lock);
+  if (g_names.pid == 0 || !registered) g_names.pid = static_cast<int>(::getpid());
+  pid = g_names.pid;
+  if (g_names.left == 0) {
+    // A short draw still gives usable names: they are created exclusively, a planted
+    // one is refused and another is tried.
+    if (!KernelRandom(reinterpret_cast<uint8_t*>(g_names.values), sizeof g_names.values)) {
+      g_names.values[0] ^= static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull;
     }
-    if (got < sizeof stock.values) return KernelRandom64Once();
-    stock.left = std::size(stock.values);
+    g_names.left = std::size(g_names.values);
   }
-  return stock.values[--stock.left];
+  random = g_names.values[--g_names.left];
+  g_names.values[g_names.left] = 0;
 }
 
 }  // namespace
@@ -82,13 +93,15 @@ void SetTempNameRandomForTesting(uint64_t (*source)()) {
 std::string TempPathFor(std::string_view target, TempKind kind) {
   const std::string folder = ParentFolder(target);
   const std::string name = LastPathComponent(target);
-  uint64_t (*source)() = g_tempRandom.load();
-  const uint64_t random = source ? source() : KernelRandom64();
+  int pid = 0;
+  uint64_t random = 0;
+  NextNameParts(pid, random);
+  if (uint64_t(*source)() = g_tempRandom.load()) random = source();
   // The pid lets a later run tell a live writer's file from an abandoned one; the random
   // part keeps anybody from knowing the next name in advance.
   char tag[64];
-  std::snprintf(tag, sizeof tag, ".%d-%016llx%s", static_cast<int>(::getpid()),
-                static_cast<unsigned long long>(random), kind == TempKind::Wipe ? "w" : "");
+  std::snprintf(tag, sizeof tag, ".%d-%016llx%s", pid, static_cast<unsigned long long>(random),
+                kind == TempKind::Wipe ? "w" : "");
   // Keep the whole name within NAME_MAX.
   std::string shortName = name.substr(0, 180);
   return folder + std::string(kTempPrefix) + shortName + tag;

@@ -82,6 +82,8 @@ int64_t SourceFile::Read(uint8_t* dst, size_t n) {
       }
       m_pos = 0;
       m_fill = static_cast<size_t>(r);
+      m_read += m_fill;
+      if (m_length > 0 && m_read >= m_length) m_ended = true;
     }
     const size_t take = std::min(m_fill - m_pos, n - got);
     std::memcpy(dst + got, m_ahead->get() + m_pos, take);

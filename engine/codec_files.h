@@ -50,7 +50,9 @@ class SourceFile {
   SysError Open(const std::string& path, struct stat& st, int folderFd = AT_FDCWD);
   uint64_t Length() const { return m_length; }
   // Fills n bytes unless the file ends first: the bytes read, or -1 with the reason in
-  // LastError().
+  // LastError(). A file ends at the length it had when it was opened (no read is spent on
+  // finding the end; one that grew meanwhile is found changed by the wipe's check of its
+  // size and times); a file that said it was empty is read to its end.
   int64_t Read(uint8_t* dst, size_t n);
   const SysError& LastError() const { return m_error; }
 
@@ -61,6 +63,7 @@ class SourceFile {
   std::unique_ptr<SecretBuffer> m_ahead;
   size_t m_pos = 0;
   size_t m_fill = 0;
+  uint64_t m_read = 0;
   bool m_ended = false;
   SysError m_error;
 };

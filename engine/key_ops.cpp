@@ -1,5 +1,6 @@
 #include "engine/key_ops.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -255,13 +256,13 @@ int CopyPayload(CEncryptedStream& in, const std::string& path, CEncryptedStream&
 }
 
 // Removes the file created under name, and nothing someone may have put there since.
-void RemoveCreated(const std::string& name, const struct stat& created) {
+void RemoveCreated(int folderFd, const std::string& name, const struct stat& created) {
   struct stat st {};
-  if (created.st_ino == 0 || ::lstat(name.c_str(), &st) != 0 || st.st_dev != created.st_dev ||
-      st.st_ino != created.st_ino) {
+  if (created.st_ino == 0 || ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      st.st_dev != created.st_dev || st.st_ino != created.st_ino) {
     return;
   }
-  if (::unlink(name.c_str()) != 0) {
+  if (::unlinkat(folderFd, name.c_str(), 0) != 0) {
     // Left for the stale temporary file cleanup of a later run.
   }
 }
@@ -311,18 +312,26 @@ PayloadCheck VerifyProtectedFile(const std::string& path, const uint8_t key[32],
 PayloadCheck RekeyProtectedFile(const std::string& source, const std::string& temp,
                                 const uint8_t oldKey[32], const uint8_t newKey[32], bool zlibOnly,
                                 ProgressProc progress, void* user) {
+  return RekeyProtectedFileAt(AT_FDCWD, source, temp, oldKey, newKey, zlibOnly, progress, user);
+}
+
+PayloadCheck RekeyProtectedFileAt(int folderFd, const std::string& source, const std::string& temp,
+                                  const uint8_t oldKey[32], const uint8_t newKey[32], bool zlibOnly,
+                                  ProgressProc progress, void* user) {
   PayloadCheck check;
   try {
     CEncryptedStream in(0);
     CEncryptedStream out(0);
+    in.SetFolder(folderFd);
+    out.SetFolder(folderFd);
     check.result = Rekey(in, out, source, temp, oldKey, newKey, zlibOnly, check, progress, user);
     if (check.result != CODEC_OK) {
       out.Close();
-      RemoveCreated(temp, check.written);
+      RemoveCreated(folderFd, temp, check.written);
       check.written = {};
     }
   } catch (const std::bad_alloc&) {
-    RemoveCreated(temp, check.written);
+    RemoveCreated(folderFd, temp, check.written);
     check.written = {};
     check.result = CODEC_NO_MEMORY;
   }

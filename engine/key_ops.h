@@ -49,6 +49,11 @@ PayloadCheck VerifyProtectedFile(const std::string& path, const uint8_t key[32],
 PayloadCheck RekeyProtectedFile(const std::string& source, const std::string& temp,
                                 const uint8_t oldKey[32], const uint8_t newKey[32], bool zlibOnly,
                                 ProgressProc progress = nullptr, void* user = nullptr);
+// The same with source and temp names in the folder held as folderFd: no path is
+// resolved again, so a folder swapped for a link on the way is never written through.
+PayloadCheck RekeyProtectedFileAt(int folderFd, const std::string& source, const std::string& temp,
+                                  const uint8_t oldKey[32], const uint8_t newKey[32], bool zlibOnly,
+                                  ProgressProc progress = nullptr, void* user = nullptr);
 
 // True when the key passes the file's header check and opens the magic: a quick answer
 // to "which key opens it", without reading further than the first block.

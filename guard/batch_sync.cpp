@@ -78,13 +78,6 @@ void Announce(BatchStep step, const std::string& path, bool wholeFileSystem) {
 }
 
 std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
-                           const std::vector<std::pair<std::string, struct stat>>& files) {
-  std::vector<BatchFile> named;
-  for (const auto& [path, st] : files) named.push_back({AT_FDCWD, path, path, st});
-  return SyncFiles(step, folders, named);
-}
-
-std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
                            const std::vector<BatchFile>& files) {
   std::vector<int> errs(files.size(), 0);
   if (files.empty()) return errs;
@@ -131,16 +124,10 @@ CBatchFolders::~CBatchFolders() {
   CloseAll();
 }
 
-void CBatchFolders::Open(const std::string& folder) {
-  for (const Open_& o : m_open)
-    if (o.folder == folder) return;
-  m_open.push_back({folder, ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), true});
-}
-
 void CBatchFolders::Hold(const std::string& folder, int fd) {
   for (const Open_& o : m_open)
     if (o.folder == folder) return;
-  m_open.push_back({folder, fd, false});
+  m_open.push_back({folder, fd});
 }
 
 void CBatchFolders::CloseAll() {
@@ -148,11 +135,7 @@ void CBatchFolders::CloseAll() {
 }
 
 void CBatchFolders::CloseFrom(size_t n) {
-  for (size_t i = n; i < m_open.size(); ++i) {
-    if (m_open[i].owned && m_open[i].fd >= 0 && ::close(m_open[i].fd) != 0) {
-      // Read-only descriptor of a folder: nothing was written through it.
-    }
-  }
+  // The descriptors are the run's (CHeldFolders): given back there, not closed here.
   if (n < m_open.size()) m_open.resize(n);
 }
 
@@ -181,19 +164,17 @@ std::map<std::string, int> CBatchFolders::SyncEach(BatchStep step,
   std::map<std::string, int> errs;
   for (const std::string& folder : folders) {
     Announce(step, folder);
-    int held = -1;
+    // Every folder a batch renames in was held when its file joined the batch; its
+    // path is never opened again.
+    int fd = -1;
     for (const Open_& o : m_open)
-      if (o.folder == folder && !o.owned) held = o.fd;
-    const int fd = held >= 0 ? held : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (o.folder == folder) fd = o.fd;
     if (fd < 0) {
-      errs[folder] = errno;
+      errs[folder] = EBADF;
       continue;
     }
     // Some file systems refuse fsync on folders; that is not a failure of the rename.
     errs[folder] = ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
-    if (fd != held && ::close(fd) != 0) {
-      // Read-only descriptor: nothing was written through it.
-    }
   }
   return errs;
 }
@@ -212,18 +193,21 @@ CHeldFolders& CBatchBook::Folders() {
   return *m_held;
 }
 
-int CBatchBook::Lookup(size_t folder, const std::string& name) {
+int CBatchBook::Lookup(size_t folder, const std::string& name, struct stat* st) {
   if (folder == CHeldFolders::kNone) return -1;
   const int fd = Folders().Acquire(folder);
   if (fd < 0) return -1;
-  struct stat st {};
-  const int found = ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
+  struct stat own {};
+  const int found = ::fstatat(fd, name.c_str(), st ? st : &own, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
   Folders().Release(folder);
   return found;
 }
 
 int CBatchBook::HoldFolder(size_t index, const std::string& key) {
-  if (index == CHeldFolders::kNone) return -1;
+  if (index == CHeldFolders::kNone) {
+    errno = ENOENT;
+    return -1;
+  }
   const int fd = Folders().Acquire(index);
   if (fd < 0) return -1;
   m_acquired.push_back(index);
@@ -239,12 +223,6 @@ void CBatchBook::ReleaseFrom(std::pair<size_t, size_t> mark) {
 
 bool CBatchBook::Holds(const std::string& name, uint64_t device, uint64_t inode) const {
   return m_names.count(name) || (inode != 0 && m_files.count({device, inode}));
-}
-
-bool CBatchBook::Holds(const std::string& name) const {
-  if (m_names.count(name)) return true;
-  struct stat st {};
-  return ::lstat(name.c_str(), &st) == 0 && m_files.count({st.st_dev, st.st_ino});
 }
 
 void CBatchBook::Book(const std::string& source, const std::string& target, const struct stat& st) {

@@ -3,6 +3,7 @@
 // it touches, one sync for many files, and a hook for tests that watch the order.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -52,19 +53,19 @@ void SetBatchLimitsForTesting(size_t files, uint64_t bytes);
 size_t BatchFileLimit();
 uint64_t BatchByteLimit();
 
-// Folders of a batch, opened when their first file is added (so a sync of their file
-// system reports write errors that happened since) and synced once per commit.
+// Folders of a batch, held from when their first file is added (so a sync of their file
+// system reports write errors that happened since) and synced once per commit. The
+// descriptors belong to the run's CHeldFolders.
 class CBatchFolders {
  public:
   CBatchFolders() = default;
   CBatchFolders(const CBatchFolders&) = delete;
   CBatchFolders& operator=(const CBatchFolders&) = delete;
   ~CBatchFolders();
-  void Open(const std::string& folder);
   // A folder the caller holds open (see CHeldFolders) until CloseAll or CloseFrom.
   void Hold(const std::string& folder, int fd);
   void CloseAll();
-  // The folders opened so far; CloseFrom(n) closes those opened after the first n (for a
+  // The folders held so far; CloseFrom(n) forgets those held after the first n (for a
   // file that failed before it joined the batch).
   size_t Count() const { return m_open.size(); }
   void CloseFrom(size_t n);
@@ -73,14 +74,14 @@ class CBatchFolders {
   // lies on a file system not known to write out everything on syncfs (FUSE and network
   // file systems: their daemons and servers are not asked).
   bool SyncFileSystems(BatchStep step) const;
-  // fsync of each given folder once; the errno per folder (0: synced).
+  // fsync of each given folder once, through the descriptor held for it; the errno per
+  // folder (0: synced).
   std::map<std::string, int> SyncEach(BatchStep step, const std::set<std::string>& folders) const;
 
  private:
   struct Open_ {
     std::string folder;
-    int fd = -1;  // -1: not opened
-    bool owned = true;
+    int fd = -1;
   };
   std::vector<Open_> m_open;
 };
@@ -92,13 +93,16 @@ class CHeldFolders;
 // and their folders.
 class CBatchBook {
  public:
-  // True when a name (or the file it names) is one the batch will act on: commit first.
-  bool Holds(const std::string& name) const;
   bool Empty() const { return m_count == 0; }
   // Full: commit now. WouldOverflow: commit before a file of size bytes is added.
   bool Full() const {
     return m_count >= BatchFileLimit() || m_bytes >= BatchByteLimit() ||
-           m_folders.Count() >= kBatchFolders;
+           m_folders.Count() >= m_folderLimit;
+  }
+  // The batches of a run's workers share the run's descriptors: each holds its share of
+  // kBatchFolders folders at most.
+  void ShareFoldersAmong(size_t workers) {
+    m_folderLimit = workers > 1 ? std::max<size_t>(1, kBatchFolders / workers) : kBatchFolders;
   }
   bool WouldOverflow(uint64_t size) const { return !Empty() && m_bytes + size > BatchByteLimit(); }
   // True when the file device, inode (0, 0: unknown) or name is one the batch will act on.
@@ -109,8 +113,9 @@ class CBatchBook {
   void UseFolders(CHeldFolders* folders) { m_held = folders; }
   CHeldFolders& Folders();
   // Whether name is there (a link not followed) in folder index, reached as CHeldFolders
-  // does: 1, 0, or -1 with errno when the folder cannot be reached.
-  int Lookup(size_t folder, const std::string& name);
+  // does: 1, 0, or -1 with errno when the folder cannot be reached. st (when given)
+  // receives its status.
+  int Lookup(size_t folder, const std::string& name, struct stat* st = nullptr);
 
  protected:
   CBatchBook();
@@ -137,16 +142,11 @@ class CBatchBook {
   std::set<std::pair<uint64_t, uint64_t>> m_files;  // device, inode of the sources
   uint64_t m_bytes = 0;
   size_t m_count = 0;
+  size_t m_folderLimit = kBatchFolders;
 };
 
 // Tells the test hook, if any, of the step about to be taken.
 void Announce(BatchStep step, const std::string& path, bool wholeFileSystem = false);
-// Makes the named files' content durable: one syncfs per file system when there are
-// enough of them and syncfs can be trusted, else (or when it failed, to learn which file
-// it was) one fsync each. The errno per file, in order (ESTALE when a name no longer
-// holds the file written).
-std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
-                           const std::vector<std::pair<std::string, struct stat>>& files);
 // A file of a batch: its name in a folder held by descriptor, its path for the hook.
 struct BatchFile {
   int folder = -1;
@@ -154,6 +154,10 @@ struct BatchFile {
   std::string path;
   struct stat written {};
 };
+// Makes the files' content durable: one syncfs per file system when there are enough of
+// them and syncfs can be trusted, else (or when it failed, to learn which file it was)
+// one fsync each. The errno per file, in order (ESTALE when a name no longer holds the
+// file written).
 std::vector<int> SyncFiles(BatchStep step, const CBatchFolders& folders,
                            const std::vector<BatchFile>& files);
 // Makes the entries of the given folders durable after files renames; the errno per

@@ -1,12 +1,17 @@
 #pragma once
-// Expands guard items into flat lists of file paths.
+// Expands guard items into flat lists of files.
 //
-// Folder scans never follow a symbolic link to a folder (no loops, no escape from the
-// tree) and take only regular files: symbolic links to files, FIFOs, sockets and devices
-// are not listed, nor the temporary files of crash-safe writes. Within a folder the
-// entries come in byte order of their names, so runs are repeatable.
+// A scan opens the folder the user named once, by its path (the kernel resolves it,
+// links included, as the user meant), and reaches every folder below it by descriptor
+// (see CHeldFolders), recording each folder's device and inode as it is found: a run
+// that works on what the scan found never resolves a path again. Folder scans never follow a
+// symbolic link to a folder (no loops, no escape from the tree) and take only regular files:
+// symbolic links to files, FIFOs, sockets and devices are not listed, nor the temporary files of
+// crash-safe writes. Within a folder the entries come in byte order of their names, so runs are
+// repeatable.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,11 +36,18 @@ struct FileEntry {
   std::string name;
 };
 
+class CHeldFolders;
+
 class CFileCollector {
  public:
-  CFileCollector() = default;
+  CFileCollector();
   virtual ~CFileCollector();
+  CFileCollector(const CFileCollector&) = delete;
+  CFileCollector& operator=(const CFileCollector&) = delete;
 
+  // The run's folders, outliving the collector, that the entries' folder indexes name;
+  // without them the collector keeps folders of its own.
+  void UseFolders(CHeldFolders* folders) { m_held = folders; }
   void SetRecursive(bool recursive) { m_recursive = recursive; }
   // Stores the root (without trailing "/", "/" itself kept), then appends its folder tree
   // to the folder list in post-order: every folder after all of its subfolders, the root
@@ -44,10 +56,9 @@ class CFileCollector {
   // For every folder of the folder list, in order, appends the regular files whose names
   // match pattern by the file system's wildcard rules (WildcardMatch).
   void AddFilesMatching(std::string_view pattern);
-  // Appends one entry with the file's current status (size 0 when it cannot be read).
-  void AddFile(const std::string& path);
-  // The same for name in a folder of a run held as folderFd (index folder in the run's
-  // CHeldFolders; folderFd -1: the folder could not be reached, no status).
+  // Appends one entry with the current status of name in a folder of a run held as
+  // folderFd (index folder in the run's CHeldFolders; folderFd -1: the folder could not
+  // be reached, no status; a symbolic link's status is its target's, its key its own).
   void AddFileIn(int folderFd, size_t folder, const std::string& path, const std::string& name);
   // Removes the entries whose path matches pattern by MatchMask, keeping the order.
   void RemoveMatching(std::string_view pattern);
@@ -60,10 +71,24 @@ class CFileCollector {
   std::vector<FileEntry>& Entries() { return m_entries; }
 
  private:
+  CHeldFolders& HeldFolders();
+  void WalkBelow(size_t top, const std::string& root);
+
   bool m_recursive = false;
   std::string m_root;
   std::vector<std::string> m_folders;
+  std::vector<size_t> m_indexes;  // of m_folders in the held folders
   std::vector<FileEntry> m_entries;
+  std::unique_ptr<CHeldFolders> m_ownFolders;
+  CHeldFolders* m_held = nullptr;
+};
+
+// The files of a run as its scan found them, each in a folder of folders; shared so that
+// the run outlives nothing it uses.
+struct RunFiles {
+  RunFiles();
+  std::shared_ptr<CHeldFolders> folders;
+  std::vector<FileEntry> entries;
 };
 
 // True when folder holds at least one subfolder (symbolic links to folders not counted).
@@ -79,3 +104,6 @@ int CollectFilesToEncrypt(std::vector<std::string>& target, const CGuardItem& it
 // a file item's path with ".~de" added unless it ends in it, when that file exists.
 // Appends to target; returns the number of paths appended.
 int CollectFilesToDecrypt(std::vector<std::string>& target, const CGuardItem& item);
+// The same into the entries of a run, its folders held in target.folders.
+int CollectFilesToEncrypt(RunFiles& target, const CGuardItem& item);
+int CollectFilesToDecrypt(RunFiles& target, const CGuardItem& item);

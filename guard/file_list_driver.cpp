@@ -1,5 +1,7 @@
 #include "guard/file_list_driver.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <set>
 
@@ -86,25 +88,40 @@ std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& pat
   return PrepareDecryptEntries(paths, folders);
 }
 
+std::vector<FileEntry> KeepEncryptEntries(std::vector<FileEntry> entries) {
+  std::erase_if(entries, [](const FileEntry& e) {
+    return MatchMask(e.path, kProtectedPattern) || MatchMask(e.path, kSettingsPattern) ||
+           IsTempName(e.path);
+  });
+  KeepFirstOfEachFile(entries);
+  return entries;
+}
+
+std::vector<FileEntry> KeepDecryptEntries(std::vector<FileEntry> entries) {
+  std::erase_if(entries, [](const FileEntry& e) { return !ProtectedNotTemp(e.path); });
+  KeepFirstOfEachFile(entries);
+  return entries;
+}
+
 std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& paths,
                                              CHeldFolders& folders) {
   CFileCollector collector;
   AddFilesIn(collector, folders, paths, AnyPath);
-  collector.RemoveMatching(kProtectedPattern);
-  collector.RemoveMatching(kSettingsPattern);
-  std::vector<FileEntry> entries = std::move(collector.Entries());
-  std::erase_if(entries, [](const FileEntry& e) { return IsTempName(e.path); });
-  KeepFirstOfEachFile(entries);
-  return entries;
+  return KeepEncryptEntries(std::move(collector.Entries()));
 }
 
 std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths,
                                              CHeldFolders& folders) {
   CFileCollector collector;
   AddFilesIn(collector, folders, paths, ProtectedNotTemp);
-  std::vector<FileEntry> entries = std::move(collector.Entries());
-  KeepFirstOfEachFile(entries);
-  return entries;
+  return KeepDecryptEntries(std::move(collector.Entries()));
+}
+
+std::vector<FileEntry> EntriesOfPaths(const std::vector<std::string>& paths,
+                                      CHeldFolders& folders) {
+  CFileCollector collector;
+  AddFilesIn(collector, folders, paths, AnyPath);
+  return std::move(collector.Entries());
 }
 
 uint64_t TotalSize(const std::vector<FileEntry>& entries) {
@@ -126,7 +143,23 @@ void RemoveStaleTempFilesIn(const std::vector<std::string>& folders) {
   std::set<std::string> seen;
   for (const std::string& f : folders) {
     const std::string folder = f.empty() ? std::string("./") : WithTrailingSlash(f);
-    if (seen.insert(folder).second) RemoveStaleTempFiles(folder, WipeStaleTempFile);
+    if (!seen.insert(folder).second) continue;
+    // One at a time: a long list of folders keeps one descriptor open.
+    CHeldFolders held;
+    const size_t index = held.OpenTop(folder);
+    const int fd = held.Acquire(index);
+    if (fd < 0) continue;
+    RemoveStaleTempFilesAt(fd, WipeStaleTempFileAt);
+    held.Release(index);
+  }
+}
+
+void RemoveStaleTempFilesIn(CHeldFolders& folders) {
+  for (size_t index = 0; index < folders.Count(); ++index) {
+    const int fd = folders.Acquire(index);
+    if (fd < 0) continue;
+    RemoveStaleTempFilesAt(fd, WipeStaleTempFileAt);
+    folders.Release(index);
   }
 }
 
@@ -143,30 +176,27 @@ void RemoveStaleTempFilesBeside(CHeldFolders& folders, const std::vector<std::st
   }
 }
 
-void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries) {
-  std::vector<std::string> folders;
-  for (const FileEntry& e : entries) folders.push_back(ParentFolder(e.path));
-  RemoveStaleTempFilesIn(folders);
+void RemoveStaleTempFilesBeside(CHeldFolders& folders, const std::vector<FileEntry>& entries) {
+  std::set<size_t> seen;
+  for (const FileEntry& e : entries) {
+    if (e.folder == FileEntry::kNoFolder || !seen.insert(e.folder).second) continue;
+    const int fd = folders.Acquire(e.folder);
+    if (fd < 0) continue;
+    RemoveStaleTempFilesAt(fd, WipeStaleTempFileAt);
+    folders.Release(e.folder);
+  }
 }
 
-// An entry of a run on descriptors is known by its device and inode: no name is
-// resolved again to learn it.
+// An entry is known by the device and inode its scan recorded: no name is resolved
+// again to learn it.
 bool CommitBeforeEntry(const CEncryptBatch& batch, const FileEntry& entry) {
-  if (entry.folder != FileEntry::kNoFolder) {
-    return batch.WouldOverflow(entry.size) || batch.Holds(entry.path, entry.device, entry.inode) ||
-           batch.Holds(ProtectedPathOf(entry.path), 0, 0);
-  }
-  return batch.WouldOverflow(entry.size) || batch.Holds(entry.path) ||
-         batch.Holds(ProtectedPathOf(entry.path));
+  return batch.WouldOverflow(entry.size) || batch.Holds(entry.path, entry.device, entry.inode) ||
+         batch.Holds(ProtectedPathOf(entry.path), 0, 0);
 }
 
 bool CommitBeforeEntry(const CDecryptBatch& batch, const FileEntry& entry) {
-  if (entry.folder != FileEntry::kNoFolder) {
-    return batch.WouldOverflow(entry.size) || batch.Holds(entry.path, entry.device, entry.inode) ||
-           batch.Holds(PlainPathOf(entry.path), 0, 0);
-  }
-  return batch.WouldOverflow(entry.size) || batch.Holds(entry.path) ||
-         batch.Holds(PlainPathOf(entry.path));
+  return batch.WouldOverflow(entry.size) || batch.Holds(entry.path, entry.device, entry.inode) ||
+         batch.Holds(PlainPathOf(entry.path), 0, 0);
 }
 
 ListStep StepOfEncryptResult(int result) {
@@ -188,10 +218,12 @@ namespace {
 
 // Whether the entry's file (or, with other, that name beside it) is there: 1, 0, or -1
 // when its folder cannot be reached (Add says why).
-int Presence(CBatchBook* batch, const FileEntry& entry, const std::string* other) {
+// st (when given) receives the status of what was found.
+int Presence(CBatchBook* batch, const FileEntry& entry, const std::string* other,
+             struct stat* st = nullptr) {
   const std::string& path = other ? *other : entry.path;
   if (!batch || entry.folder == FileEntry::kNoFolder) return PathExists(path) ? 1 : 0;
-  const int found = batch->Lookup(entry.folder, LastPathComponent(path));
+  const int found = batch->Lookup(entry.folder, LastPathComponent(path), st);
   return found < 0 && errno == ENOENT ? 0 : found;
 }
 
@@ -204,11 +236,16 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
   const uint64_t share = 2 * entry.size;
   // Gone since it was collected: skipped. One that is there but cannot be read fails
   // with its reason in EncryptOneFile.
-  const int present = Presence(batch, entry, nullptr);
+  // The file's status as found here is the one its protect starts from, unless a
+  // question came in between.
+  struct stat seen {};
+  bool fresh = true;
+  const int present = Presence(batch, entry, nullptr, &seen);
   if (present == 0) return SkipShare(progress, share) ? ListStep::NotDone : ListStep::Stop;
   const std::string protectedPath = ProtectedPathOf(entry.path);
   // Whatever has the name, readable or not, would be replaced: ask.
   if (present > 0 && Presence(batch, entry, &protectedPath) != 0) {
+    fresh = false;
     if (commit) commit();
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {protectedPath}),
@@ -221,7 +258,8 @@ ListStep EncryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
     return StepOfEncryptResult(EncryptOneFile(ui, entry.path, digest, useLevel, progress));
   const int added = entry.folder == FileEntry::kNoFolder
                         ? batch->Add(ui, entry.path, digest, useLevel, progress, tag)
-                        : batch->Add(ui, entry, digest, useLevel, progress, tag);
+                        : batch->Add(ui, entry, digest, useLevel, progress, tag,
+                                     fresh && present > 0 ? &seen : nullptr);
   return added == ENCRYPT_PENDING ? ListStep::Pending : StepOfEncryptResult(added);
 }
 
@@ -230,11 +268,14 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
                           const std::function<void()>& commit) {
   const std::string target = PlainPathOf(entry.path);
   if (progress) progress->SetStatusText(entry.path);
-  const int present = Presence(batch, entry, nullptr);
+  struct stat seen {};
+  bool fresh = true;
+  const int present = Presence(batch, entry, nullptr, &seen);
   if (present == 0) {
     return SkipShare(progress, entry.size) ? ListStep::NotDone : ListStep::Stop;
   }
   if (present > 0 && Presence(batch, entry, &target) != 0) {
+    fresh = false;
     if (commit) commit();
     if (progress && !progress->IsCancelled()) progress->Hide();
     const int answer = ui.ShowMessage(FormatText(kOverwritePrompt, {LastPathComponent(target)}),
@@ -245,11 +286,20 @@ ListStep DecryptListEntry(IGuardUi& ui, IProgressWindow* progress, const FileEnt
   }
   if (progress && !progress->IsCancelled()) progress->Show();
   if (!batch) return StepOfDecryptResult(DecryptOneFile(ui, entry.path, digest, progress));
-  const int added = entry.folder == FileEntry::kNoFolder
-                        ? batch->Add(ui, entry.path, digest, progress, tag)
-                        : batch->Add(ui, entry, digest, progress, tag);
+  const int added =
+      entry.folder == FileEntry::kNoFolder
+          ? batch->Add(ui, entry.path, digest, progress, tag)
+          : batch->Add(ui, entry, digest, progress, tag, fresh && present > 0 ? &seen : nullptr);
   return added == DECRYPT_PENDING ? ListStep::Pending : StepOfDecryptResult(added);
 }
+
+namespace {
+int EncryptEntries(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                   const uint8_t* digest, int level, const std::string& noZip,
+                   const ListStepObserver& observer);
+int DecryptEntries(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                   const ListStepObserver& observer);
+}  // namespace
 
 int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const uint8_t* digest,
                     int level, const std::string& noZipMask, const ListStepObserver& observer) {
@@ -259,6 +309,24 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
   CHeldFolders folders;
   RemoveStaleTempFilesBeside(folders, paths);
   const std::vector<FileEntry> entries = PrepareEncryptEntries(paths, folders);
+  return EncryptEntries(ui, folders, entries, digest, level, noZip, observer);
+}
+
+int EncryptEntryList(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                     const uint8_t* digest, int level, const std::string& noZipMask,
+                     const ListStepObserver& observer) {
+  if (entries.empty() || !IsUsableDigest(digest)) return 0;
+  std::string noZip = noZipMask;
+  NormalizeProtectParameters(level, noZip);
+  RemoveStaleTempFilesBeside(folders, entries);
+  return EncryptEntries(ui, folders, entries, digest, level, noZip, observer);
+}
+
+namespace {
+
+int EncryptEntries(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                   const uint8_t* digest, int level, const std::string& noZip,
+                   const ListStepObserver& observer) {
   if (entries.empty()) return 0;
   std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Encrypting");
   if (progress) progress->SetBarRange(0, (2 * TotalSize(entries)) / 10, 1);
@@ -293,12 +361,28 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
   return count;
 }
 
+}  // namespace
+
 int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                     const ListStepObserver& observer) {
   if (paths.empty()) return 0;
   CHeldFolders folders;
   RemoveStaleTempFilesBeside(folders, paths);
   const std::vector<FileEntry> entries = PrepareDecryptEntries(paths, folders);
+  return DecryptEntries(ui, folders, entries, observer);
+}
+
+int DecryptEntryList(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                     const ListStepObserver& observer) {
+  if (entries.empty()) return 0;
+  RemoveStaleTempFilesBeside(folders, entries);
+  return DecryptEntries(ui, folders, entries, observer);
+}
+
+namespace {
+
+int DecryptEntries(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                   const ListStepObserver& observer) {
   if (entries.empty()) return 0;
   std::unique_ptr<IProgressWindow> progress = ui.OpenProgress("Decrypting");
   if (progress) progress->SetBarRange(0, TotalSize(entries) / 10, 1);
@@ -332,3 +416,5 @@ int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
   ui.RestoreFocus();
   return count;
 }
+
+}  // namespace

@@ -45,21 +45,30 @@ std::vector<FileEntry> PrepareEncryptEntries(const std::vector<std::string>& pat
                                              CHeldFolders& folders);
 std::vector<FileEntry> PrepareDecryptEntries(const std::vector<std::string>& paths,
                                              CHeldFolders& folders);
+// The entries a run over a scan's entries processes, as above: protect drops "*.~de",
+// "zde.tmp", temporary files and later names of a file; restore keeps "*.~de" files.
+std::vector<FileEntry> KeepEncryptEntries(std::vector<FileEntry> entries);
+std::vector<FileEntry> KeepDecryptEntries(std::vector<FileEntry> entries);
+// An entry for every path, in order, its folder resolved into folders as above.
+std::vector<FileEntry> EntriesOfPaths(const std::vector<std::string>& paths, CHeldFolders& folders);
 // Sum of the entries' sizes.
 uint64_t TotalSize(const std::vector<FileEntry>& entries);
 // A level above 9 becomes 6; an empty no-zip mask becomes the default one.
 void NormalizeProtectParameters(int& level, std::string& noZipMask);
 // True when digest can key a run: not null and its first three bytes not all zero.
 bool IsUsableDigest(const uint8_t* digest);
-// Removes the temporary files that dead runs left in the entries' folders; a plain file
-// that a killed wipe moved aside is wiped first.
-void RemoveStaleTempFilesBeside(const std::vector<FileEntry>& entries);
-// The same for the given folders (a trailing "/" or not), for a run that touches them
-// even when it finds nothing to do there.
+// Removes the temporary files that dead runs left in the given folders (a trailing "/"
+// or not), for a run that touches them even when it finds nothing to do there; a plain
+// file that a killed wipe moved aside is wiped first. Each folder is opened once and
+// cleaned through its descriptor.
 void RemoveStaleTempFilesIn(const std::vector<std::string>& folders);
+// The same for every folder a scan found (see RunFiles).
+void RemoveStaleTempFilesIn(CHeldFolders& folders);
 // The same in the folders of paths, resolved into folders and cleaned through their
 // descriptors.
 void RemoveStaleTempFilesBeside(CHeldFolders& folders, const std::vector<std::string>& paths);
+// The same in the folders of entries of folders, through their descriptors.
+void RemoveStaleTempFilesBeside(CHeldFolders& folders, const std::vector<FileEntry>& entries);
 
 // One file of a protect run, after the run's cancel check: shows the path, skips a
 // vanished file (advancing the bar by its share), asks before replacing an existing
@@ -98,3 +107,10 @@ int EncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, const u
 // password. Returns how many were restored. A cancelled password prompt ends the run.
 int DecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                     const ListStepObserver& observer = {});
+// The same for entries a scan found in folders (KeepEncryptEntries / KeepDecryptEntries
+// already applied): every folder is the one the scan recorded.
+int EncryptEntryList(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                     const uint8_t* digest, int level, const std::string& noZipMask,
+                     const ListStepObserver& observer = {});
+int DecryptEntryList(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                     const ListStepObserver& observer = {});

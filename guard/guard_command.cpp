@@ -152,7 +152,7 @@ GuardOutcome ProtectSelection(IGuardUi& ui, const GuardCommand& command) {
     outcome.declined = true;
     return outcome;
   }
-  std::vector<std::string> files;
+  RunFiles files;
   std::vector<CGuardItem> items;
   for (const std::string& path : command.paths) {
     const bool folder = command.kind == ProtectKind::WholeFolder || IsFolderEntry(path);
@@ -196,7 +196,7 @@ GuardOutcome RestoreSelection(IGuardUi& ui, const GuardCommand& command) {
         ask && ui.ShowMessage(kSubfoldersQuestion, MsgIcon::Question, MsgButtons::YesNo) == MSG_YES;
     withSubfolders.assign(command.paths.size(), yes);
   }
-  std::vector<std::string> files;
+  RunFiles files;
   for (size_t i = 0; i < command.paths.size(); ++i) {
     const std::string& path = command.paths[i];
     const bool folder = IsFolderEntry(path);
@@ -248,31 +248,48 @@ size_t CountProtectedBelow(const std::string& folder) {
 GuardOutcome RunProtectList(IGuardUi& ui, const std::vector<std::string>& files,
                             const uint8_t* digest, int level, const std::string& noZipMask,
                             int jobs) {
+  RunFiles run;
+  if (!files.empty()) run.entries = EntriesOfPaths(files, *run.folders);
+  return RunProtectList(ui, run, digest, level, noZipMask, jobs);
+}
+
+GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files, int jobs) {
+  RunFiles run;
+  if (!files.empty()) run.entries = EntriesOfPaths(files, *run.folders);
+  return RunRestoreList(ui, run, jobs);
+}
+
+GuardOutcome RunProtectList(IGuardUi& ui, const RunFiles& files, const uint8_t* digest, int level,
+                            const std::string& noZipMask, int jobs) {
   GuardOutcome outcome;
   outcome.verb = GuardVerb::Protect;
-  if (files.empty() || !IsUsableDigest(digest)) return outcome;
-  outcome.wanted = PrepareEncryptEntries(files).size();
+  if (files.entries.empty() || !IsUsableDigest(digest)) return outcome;
+  const std::vector<FileEntry> entries = KeepEncryptEntries(files.entries);
+  outcome.wanted = entries.size();
   if (outcome.wanted == 0) return outcome;
+  CHeldFolders& folders = *files.folders;
   RunBooked(ui, outcome, [&](IGuardUi& reporting, const ListStepObserver& book) {
     if (jobs > 1)
-      ParallelEncryptFileList(reporting, files, digest, level, noZipMask, jobs, book);
+      ParallelEncryptEntryList(reporting, folders, entries, digest, level, noZipMask, jobs, book);
     else
-      EncryptFileList(reporting, files, digest, level, noZipMask, book);
+      EncryptEntryList(reporting, folders, entries, digest, level, noZipMask, book);
   });
   return outcome;
 }
 
-GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files, int jobs) {
+GuardOutcome RunRestoreList(IGuardUi& ui, const RunFiles& files, int jobs) {
   GuardOutcome outcome;
   outcome.verb = GuardVerb::Restore;
-  if (files.empty()) return outcome;
-  outcome.wanted = PrepareDecryptEntries(files).size();
+  if (files.entries.empty()) return outcome;
+  const std::vector<FileEntry> entries = KeepDecryptEntries(files.entries);
+  outcome.wanted = entries.size();
   if (outcome.wanted == 0) return outcome;
+  CHeldFolders& folders = *files.folders;
   RunBooked(ui, outcome, [&](IGuardUi& reporting, const ListStepObserver& book) {
     if (jobs > 1)
-      ParallelDecryptFileList(reporting, files, jobs, book);
+      ParallelDecryptEntryList(reporting, folders, entries, jobs, book);
     else
-      DecryptFileList(reporting, files, book);
+      DecryptEntryList(reporting, folders, entries, book);
   });
   return outcome;
 }

@@ -76,6 +76,11 @@ GuardOutcome RunProtectList(IGuardUi& ui, const std::vector<std::string>& files,
                             const uint8_t* digest, int level, const std::string& noZipMask,
                             int jobs = 1);
 GuardOutcome RunRestoreList(IGuardUi& ui, const std::vector<std::string>& files, int jobs = 1);
+// The same for the files a scan found (CollectFilesToEncrypt / CollectFilesToDecrypt into
+// RunFiles): the run works in the folders the scan opened and never resolves a path.
+GuardOutcome RunProtectList(IGuardUi& ui, const RunFiles& files, const uint8_t* digest, int level,
+                            const std::string& noZipMask, int jobs = 1);
+GuardOutcome RunRestoreList(IGuardUi& ui, const RunFiles& files, int jobs = 1);
 
 // One line in the command-line tool's words: "Protected 3 of 4 files; 1 skipped",
 // "Cancelled after 2 of 5 files", "Restored 2 of 2 files; 5 protected files remain in

@@ -201,3 +201,8 @@ size_t CHeldFolders::OpenCount() const {
   for (const Folder& f : m_folders) n += f.fd >= 0 ? 1 : 0;
   return n;
 }
+
+size_t CHeldFolders::Count() const {
+  std::lock_guard g(m_lock);
+  return m_folders.size();
+}

@@ -60,6 +60,8 @@ class CHeldFolders {
   uint64_t Device(size_t index) const;
   // Descriptors open now (for tests of the bound).
   size_t OpenCount() const;
+  // Folders known so far (indexes 0 to Count() - 1).
+  size_t Count() const;
 
  private:
   struct Folder {

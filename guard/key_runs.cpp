@@ -13,8 +13,10 @@
 
 namespace {
 
-void AddFile(KeyRunFiles& run, const std::string& file) {
-  if (run.named.insert(file).second) run.files.push_back(file);
+void AddFile(KeyRunFiles& run, FileEntry entry) {
+  if (!run.named.insert(entry.path).second) return;
+  run.files.push_back(entry.path);
+  run.scanned.entries.push_back(std::move(entry));
 }
 
 }  // namespace
@@ -23,20 +25,22 @@ bool AddKeyRunPath(KeyRunFiles& run, const std::string& path, bool recursive) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     CFileCollector collector;
+    collector.UseFolders(run.scanned.folders.get());
     collector.SetRecursive(recursive);
     collector.SetRoot(path);
     collector.AddFilesMatching(kProtectedPattern);
     for (const std::string& folder : collector.Folders()) {
       run.folders.insert(WithTrailingSlash(folder));
     }
-    for (const FileEntry& e : collector.Entries()) AddFile(run, e.path);
+    for (FileEntry& e : collector.Entries()) AddFile(run, std::move(e));
     return true;
   }
-  std::vector<std::string> found;
+  RunFiles found;
+  found.folders = run.scanned.folders;
   if (CollectFilesToDecrypt(found, CGuardItem(path, 0)) == 0) return false;
-  for (const std::string& f : found) {
-    AddFile(run, f);
-    run.folders.insert(WithTrailingSlash(ParentFolder(f)));
+  for (FileEntry& e : found.entries) {
+    run.folders.insert(WithTrailingSlash(ParentFolder(e.path)));
+    AddFile(run, std::move(e));
   }
   return true;
 }

@@ -12,12 +12,16 @@
 #include <vector>
 
 #include "engine/key_ops.h"
+#include "guard/file_collector.h"
 
 // The protected files of a run and the folders it looked in (each with a trailing "/").
 struct KeyRunFiles {
   std::vector<std::string> files;  // no name twice, in the order found
   std::set<std::string> folders;
   std::set<std::string> named;  // the files, for the check against doubles
+  // The files as the scan found them, one entry per file in the same order: a run over
+  // them works in the folders the scan opened (see CHeldFolders).
+  RunFiles scanned;
 };
 
 // Adds what an absolute path stands for: a folder's protected files (recursive: its

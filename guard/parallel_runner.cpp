@@ -182,10 +182,12 @@ int RunParallel(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry
   CLockedUi lockedUi(ui, uiLock);
   CEntryQueue queue(entries);
   std::atomic<int> count{0};
+  const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(entries.size())));
   auto worker = [&] {
     CLockedProgress progress(*window, uiLock);
     Batch batch;
     batch.UseFolders(&folders);
+    batch.ShareFoldersAmong(static_cast<size_t>(threads));
     std::vector<size_t> waiting;
     auto commit = [&] {
       batch.Commit(lockedUi, &progress, [&](size_t tag, int result) {
@@ -223,7 +225,6 @@ int RunParallel(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry
     // Also after a cancel: the files already encoded are finished.
     commit();
   };
-  const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(entries.size())));
   std::vector<std::thread> pool;
   StartWorkers(pool, threads, worker);
   worker();
@@ -232,6 +233,13 @@ int RunParallel(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry
   ui.RestoreFocus();
   return count.load();
 }
+
+int EncryptEntries(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                   const uint8_t* digest, int level, const std::string& noZipMask, int jobs,
+                   const ListStepObserver& observer);
+int DecryptEntries(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                   int jobs, const ListStepObserver& observer);
+
 }  // namespace
 
 void SetThreadStartLimitForTesting(int threads) {
@@ -242,12 +250,29 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                             const uint8_t* digest, int level, const std::string& noZipMask,
                             int jobs, const ListStepObserver& observer) {
   if (paths.empty() || !IsUsableDigest(digest)) return 0;
-  std::string noZip = noZipMask;
-  NormalizeProtectParameters(level, noZip);
   CHeldFolders folders;
   RemoveStaleTempFilesBeside(folders, paths);
   const std::vector<FileEntry> entries = PrepareEncryptEntries(paths, folders);
+  return EncryptEntries(ui, folders, entries, digest, level, noZipMask, jobs, observer);
+}
+
+int ParallelEncryptEntryList(IGuardUi& ui, CHeldFolders& folders,
+                             const std::vector<FileEntry>& entries, const uint8_t* digest,
+                             int level, const std::string& noZipMask, int jobs,
+                             const ListStepObserver& observer) {
+  if (entries.empty() || !IsUsableDigest(digest)) return 0;
+  RemoveStaleTempFilesBeside(folders, entries);
+  return EncryptEntries(ui, folders, entries, digest, level, noZipMask, jobs, observer);
+}
+
+namespace {
+
+int EncryptEntries(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                   const uint8_t* digest, int level, const std::string& noZipMask, int jobs,
+                   const ListStepObserver& observer) {
   if (entries.empty()) return 0;
+  std::string noZip = noZipMask;
+  NormalizeProtectParameters(level, noZip);
   SecretKey key;
   std::memcpy(key.data(), digest, key.size());
   return RunParallel<CEncryptBatch>(
@@ -259,12 +284,29 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
       StepOfEncryptResult);
 }
 
+}  // namespace
+
 int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs,
                             const ListStepObserver& observer) {
   if (paths.empty()) return 0;
   CHeldFolders folders;
   RemoveStaleTempFilesBeside(folders, paths);
   const std::vector<FileEntry> entries = PrepareDecryptEntries(paths, folders);
+  return DecryptEntries(ui, folders, entries, jobs, observer);
+}
+
+int ParallelDecryptEntryList(IGuardUi& ui, CHeldFolders& folders,
+                             const std::vector<FileEntry>& entries, int jobs,
+                             const ListStepObserver& observer) {
+  if (entries.empty()) return 0;
+  RemoveStaleTempFilesBeside(folders, entries);
+  return DecryptEntries(ui, folders, entries, jobs, observer);
+}
+
+namespace {
+
+int DecryptEntries(IGuardUi& ui, CHeldFolders& folders, const std::vector<FileEntry>& entries,
+                   int jobs, const ListStepObserver& observer) {
   if (entries.empty()) return 0;
   // The run's key: all zero until a password worked. While it is unset one file at a
   // time may run, so the user is asked once, as in a run of one file at a time; later
@@ -306,3 +348,5 @@ int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
       StepOfDecryptResult);
   return n;
 }
+
+}  // namespace

@@ -16,6 +16,14 @@ int ParallelEncryptFileList(IGuardUi& ui, const std::vector<std::string>& paths,
                             int jobs, const ListStepObserver& observer = {});
 int ParallelDecryptFileList(IGuardUi& ui, const std::vector<std::string>& paths, int jobs,
                             const ListStepObserver& observer = {});
+// The same for entries a scan found in folders (see EncryptEntryList).
+int ParallelEncryptEntryList(IGuardUi& ui, CHeldFolders& folders,
+                             const std::vector<FileEntry>& entries, const uint8_t* digest,
+                             int level, const std::string& noZipMask, int jobs,
+                             const ListStepObserver& observer = {});
+int ParallelDecryptEntryList(IGuardUi& ui, CHeldFolders& folders,
+                             const std::vector<FileEntry>& entries, int jobs,
+                             const ListStepObserver& observer = {});
 
 // Tests only: after this many worker threads have started, starting another fails as it
 // does when the system has no thread to give (-1: no limit).

@@ -11,43 +11,24 @@
 #include "common/paths.h"
 #include "common/safe_file.h"
 #include "common/text.h"
+#include "guard/batch_detail.h"
+#include "guard/file_list_driver.h"
+#include "guard/held_folders.h"
 #include "guard/key_runs.h"
+
+using namespace batch_detail;
 
 namespace {
 
-// ---- the file-system steps of one file, kept together ----
-
-// The protected file as it is now, never through a symbolic link: 0 or the errno.
-int LookAt(const std::string& path, struct stat& st) {
-  return ::lstat(path.c_str(), &st) == 0 ? 0 : errno;
-}
-
-// Removes the file this run created under name, and nothing someone else put there.
-void RemoveOwn(const std::string& name, const struct stat& created) {
-  struct stat st {};
-  if (created.st_ino == 0 || LookAt(name, st) != 0 || st.st_dev != created.st_dev ||
-      st.st_ino != created.st_ino) {
-    return;
-  }
-  if (::unlink(name.c_str()) != 0) {
-    // Left for the stale temporary file cleanup of a later run.
-  }
-}
-
-// The new file takes the old one's name in one step: after a crash the name holds one
-// of the two whole files. 0 or the errno.
-int TakeName(const std::string& temp, const std::string& path) {
-  return ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
-}
-
-// Re-keys into a fresh temporary name beside path; a taken name is never written through.
-PayloadCheck RekeyBeside(const std::string& path, const uint8_t oldKey[32],
+// Re-keys into a fresh temporary name beside the file; a taken name is never written
+// through.
+PayloadCheck RekeyBeside(int dir, const std::string& name, const uint8_t oldKey[32],
                          const uint8_t newKey[32], ProgressProc progress, void* user,
                          std::string& temp) {
   PayloadCheck check;
   for (int attempt = 0; attempt < 4; ++attempt) {
-    temp = TempPathFor(path);
-    check = RekeyProtectedFile(path, temp, oldKey, newKey, false, progress, user);
+    temp = TempPathFor(name);
+    check = RekeyProtectedFileAt(dir, name, temp, oldKey, newKey, false, progress, user);
     if (check.result != CODEC_IO_ERROR || check.error.err != EEXIST || check.error.path != temp) {
       break;
     }
@@ -61,11 +42,6 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::string folder = ParentFolder(path);
-  return folder.empty() ? std::string("./") : folder;
 }
 
 std::string ReasonOf(const PayloadCheck& check) {
@@ -96,7 +72,7 @@ std::string RekeyRefusal(const struct stat& st) {
 
 CRekeyBatch::~CRekeyBatch() {
   for (const Item& item : m_items) {
-    if (!item.renamed) RemoveOwn(item.temp, item.written);
+    if (!item.renamed) RemoveOwnFile(item.dir, item.tempName, item.written);
   }
 }
 
@@ -105,29 +81,52 @@ void CRekeyBatch::Fail(Item& item, std::string reason) {
   item.reason = std::move(reason);
 }
 
-int CRekeyBatch::Add(const std::string& path, const uint8_t oldKey[32], const uint8_t newKey[32],
+int CRekeyBatch::Add(const FileEntry& entry, const uint8_t oldKey[32], const uint8_t newKey[32],
                      ProgressProc progress, void* user, size_t tag, const RekeyResultProc& done) {
+  // A file that does not join the batch keeps no folder open.
+  const auto mark = HeldMark();
+  const int result = Rekey(entry, oldKey, newKey, progress, user, tag, done);
+  if (result != REKEY_PENDING) ReleaseFrom(mark);
+  return result;
+}
+
+int CRekeyBatch::Rekey(const FileEntry& entry, const uint8_t oldKey[32], const uint8_t newKey[32],
+                       ProgressProc progress, void* user, size_t tag, const RekeyResultProc& done) {
   auto finish = [&](int result, const std::string& reason) {
     if (done) done(tag, result, reason);
     return result;
   };
+  // Checked against what the run found before anything is done in it, and held (so
+  // that its sync reports what goes wrong after) until the commit.
+  const int dir = HoldFolder(entry.folder, FolderOf(entry.path));
+  if (dir < 0) return finish(REKEY_FAILED, FolderFailureReason(errno));
   struct stat st {};
-  if (const int e = LookAt(path, st); e != 0) return finish(REKEY_FAILED, std::strerror(e));
+  if (::fstatat(dir, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return finish(REKEY_FAILED, std::strerror(errno));
+  }
   if (std::string refusal = RekeyRefusal(st); !refusal.empty()) {
     return finish(REKEY_FAILED, refusal);
   }
   Item item;
   item.tag = tag;
-  item.path = path;
-  // Opened before anything is written, so that its sync reports what goes wrong after.
-  m_folders.Open(FolderOf(path));
-  const PayloadCheck check = RekeyBeside(path, oldKey, newKey, progress, user, item.temp);
+  item.path = entry.path;
+  item.dir = dir;
+  item.folder = ParentFolder(entry.path);
+  item.name = entry.name;
+  const PayloadCheck check =
+      RekeyBeside(dir, entry.name, oldKey, newKey, progress, user, item.tempName);
+  if (check.result == CODEC_OK && !SameInode(check.source, st)) {
+    // Replaced (by a link, say) between the look and the open: what was read is not
+    // the file that was looked at.
+    RemoveOwnFile(dir, item.tempName, check.written);
+    return finish(REKEY_FAILED, "changed while its password was changed");
+  }
   if (check.result == CODEC_BAD_KEY) return finish(REKEY_WRONG_PASSWORD, {});
   if (check.result == CODEC_CANCELLED) return finish(REKEY_CANCELLED, {});
   if (check.result != CODEC_OK) return finish(REKEY_FAILED, ReasonOf(check));
   item.source = check.source;
   item.written = check.written;
-  Book(item.path, item.temp, item.source);
+  Book(item.path, item.folder + item.tempName, item.source);
   m_items.push_back(std::move(item));
   return REKEY_PENDING;
 }
@@ -142,16 +141,20 @@ std::set<std::string> CRekeyBatch::RenameWritten(const std::vector<int>& dataErr
     struct stat now {};
     if (dataErrs[i] != 0) {
       Fail(item, std::strerror(dataErrs[i]));
-    } else if (LookAt(item.path, now) != 0 || !SameVersion(now, item.source)) {
+    } else if (::fstatat(item.dir, item.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+               !SameVersion(now, item.source)) {
       Fail(item, "changed while its password was changed");
     }
     if (item.result != REKEY_DONE) {
-      RemoveOwn(item.temp, item.written);
+      RemoveOwnFile(item.dir, item.tempName, item.written);
       continue;
     }
     Announce(BatchStep::Rename, item.path);
-    if (const int e = TakeName(item.temp, item.path); e != 0) {
-      RemoveOwn(item.temp, item.written);
+    // The new file takes the old one's name in one step: after a crash the name holds
+    // one of the two whole files.
+    if (::renameat(item.dir, item.tempName.c_str(), item.dir, item.name.c_str()) != 0) {
+      const int e = errno;
+      RemoveOwnFile(item.dir, item.tempName, item.written);
       Fail(item, std::strerror(e));
       continue;
     }
@@ -165,8 +168,9 @@ std::set<std::string> CRekeyBatch::RenameWritten(const std::vector<int>& dataErr
 void CRekeyBatch::Commit(const RekeyResultProc& done) {
   if (m_items.empty()) return;
   // 1. The new files' content, before any of them takes its name.
-  std::vector<std::pair<std::string, struct stat>> files;
-  for (const Item& item : m_items) files.emplace_back(item.temp, item.written);
+  std::vector<BatchFile> files;
+  for (const Item& item : m_items)
+    files.push_back({item.dir, item.tempName, item.folder + item.tempName, item.written});
   const std::vector<int> dataErrs = SyncFiles(BatchStep::SyncNew, m_folders, files);
   // 2. Their names.
   size_t renamed = 0;
@@ -191,16 +195,29 @@ void CRekeyBatch::Commit(const RekeyResultProc& done) {
 void RekeyFiles(const std::vector<std::string>& files, const uint8_t oldKey[32],
                 const uint8_t newKey[32], int jobs, ProgressProc progress, void* user,
                 const std::function<bool()>& stop, const RekeyResultProc& told) {
+  RunFiles run;
+  run.entries = EntriesOfPaths(files, *run.folders);
+  RekeyFiles(run, oldKey, newKey, jobs, progress, user, stop, told);
+}
+
+void RekeyFiles(const RunFiles& files, const uint8_t oldKey[32], const uint8_t newKey[32], int jobs,
+                ProgressProc progress, void* user, const std::function<bool()>& stop,
+                const RekeyResultProc& told) {
   struct Outcome {
     int result = REKEY_CANCELLED;
     std::string reason;
   };
-  std::vector<Outcome> outcomes(files.size());
-  COrderedRun run(files.size(),
+  const std::vector<FileEntry>& entries = files.entries;
+  std::vector<Outcome> outcomes(entries.size());
+  COrderedRun run(entries.size(),
                   [&](size_t i, bool) { told(i, outcomes[i].result, outcomes[i].reason); });
   const size_t workers = static_cast<size_t>(std::max(jobs, 1));
   std::vector<std::unique_ptr<CRekeyBatch>> batches;
-  for (size_t w = 0; w < workers; ++w) batches.push_back(std::make_unique<CRekeyBatch>());
+  for (size_t w = 0; w < workers; ++w) {
+    batches.push_back(std::make_unique<CRekeyBatch>());
+    batches.back()->UseFolders(files.folders.get());
+    batches.back()->ShareFoldersAmong(workers);
+  }
   const RekeyResultProc finished = [&](size_t i, int result, const std::string& reason) {
     outcomes[i] = {result, reason};
     run.Done(i);
@@ -209,10 +226,8 @@ void RekeyFiles(const std::vector<std::string>& files, const uint8_t oldKey[32],
       jobs,
       [&](size_t w, size_t i) {
         CRekeyBatch& batch = *batches[w];
-        struct stat st {};
-        const uint64_t size = LookAt(files[i], st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-        if (batch.WouldOverflow(size)) batch.Commit(finished);
-        batch.Add(files[i], oldKey, newKey, progress, user, i, finished);
+        if (batch.WouldOverflow(entries[i].size)) batch.Commit(finished);
+        batch.Add(entries[i], oldKey, newKey, progress, user, i, finished);
         if (batch.Full()) batch.Commit(finished);
       },
       [&](size_t w) { batches[w]->Commit(finished); }, stop);

@@ -15,6 +15,7 @@
 
 #include "engine/key_ops.h"
 #include "guard/batch_sync.h"
+#include "guard/file_collector.h"
 
 enum RekeyResult : int {
   REKEY_DONE = 1,
@@ -36,9 +37,12 @@ class CRekeyBatch : public CBatchBook {
   // Removes the temporary files of files never committed; those stay under the old key.
   ~CRekeyBatch();
 
-  // Re-keys path into a temporary file beside it. REKEY_PENDING, or the file's result
-  // (told to done right away). progress sees the payload bytes as they are read.
-  int Add(const std::string& path, const uint8_t oldKey[32], const uint8_t newKey[32],
+  // Re-keys the entry's file into a temporary file beside it, every step in its folder's
+  // descriptor (see UseFolders), which is checked first: a folder replaced since the run
+  // found it fails the file ("its folder was replaced during the run"). REKEY_PENDING,
+  // or the file's result (told to done right away). progress sees the payload bytes as
+  // they are read.
+  int Add(const FileEntry& entry, const uint8_t oldKey[32], const uint8_t newKey[32],
           ProgressProc progress, void* user, size_t tag, const RekeyResultProc& done);
   // Durable new files, their names over the old ones, the names durable; reports each
   // file in the order added and empties the batch.
@@ -47,13 +51,18 @@ class CRekeyBatch : public CBatchBook {
  private:
   struct Item {
     size_t tag = 0;
-    std::string path, temp;
-    struct stat source {};   // the protected file as it was read
-    struct stat written {};  // the temporary file
+    std::string path;            // for messages and the step hook
+    int dir = -1;                // the folder, held by the batch
+    std::string folder;          // its path, "" or ending in "/"
+    std::string name, tempName;  // in the folder
+    struct stat source {};       // the protected file as it was read
+    struct stat written {};      // the temporary file
     int result = REKEY_DONE;
     std::string reason;
     bool renamed = false;
   };
+  int Rekey(const FileEntry& entry, const uint8_t oldKey[32], const uint8_t newKey[32],
+            ProgressProc progress, void* user, size_t tag, const RekeyResultProc& done);
   void Fail(Item& item, std::string reason);
   std::set<std::string> RenameWritten(const std::vector<int>& dataErrs, size_t& renamed);
 
@@ -66,9 +75,16 @@ class CRekeyBatch : public CBatchBook {
 std::string RekeyRefusal(const struct stat& st);
 
 // Re-keys files with up to jobs threads, each with a batch of its own (files named once
-// each: no two batches touch one file). told(i, result, reason) comes in list order, one
-// call at a time; files not started when stop() turned true come back REKEY_CANCELLED.
-// progress is called from every thread (jobs > 1: it must be safe for that).
+// each: no two batches touch one file). The files' folders are opened once, before the
+// first file, and every step goes through them (see CHeldFolders). told(i, result,
+// reason) comes in list order, one call at a time; files not started when stop() turned
+// true come back REKEY_CANCELLED. progress is called from every thread (jobs > 1: it
+// must be safe for that).
 void RekeyFiles(const std::vector<std::string>& files, const uint8_t oldKey[32],
                 const uint8_t newKey[32], int jobs, ProgressProc progress, void* user,
                 const std::function<bool()>& stop, const RekeyResultProc& told);
+// The same for the files a scan found (told's i indexes files.entries): the run works in
+// the folders the scan opened and recorded.
+void RekeyFiles(const RunFiles& files, const uint8_t oldKey[32], const uint8_t newKey[32], int jobs,
+                ProgressProc progress, void* user, const std::function<bool()>& stop,
+                const RekeyResultProc& told);

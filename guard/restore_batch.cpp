@@ -21,6 +21,25 @@ using namespace batch_detail;
 
 // ---- restore ----
 
+namespace {
+
+// The protected file's status (seen, or read in dir) in st: why it is not restored, or
+// nothing.
+std::string SourceRefusal(int dir, const std::string& name, const struct stat* seen,
+                          struct stat& st) {
+  if (seen) {
+    st = *seen;
+  } else if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::strerror(errno);
+  }
+  // A link is never restored through: its removal would leave the file it points at.
+  if (S_ISLNK(st.st_mode)) return "It is a symbolic link.";
+  if (!S_ISREG(st.st_mode)) return "It is not a regular file.";
+  return {};
+}
+
+}  // namespace
+
 CDecryptBatch::~CDecryptBatch() {
   for (const Item& item : m_items) {
     if (!item.renamed) RemoveOwnFile(item.dir, item.tempName, item.written);
@@ -44,23 +63,22 @@ int CDecryptBatch::Add(IGuardUi& ui, const std::string& path, uint8_t digest[32]
 }
 
 int CDecryptBatch::Add(IGuardUi& ui, const FileEntry& entry, uint8_t digest[32],
-                       IProgressWindow* progress, size_t tag) {
+                       IProgressWindow* progress, size_t tag, const struct stat* seen) {
   const auto mark = HeldMark();
-  const int result = Decode(ui, entry, digest, progress, tag);
+  const int result = Decode(ui, entry, digest, progress, tag, seen);
   if (result != DECRYPT_PENDING) ReleaseFrom(mark);
   return result;
 }
 
 int CDecryptBatch::Decode(IGuardUi& ui, const FileEntry& entry, uint8_t digest[32],
-                          IProgressWindow* progress, size_t tag) {
+                          IProgressWindow* progress, size_t tag, const struct stat* seen) {
   const std::string& path = entry.path;
   if (!IsProtectedPath(path)) return DECRYPT_FAILED;
   const int dir = HoldFolder(entry.folder, FolderOf(path));
   if (dir < 0) return DecryptFailed(ui, progress, path, FolderFailureReason(errno));
   struct stat st {};
-  if (::fstatat(dir, entry.name.c_str(), &st, 0) != 0)
-    return DecryptFailed(ui, progress, path, std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) return DecryptFailed(ui, progress, path, "It is not a regular file.");
+  if (std::string refusal = SourceRefusal(dir, entry.name, seen, st); !refusal.empty())
+    return DecryptFailed(ui, progress, path, refusal);
   Item item;
   item.tag = tag;
   item.path = path;
@@ -181,7 +199,8 @@ void CDecryptBatch::Commit(IGuardUi& ui, IProgressWindow* progress, const BatchR
       continue;
     }
     struct stat st {};
-    if (::fstatat(item.dir, item.name.c_str(), &st, 0) != 0 || !SameInode(st, item.source))
+    if (::fstatat(item.dir, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameInode(st, item.source))
       continue;
     Announce(BatchStep::Unlink, item.path);
     if (::unlinkat(item.dir, item.name.c_str(), 0) != 0) {

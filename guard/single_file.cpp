@@ -63,25 +63,28 @@ int CEncryptBatch::Add(IGuardUi& ui, const std::string& path, const uint8_t dige
 }
 
 int CEncryptBatch::Add(IGuardUi& ui, const FileEntry& entry, const uint8_t digest[32], int level,
-                       IProgressWindow* progress, size_t tag) {
+                       IProgressWindow* progress, size_t tag, const struct stat* seen) {
   // A file that does not join the batch keeps no folder open: a run of many failed
   // files would otherwise run out of descriptors.
   const auto mark = HeldMark();
-  const int result = Encode(ui, entry, digest, level, progress, tag);
+  const int result = Encode(ui, entry, digest, level, progress, tag, seen);
   if (result != ENCRYPT_PENDING) ReleaseFrom(mark);
   return result;
 }
 
 int CEncryptBatch::Encode(IGuardUi& ui, const FileEntry& entry, const uint8_t digest[32], int level,
-                          IProgressWindow* progress, size_t tag) {
+                          IProgressWindow* progress, size_t tag, const struct stat* seen) {
   const std::string& path = entry.path;
   // Checked against what the run collected before anything is done in it, and held
   // (so that its sync reports what goes wrong after) until the commit.
   const int dir = HoldFolder(entry.folder, FolderOf(path));
   if (dir < 0) return EncryptFailed(ui, progress, path, FolderFailureReason(errno));
   struct stat st {};
-  if (::fstatat(dir, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+  if (seen) {
+    st = *seen;
+  } else if (::fstatat(dir, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return EncryptFailed(ui, progress, path, std::strerror(errno));
+  }
   if (S_ISLNK(st.st_mode)) return EncryptFailed(ui, progress, path, "It is a symbolic link.");
   if (!S_ISREG(st.st_mode)) return EncryptFailed(ui, progress, path, "It is not a regular file.");
   if (st.st_nlink > 1) return EncryptFailed(ui, progress, path, HardLinkReason(st.st_nlink));

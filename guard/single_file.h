@@ -99,8 +99,9 @@ class CEncryptBatch : public CBatchBook {
   // The same for an entry of the run's folders (see UseFolders): every step is taken in
   // its folder's descriptor, which is checked first; a folder replaced since it was
   // collected fails the file ("its folder was replaced during the run").
+  // seen: the file's status just read in its folder (Lookup), or null to read it here.
   int Add(IGuardUi& ui, const FileEntry& entry, const uint8_t digest[32], int level,
-          IProgressWindow* progress, size_t tag);
+          IProgressWindow* progress, size_t tag, const struct stat* seen = nullptr);
   // Durable protected files, then their names, then the wipes (see above); reports each
   // file and empties the batch.
   void Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done);
@@ -121,7 +122,7 @@ class CEncryptBatch : public CBatchBook {
     std::string moved;  // the plain file's temporary name (in the folder) while it is wiped
   };
   int Encode(IGuardUi& ui, const FileEntry& entry, const uint8_t digest[32], int level,
-             IProgressWindow* progress, size_t tag);
+             IProgressWindow* progress, size_t tag, const struct stat* seen);
   void Fail(Item& item, int result, std::string message, MsgIcon icon = MsgIcon::Error);
   std::set<std::string> RenameWritten(const std::vector<int>& dataErrs, size_t& renamed);
   bool WipeRenamed(Item& item, IProgressWindow* progress);
@@ -142,7 +143,7 @@ class CDecryptBatch : public CBatchBook {
   int Add(IGuardUi& ui, const std::string& path, uint8_t digest[32], IProgressWindow* progress,
           size_t tag);
   int Add(IGuardUi& ui, const FileEntry& entry, uint8_t digest[32], IProgressWindow* progress,
-          size_t tag);
+          size_t tag, const struct stat* seen = nullptr);
   // Durable restored files, then their names, then the protected files are deleted.
   void Commit(IGuardUi& ui, IProgressWindow* progress, const BatchResultProc& done);
 
@@ -160,7 +161,7 @@ class CDecryptBatch : public CBatchBook {
     bool renamed = false;
   };
   int Decode(IGuardUi& ui, const FileEntry& entry, uint8_t digest[32], IProgressWindow* progress,
-             size_t tag);
+             size_t tag, const struct stat* seen);
   void Fail(Item& item, const std::string& reason);
 
   std::vector<Item> m_items;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/command_target.h"
+#include "guard/file_collector.h"
 #include "guard/ui/guard_ui_factory.h"
 
 class CExplorerDocument;
@@ -85,7 +86,8 @@ class CTopListForm : public QWidget, public ICommandTarget {
   void OnEdit();
   QString ProtectedFileToEdit() const;
   // Expands the selected (or all) items for protecting or restoring.
-  std::vector<std::string> Expand(bool encrypt, bool all) const;
+  // The files of the list's items, as a run works on them.
+  RunFiles Expand(bool encrypt, bool all) const;
   // Whether the expansion of the selection yields any path; remembered for a moment, so
   // that menus and toolbars asking several times in a row look at the disk once.
   bool SelectionYields(bool encrypt) const;

@@ -24,7 +24,7 @@ QString MenuEscaped(const QString& text) {
   return t.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-void Collect(std::vector<std::string>& paths, const CGuardItem& item, bool encrypt) {
+void Collect(RunFiles& paths, const CGuardItem& item, bool encrypt) {
   if (encrypt) {
     CollectFilesToEncrypt(paths, item);
   } else {
@@ -34,8 +34,8 @@ void Collect(std::vector<std::string>& paths, const CGuardItem& item, bool encry
 
 }  // namespace
 
-std::vector<std::string> CTopListForm::Expand(bool encrypt, bool all) const {
-  std::vector<std::string> paths;
+RunFiles CTopListForm::Expand(bool encrypt, bool all) const {
+  RunFiles paths;
   const auto& items = m_document->Items();
   if (all) {
     for (const CGuardItem& item : items) Collect(paths, item, encrypt);
@@ -52,9 +52,9 @@ bool CTopListForm::SelectionYields(bool encrypt) const {
   bool yields = false;
   const auto& items = m_document->Items();
   auto collects = [encrypt](const CGuardItem& item) {
-    std::vector<std::string> paths;
+    RunFiles paths;
     Collect(paths, item, encrypt);
-    return !paths.empty();
+    return !paths.entries.empty();
   };
   for (int row : SelectedRows()) {
     const CGuardItem& item = items[static_cast<size_t>(row)];
@@ -104,9 +104,9 @@ QString CTopListForm::GuardCommandText(bool encrypt) const {
 }
 
 void CTopListForm::OnEncrypt(bool all) {
-  const std::vector<std::string> paths = Expand(true, all);
+  const RunFiles paths = Expand(true, all);
   if (all) {
-    if (paths.empty()) return;
+    if (paths.entries.empty()) return;
     QMessageBox ask(
         QMessageBox::Question, QStringLiteral("TB"),
         QStringLiteral("Do you want to encrypt all files and folders in the list \"%1\"?")
@@ -146,9 +146,9 @@ bool CTopListForm::ListKeyConfirmed(IGuardUi& ui) {
 }
 
 void CTopListForm::OnDecrypt(bool all) {
-  const std::vector<std::string> paths = Expand(false, all);
+  const RunFiles paths = Expand(false, all);
   if (all) {
-    if (paths.empty()) return;
+    if (paths.entries.empty()) return;
     const auto answer = AppMessageBox(
         this,
         QStringLiteral("Do you want to decrypt all files and folders in the list \"%1\"?")

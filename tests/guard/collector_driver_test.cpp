@@ -14,6 +14,7 @@
 #include "guard/file_list_driver.h"
 #include "guard/guard_command.h"
 #include "guard/parallel_runner.h"
+#include "guard/rekey_batch.h"
 #include "guard/single_file.h"
 #include "guard_test_util.h"
 
@@ -359,8 +360,8 @@ TEST_F(Drive, AFailedFileShowsItsMessageAndTheRunGoesOn) {
 }
 
 TEST_F(Drive, ADeepTreeRunsWithinAFewDescriptors) {
-  // 150 nested folders with a file in each, protected and restored under a limit of 100
-  // open descriptors.
+  // 150 nested folders with a file in each, scanned, protected, given a new password and
+  // restored under a limit of 64 open descriptors, one worker and two.
   std::string folder = P("deep");
   MakeFolder(folder);
   for (int i = 0; i < 150; ++i) {
@@ -371,20 +372,29 @@ TEST_F(Drive, ADeepTreeRunsWithinAFewDescriptors) {
   CGuardItem item(P("deep"), 1);
   item.m_subfolders = 1;
   item.m_includeMask = "*.*|";
-  Strings paths;
-  ASSERT_EQ(CollectFilesToEncrypt(paths, item), 150);
-  const int rc = RunInChild([&] {
-    const rlimit few{100, 100};
-    if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 2;
-    FakeGuardUi ui;
-    ui.passwords = {std::string("pw")};
-    Strings protectedPaths;
-    for (const std::string& p : paths) protectedPaths.push_back(ProtectedPathOf(p));
-    if (EncryptFileList(ui, paths, m_key.data(), 6, "") != 150) return 3;
-    if (DecryptFileList(ui, protectedPaths) != 150) return 4;
-    return ui.messages.empty() ? 0 : 5;
-  });
-  EXPECT_EQ(rc, 0);
+  for (const int jobs : {1, 2}) {
+    const int rc = RunInChild([&] {
+      const rlimit few{64, 64};
+      if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 2;
+      FakeGuardUi ui;
+      ui.passwords = {std::string("pw")};
+      RunFiles files;
+      if (CollectFilesToEncrypt(files, item) != 150) return 3;
+      if (RunProtectList(ui, files, m_key.data(), 6, "", jobs).done != 150) return 4;
+      RunFiles back;
+      if (CollectFilesToDecrypt(back, item) != 150) return 5;
+      const std::vector<uint8_t> newKey = KeyOf("pw2");
+      int rekeyed = 0;
+      RekeyFiles(
+          back, m_key.data(), newKey.data(), jobs, nullptr, nullptr, [] { return false; },
+          [&](size_t, int result, const std::string&) { rekeyed += result == REKEY_DONE; });
+      if (rekeyed != 150) return 6;
+      ui.passwords = {std::string("pw2")};
+      if (RunRestoreList(ui, back, jobs).done != 150) return 7;
+      return ui.messages.empty() ? 0 : 8;
+    });
+    EXPECT_EQ(rc, 0) << jobs;
+  }
   EXPECT_EQ(ReadText(P("deep/d/d/f.txt")), "2");
 }
 

@@ -15,7 +15,9 @@
 #include "guard/encryption_settings.h"
 #include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
+#include "guard/guard_command.h"
 #include "guard/protect_settings.h"
+#include "guard/rekey_batch.h"
 #include "guard/single_file.h"
 #include "guard_test_util.h"
 
@@ -134,69 +136,148 @@ TEST_F(HostileFolder, AFileWithHardLinksIsNotProtected) {
   EXPECT_FALSE(Exists(P("a.txt.~de")));
 }
 
-// Runs a test's action once, at the first wipe of a run (after its first protected file
-// took its name), or at the first unlink of a restore.
+// Runs a test's action once, at the first step of this kind of a run.
 std::function<void()> g_atFirstStep;
-void ActAtFirstSourceStep(BatchStep step, const std::string&, bool) {
-  if ((step == BatchStep::Wipe || step == BatchStep::Unlink) && g_atFirstStep) {
+BatchStep g_actingStep = BatchStep::Wipe;
+void ActAtFirstStep(BatchStep step, const std::string&, bool) {
+  if (step == g_actingStep && g_atFirstStep) {
     const std::function<void()> act = std::move(g_atFirstStep);
     g_atFirstStep = nullptr;
     act();
   }
 }
 
+enum class RunKind { Protect, Restore, ChangePassword };
+
+// The run's files of tree/ (and those outside), as a run of kind finds them.
+std::vector<std::string> PrepareSwapTree(const std::string& dir, const TempFolder& outside,
+                                         RunKind kind, const std::vector<uint8_t>& key) {
+  auto at = [&](const char* name) { return dir + "/" + name; };
+  WriteText(outside / "2.txt", "not yours");
+  MakeFolder(at("tree/a"));
+  MakeFolder(at("tree/b"));
+  WriteText(at("tree/a/1.txt"), "one");
+  WriteText(at("tree/b/2.txt"), "two");
+  WriteText(at("tree/0.txt"), "zero");
+  if (kind != RunKind::Protect) {
+    FakeGuardUi before;
+    EXPECT_EQ(
+        EncryptFileList(
+            before, {at("tree/a/1.txt"), at("tree/b/2.txt"), at("tree/0.txt"), outside / "2.txt"},
+            key.data(), 6, ""),
+        4);
+  }
+  CGuardItem item(at("tree/"), 1);
+  item.m_subfolders = 1;
+  item.m_includeMask = "*.*|";
+  std::vector<std::string> paths;
+  if (kind == RunKind::Protect)
+    CollectFilesToEncrypt(paths, item);
+  else
+    CollectFilesToDecrypt(paths, item);
+  return paths;
+}
+
+// Runs kind over paths; the files done and the messages (or failure reasons).
+int RunOver(RunKind kind, const std::vector<std::string>& paths, const std::vector<uint8_t>& key,
+            std::vector<std::string>& messages) {
+  FakeGuardUi ui;
+  ui.passwords = {std::string("swap")};
+  int done = 0;
+  if (kind == RunKind::Protect) {
+    done = EncryptFileList(ui, paths, key.data(), 6, "");
+  } else if (kind == RunKind::Restore) {
+    done = DecryptFileList(ui, paths);
+  } else {
+    const std::vector<uint8_t> newKey = KeyOf("new swap");
+    RekeyFiles(
+        paths, key.data(), newKey.data(), 1, nullptr, nullptr, [] { return false; },
+        [&](size_t i, int result, const std::string& reason) {
+          if (result == REKEY_DONE) ++done;
+          if (!reason.empty()) messages.push_back("\"" + paths[i] + "\"\n\n" + reason);
+        });
+  }
+  messages.insert(messages.end(), ui.messages.begin(), ui.messages.end());
+  return done;
+}
+
 TEST_F(HostileFolder, AFolderSwappedForALinkDuringARunIsNeverWorkedThrough) {
   // Someone who can write tree/ swaps tree/b for a link to a folder outside while the
   // run is busy in tree/a: the files of tree/b fail, nothing outside is touched.
   const std::vector<uint8_t> key = KeyOf("swap");
+  for (const RunKind kind : {RunKind::Protect, RunKind::Restore, RunKind::ChangePassword}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    const bool protect = kind == RunKind::Protect;
+    TempFolder outside;
+    const std::vector<std::string> paths = PrepareSwapTree(Dir(), outside, kind, key);
+    ASSERT_EQ(paths.size(), 3u);
+    const std::vector<std::string> outsideBefore = ListNames(outside.Path());
+    const std::string outsideFile = outside / (protect ? "2.txt" : "2.txt.~de");
+    const std::string outsideBytes = ReadText(outsideFile);
+    g_atFirstStep = [&] {
+      ASSERT_EQ(::rename(P("tree/b").c_str(), P("tree/b.moved").c_str()), 0);
+      ASSERT_EQ(::symlink(outside.Path().c_str(), P("tree/b").c_str()), 0);
+    };
+    g_actingStep = kind == RunKind::Protect   ? BatchStep::Wipe
+                   : kind == RunKind::Restore ? BatchStep::Unlink
+                                              : BatchStep::Rename;
+    SetBatchLimitsForTesting(1, 0);
+    SetBatchStepHookForTesting(ActAtFirstStep);
+    std::vector<std::string> messages;
+    EXPECT_EQ(RunOver(kind, paths, key, messages), 2);
+    SetBatchStepHookForTesting(nullptr);
+    SetBatchLimitsForTesting(0, 0);
+    EXPECT_EQ(ListNames(outside.Path()), outsideBefore);
+    EXPECT_EQ(ReadText(outsideFile), outsideBytes);
+    EXPECT_EQ(ListNames(P("tree/b.moved")),
+              std::vector<std::string>{protect ? "2.txt" : "2.txt.~de"});
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("2.txt" + std::string(protect ? "" : ".~de") +
+                               "\"\n\nits folder was replaced during the run"),
+              std::string::npos)
+        << messages[0];
+    ASSERT_EQ(::unlink(P("tree/b").c_str()), 0);
+    std::filesystem::remove_all(P("tree"));
+  }
+}
+
+TEST_F(HostileFolder, AFolderSwappedBetweenTheScanAndTheRunIsNeverWorkedThrough) {
+  // tree/ holds no file of its own, so tree/b is the shallowest folder of its files: it
+  // is swapped for a link after the scan, before the run's first step.
+  const std::vector<uint8_t> key = KeyOf("swap");
   for (const bool protect : {true, false}) {
+    SCOPED_TRACE(protect);
     TempFolder outside;
     WriteText(outside / "2.txt", "not yours");
     MakeFolder(P("tree/a"));
     MakeFolder(P("tree/b"));
     WriteText(P("tree/a/1.txt"), "one");
     WriteText(P("tree/b/2.txt"), "two");
-    WriteText(P("tree/0.txt"), "zero");
     if (!protect) {
       FakeGuardUi before;
-      ASSERT_EQ(
-          EncryptFileList(
-              before, {P("tree/a/1.txt"), P("tree/b/2.txt"), P("tree/0.txt"), outside / "2.txt"},
-              key.data(), 6, ""),
-          4);
+      ASSERT_EQ(EncryptFileList(before, {P("tree/a/1.txt"), P("tree/b/2.txt"), outside / "2.txt"},
+                                key.data(), 6, ""),
+                3);
     }
+    const std::string outsideFile = outside / (protect ? "2.txt" : "2.txt.~de");
+    const std::string outsideBytes = ReadText(outsideFile);
     const std::vector<std::string> outsideBefore = ListNames(outside.Path());
-    CGuardItem item(P("tree/"), 1);
+    CGuardItem item(P("tree"), 1);
     item.m_subfolders = 1;
     item.m_includeMask = "*.*|";
-    std::vector<std::string> paths;
-    if (protect)
-      CollectFilesToEncrypt(paths, item);
-    else
-      CollectFilesToDecrypt(paths, item);
-    ASSERT_EQ(paths.size(), 3u);
-    g_atFirstStep = [&] {
-      ASSERT_EQ(::rename(P("tree/b").c_str(), P("tree/b.moved").c_str()), 0);
-      ASSERT_EQ(::symlink(outside.Path().c_str(), P("tree/b").c_str()), 0);
-    };
-    SetBatchLimitsForTesting(1, 0);
-    SetBatchStepHookForTesting(ActAtFirstSourceStep);
+    RunFiles files;
+    ASSERT_EQ(protect ? CollectFilesToEncrypt(files, item) : CollectFilesToDecrypt(files, item), 2);
+    ASSERT_EQ(::rename(P("tree/b").c_str(), P("tree/b.moved").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.Path().c_str(), P("tree/b").c_str()), 0);
     FakeGuardUi ui;
     ui.passwords = {std::string("swap")};
-    EXPECT_EQ(protect ? EncryptFileList(ui, paths, key.data(), 6, "") : DecryptFileList(ui, paths),
-              2);
-    SetBatchStepHookForTesting(nullptr);
-    SetBatchLimitsForTesting(0, 0);
-    EXPECT_EQ(ListNames(outside.Path()), outsideBefore) << protect;
-    if (protect) {
-      EXPECT_EQ(ReadText(outside / "2.txt"), "not yours");
-    }
-    EXPECT_EQ(ListNames(P("tree/b.moved")),
-              std::vector<std::string>{protect ? "2.txt" : "2.txt.~de"});
-    ASSERT_EQ(ui.messages.size(), 1u) << protect;
-    EXPECT_NE(ui.messages[0].find("\"2.txt" + std::string(protect ? "" : ".~de") +
-                                  "\"\n\nits folder was replaced during the run"),
-              std::string::npos)
+    const GuardOutcome outcome =
+        protect ? RunProtectList(ui, files, key.data(), 6, "") : RunRestoreList(ui, files);
+    EXPECT_EQ(outcome.done, 1);
+    EXPECT_EQ(ListNames(outside.Path()), outsideBefore);
+    EXPECT_EQ(ReadText(outsideFile), outsideBytes);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find("its folder was replaced during the run"), std::string::npos)
         << ui.messages[0];
     ASSERT_EQ(::unlink(P("tree/b").c_str()), 0);
     std::filesystem::remove_all(P("tree"));

@@ -218,6 +218,18 @@ TEST_F(SingleFile, ProtectRefusesLinksAndMissingFilesNamingTheReason) {
   EXPECT_EQ(ReadText(P("real.txt")), "real");
   EXPECT_FALSE(Exists(P("link.txt.~de")));
   EXPECT_FALSE(Exists(P("real.txt.~de")));
+
+  // Nor is a protected file restored through a link: the link is refused for what it is.
+  ASSERT_EQ(Protect("real.txt", ui), ENCRYPT_DONE);
+  ASSERT_EQ(::symlink(P("real.txt.~de").c_str(), P("linked.txt.~de").c_str()), 0);
+  std::vector<uint8_t> digest = m_key;
+  EXPECT_EQ(DecryptOneFile(ui, P("linked.txt.~de"), digest.data(), nullptr), DECRYPT_FAILED);
+  ASSERT_EQ(ui.messages.size(), 3u);
+  EXPECT_EQ(ui.messages[2],
+            "Decryption error or can not access the file \"linked.txt.~de\"\n\nIt is a symbolic "
+            "link.");
+  EXPECT_FALSE(Exists(P("linked.txt")));
+  EXPECT_TRUE(Exists(P("real.txt.~de")));
 }
 
 TEST_F(SingleFile, CancelWhileProtectingLeavesEverythingAsItWas) {
