@@ -138,14 +138,22 @@ FileIdentity IdentityOf(const struct stat& st) {
   return id;
 }
 
-SysError ApplyAttributes(int fd, const struct stat& from, const std::string& path) {
-  struct stat now {};
-  if (::fstat(fd, &now) != 0) return ErrnoError(path, "fstat");
+SysError ApplyAttributes(int fd, const struct stat& from, const std::string& path,
+                         const struct stat* current) {
   // Root working on someone else's file hands the result back to its owner; fchown
   // comes first because it clears set-id bits, which are not kept anyway.
-  if (::geteuid() == 0 && (now.st_uid != from.st_uid || now.st_gid != from.st_gid) &&
-      ::fchown(fd, from.st_uid, from.st_gid) != 0) {
-    return ErrnoError(path, "fchown");
+  static const bool root = ::geteuid() == 0;
+  if (root) {
+    struct stat now {};
+    if (current) {
+      now = *current;
+    } else if (::fstat(fd, &now) != 0) {
+      return ErrnoError(path, "fstat");
+    }
+    if ((now.st_uid != from.st_uid || now.st_gid != from.st_gid) &&
+        ::fchown(fd, from.st_uid, from.st_gid) != 0) {
+      return ErrnoError(path, "fchown");
+    }
   }
   if (::fchmod(fd, from.st_mode & 0777) != 0) return ErrnoError(path, "fchmod");
   const struct timespec times[2] = {from.st_atim, from.st_mtim};

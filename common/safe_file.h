@@ -49,8 +49,10 @@ FileIdentity IdentityOf(const struct stat& st);
 
 // Gives the open file fd the permission bits, (when running as root and they differ)
 // the owner and group, and the access and modification times of from. Call after the
-// last write, before the file gets its name.
-SysError ApplyAttributes(int fd, const struct stat& from, const std::string& path);
+// last write, before the file gets its name. current: the file's own status when the
+// caller already has it (its owner is all that is used); otherwise it is read.
+SysError ApplyAttributes(int fd, const struct stat& from, const std::string& path,
+                         const struct stat* current = nullptr);
 // A file of ours to trust: owned by the effective user and writable by nobody else.
 bool IsOwnPrivateFile(const struct stat& st);
 // Renames without replacing an existing name where the file system allows it.

@@ -160,7 +160,7 @@ bool RestoredFile::Flush() {
 
 SysError RestoredFile::Commit(const struct stat& from) {
   if (!Flush()) return m_error;
-  if (SysError e = ApplyAttributes(m_fd, from, m_target); !e.ok()) return e;
+  if (SysError e = ApplyAttributes(m_fd, from, m_target, &m_created); !e.ok()) return e;
   if (!m_direct && SyncDescriptor(m_fd) != 0) return ErrnoError(m_target, "fsync");
   const int fd = m_fd;
   m_fd = -1;

@@ -56,11 +56,14 @@ CEncryptedStream::~CEncryptedStream() {
 int CEncryptedStream::Open(const std::string& path, int kind, int chainMode) {
   if (m_kind != STREAM_CLOSED) return 0;
   if (kind != STREAM_READ && kind != STREAM_WRITE) return 0;
-  // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are accepted.
+  // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are accepted. A
+  // file created exclusively is a new regular file and needs neither.
+  const bool fresh = kind == STREAM_WRITE && m_createNew;
   const int flags = kind == STREAM_READ
                         ? O_RDONLY
                         : (O_WRONLY | O_CREAT | O_NOFOLLOW | (m_createNew ? O_EXCL : O_TRUNC));
-  const int fd = ::openat(m_folderFd, path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0600);
+  const int fd =
+      ::openat(m_folderFd, path.c_str(), flags | O_CLOEXEC | (fresh ? 0 : O_NONBLOCK), 0600);
   if (fd < 0) return 0;
   struct stat st {};
   int err = 0;
@@ -68,7 +71,8 @@ int CEncryptedStream::Open(const std::string& path, int kind, int chainMode) {
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
     err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  } else if (::fcntl(fd, F_SETFL, flags & ~(O_CREAT | O_TRUNC | O_EXCL | O_NOFOLLOW)) != 0) {
+  } else if (!fresh &&
+             ::fcntl(fd, F_SETFL, flags & ~(O_CREAT | O_TRUNC | O_EXCL | O_NOFOLLOW)) != 0) {
     err = errno;
   }
   if (err != 0) {
@@ -77,6 +81,7 @@ int CEncryptedStream::Open(const std::string& path, int kind, int chainMode) {
     return 0;
   }
   m_fd = fd;
+  m_opened = st;
   m_path = path;
   m_kind = kind;
   m_chainMode = chainMode;
@@ -313,7 +318,7 @@ int CEncryptedStream::Close() {
     }
     m_position = 0;
     if (FlushStaged() && m_closeAttributes) {
-      const SysError e = ApplyAttributes(m_fd, *m_closeAttributes, m_path);
+      const SysError e = ApplyAttributes(m_fd, *m_closeAttributes, m_path, &m_opened);
       if (!e.ok() && m_writeError == 0) m_writeError = e.err;
     }
     if (m_writeError == 0 && m_syncOnClose && SyncDescriptor(m_fd) != 0) m_writeError = errno;

@@ -63,6 +63,8 @@ class CEncryptedStream {
   void SetAttributesOnClose(const struct stat& from) { m_closeAttributes = from; }
   // The open file's descriptor (-1 when closed), for fstat.
   int Descriptor() const { return m_fd; }
+  // The file's status when Open opened it.
+  const struct stat& OpenedStatus() const { return m_opened; }
   // errno of the first failed write, flush, sync or close of this stream while open for
   // writing (0 when none failed). Reset by Open.
   int CloseError() const { return m_writeError; }
@@ -109,6 +111,7 @@ class CEncryptedStream {
   bool m_createNew = false;
   int m_folderFd = AT_FDCWD;
   std::optional<struct stat> m_closeAttributes;
+  struct stat m_opened {};
   int m_writeError = 0;
   int m_headerError = 0;
 };

@@ -97,9 +97,7 @@ int CFileCodec::Encode(ProgressProc progress, void* user) {
     if (stream.Open(m_destination, STREAM_WRITE, CHAIN_CBC) != 1) {
       return IoError(ErrnoError(m_destination, "create"));
     }
-    if (::fstat(stream.Descriptor(), &m_destinationStat) != 0) {
-      return IoError(ErrnoError(m_destination, "fstat"));
-    }
+    m_destinationStat = stream.OpenedStatus();
     int result = EncodeInto(stream, progress, user);
     if (result == CODEC_OK) stream.SetAttributesOnClose(m_sourceStat);
     // The last whole blocks and the tail reach the file only now; the result holds
