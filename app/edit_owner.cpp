@@ -1,5 +1,7 @@
 #include "app/edit_owner.h"
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -8,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
+#include <chrono>
 
 #include "app/edit_launch.h"
 #include "common/paths.h"
@@ -33,14 +36,23 @@ struct CEditOwner::Session {
   QSocketNotifier* notifier = nullptr;
   QTimer* settle = nullptr;
   QProcess* process = nullptr;
-  QElapsedTimer started;
-  bool ended = false;     // the started application has ended
-  bool launcher = false;  // it ended so soon that it only handed the file on
-  QElapsedTimer quiet;    // since nothing held the folder
+  pid_t group = 0;  // the process group the application was started in
+  qint64 startedAt = 0;
+  bool exited = false;     // the started process has ended (what it forked may run on)
+  bool ended = false;      // the started application and all it forked have ended
+  bool launcher = false;   // they ended so soon that they only handed the file on
+  qint64 quietSince = -1;  // since nothing held the folder; -1 while something does
 };
 
 CEditOwner::CEditOwner(GuardUiFactory guardUi, QObject* parent)
-    : QObject(parent), m_guardUi(std::move(guardUi)), m_idle(new QTimer(this)) {
+    : QObject(parent),
+      m_clock([] {
+        return static_cast<qint64>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
+      }),
+      m_guardUi(std::move(guardUi)),
+      m_idle(new QTimer(this)) {
   m_idle->setInterval(1000);
   connect(m_idle, &QTimer::timeout, this, &CEditOwner::CheckIdle);
 }
@@ -218,9 +230,13 @@ void CEditOwner::Launch(Session& session) {
   s->process->setProgram(command.front());
   s->process->setArguments(command.mid(1));
   s->process->setProcessChannelMode(QProcess::ForwardedChannels);
+  // A group of its own: what the application forks is found by the group, not the pid.
+  s->process->setChildProcessModifier([] { ::setpgid(0, 0); });
+  connect(s->process, &QProcess::started, this,
+          [s] { s->group = static_cast<pid_t>(s->process->processId()); });
   connect(s->process, &QProcess::finished, this, [this, s] {
-    s->ended = true;
-    s->launcher = s->started.elapsed() < m_launcherMs;
+    s->exited = true;
+    NoteEnded(*s);
     emit SessionsChanged();
   });
   connect(s->process, &QProcess::errorOccurred, this, [this, s](QProcess::ProcessError e) {
@@ -230,7 +246,7 @@ void CEditOwner::Launch(Session& session) {
         QStringLiteral("Cannot start %1: %2").arg(s->process->program(), s->process->errorString()),
         true);
   });
-  s->started.start();
+  s->startedAt = m_clock();
   s->process->start();
 }
 
@@ -245,16 +261,28 @@ void CEditOwner::OnSettled(Session& session) {
   if (result.status == EditSaveStatus::Conflict) emit SessionsChanged();
 }
 
+void CEditOwner::NoteEnded(Session& session) {
+  if (session.ended || !session.exited || ProcessGroupAlive(session.group)) return;
+  session.ended = true;
+  session.launcher = m_clock() - session.startedAt < m_launcherMs;
+}
+
 void CEditOwner::CheckIdle() {
   std::vector<Session*> done;
+  const qint64 now = m_clock();
   for (const auto& s : m_sessions) {
+    if (s->core->ReadEvents()) s->settle->start(m_settleMs);
+    if (!s->ended) {
+      NoteEnded(*s);
+      if (s->ended) emit SessionsChanged();
+    }
     // Only an application of our own that really ran and ended makes finishing certain.
     if (!s->ended || s->launcher || s->settle->isActive() || s->core->InUse()) {
-      s->quiet.invalidate();
+      s->quietSince = -1;
       continue;
     }
-    if (!s->quiet.isValid()) s->quiet.start();
-    if (s->quiet.elapsed() >= m_quietMs) done.push_back(s.get());
+    if (s->quietSince < 0) s->quietSince = now;
+    if (now - s->quietSince >= m_quietMs) done.push_back(s.get());
   }
   for (Session* s : done) {
     for (size_t i = 0; i < m_sessions.size(); ++i) {
@@ -314,7 +342,8 @@ void CEditOwner::Remove(Session* session) {
 std::vector<CEditOwner::Info> CEditOwner::Sessions() const {
   std::vector<Info> infos;
   for (const auto& s : m_sessions) {
-    infos.push_back({Q(s->core->TargetPath()), Q(s->core->DocumentPath()), !s->ended});
+    infos.push_back({Q(s->core->TargetPath()), Q(s->core->DocumentPath()), !s->ended,
+                     s->ended && s->launcher, s->settle->isActive()});
   }
   return infos;
 }

@@ -2,15 +2,17 @@
 // The one owner of all edit sessions of a user. The first vellumguard to start listens
 // on a local socket in the edit place's folder (0700); a later "vellumguard --edit"
 // hands its files to it and exits. For each session the owner starts the desktop's
-// application on the plaintext as its own process, protects every settled save back,
-// and finishes on its own only when that is certain: the application it started has
-// ended (and was not a launcher that handed the file elsewhere), no process holds a
+// application on the plaintext as its own process in a process group of its own,
+// protects every settled save back, and finishes on its own only when that is certain:
+// the application and everything it forked have ended (and did not end so soon that it
+// was a launcher handing the file to an instance running elsewhere), no process holds a
 // file of the session folder open, and no editor's lock file has been there for 10 s.
-#include <QElapsedTimer>
+// A launcher's session waits for the user's "Finish Editing".
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -51,15 +53,23 @@ class CEditOwner : public QObject {
   struct Info {
     QString protectedPath;  // where saves go
     QString document;       // the plaintext being edited
-    bool running = false;   // the started application is still running
+    bool running = false;   // the started application (or what it forked) still runs
+    bool handedOn = false;  // it ended at once, a launcher: the user finishes the session
+    bool settling = false;  // a change in the folder waits to settle before it is saved
   };
   std::vector<Info> Sessions() const;
   int Count() const { return static_cast<int>(m_sessions.size()); }
+
+  // Looks at every session once (the owner's timer does so every second): notes the
+  // applications that ended and finishes the sessions that are certainly done.
+  void CheckIdle();
 
   // Tests: how long saves settle, and the quiet time before finishing on its own.
   int m_settleMs = 500;
   int m_quietMs = 10000;
   int m_launcherMs = 3000;  // an application that ends sooner only handed the file on
+  // The clock of the quiet and launcher times, in monotonic milliseconds.
+  std::function<qint64()> m_clock;
 
  signals:
   void SessionsChanged();
@@ -70,7 +80,7 @@ class CEditOwner : public QObject {
   void Watch(Session& session);
   void Launch(Session& session);
   void OnSettled(Session& session);
-  void CheckIdle();
+  void NoteEnded(Session& session);
   void OnConnection();
   bool UsablePlace(std::string& root);
   std::unique_ptr<CEditSession> OpenWithPassword(const std::string& path, const std::string& root);

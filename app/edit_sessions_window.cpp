@@ -57,8 +57,14 @@ void CEditSessionsWindow::Refill() {
   m_list->clear();
   for (const CEditOwner::Info& info : m_owner.Sessions()) {
     auto* item = new QTreeWidgetItem(m_list);
-    item->setText(0, QFileInfo(info.document).fileName() +
-                         (info.running ? QString() : QStringLiteral(" (application closed)")));
+    // An application that ended at once handed the file to one running elsewhere: only
+    // the user knows when that one is done with it.
+    const QString state = info.running    ? QString()
+                          : info.handedOn ? QStringLiteral(
+                                                " (application ended; waits for "
+                                                "Finish Editing)")
+                                          : QStringLiteral(" (application closed)");
+    item->setText(0, QFileInfo(info.document).fileName() + state);
     item->setText(1, info.protectedPath);
     item->setToolTip(1, info.protectedPath);
   }

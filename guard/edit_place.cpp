@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "common/paths.h"
@@ -49,6 +52,20 @@ bool DescriptorsPointInto(const std::string& fdFolder, const std::string& folder
     if (link.compare(0, folder.size(), folder) == 0) return true;
   }
   return false;
+}
+
+// The state letter and process group of /proc/PID/stat ("pid (comm) S ppid pgrp ...",
+// comm may hold spaces and parentheses); false when the process is gone.
+bool StateAndGroup(const char* pid, char& state, long& group) {
+  char buffer[512];
+  std::FILE* f = std::fopen((std::string("/proc/") + pid + "/stat").c_str(), "re");
+  if (!f) return false;
+  const size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+  std::fclose(f);  // read-only
+  buffer[n] = '\0';
+  const char* end = std::strrchr(buffer, ')');
+  long parent = 0;
+  return end && std::sscanf(end + 1, " %c %ld %ld", &state, &parent, &group) == 3;
 }
 
 }  // namespace
@@ -103,6 +120,23 @@ bool FolderHeldOpen(const std::string& folder) {
   while (const dirent* entry = ::readdir(proc.get())) {
     if (!IsDigits(entry->d_name) || self == entry->d_name) continue;
     if (DescriptorsPointInto(std::string("/proc/") + entry->d_name + "/fd", prefix)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ProcessGroupAlive(pid_t group) {
+  if (group <= 0) return false;
+  if (::kill(-group, 0) != 0 && errno == ESRCH) return false;
+  // Members that ended but were not reaped (their parent is gone) still count for kill.
+  DirPtr proc(::opendir("/proc"), ::closedir);
+  if (!proc) return true;
+  while (const dirent* entry = ::readdir(proc.get())) {
+    char state = 0;
+    long of = 0;
+    if (IsDigits(entry->d_name) && StateAndGroup(entry->d_name, state, of) && of == group &&
+        state != 'Z' && state != 'X') {
       return true;
     }
   }

@@ -3,6 +3,8 @@
 // an editor still has it. The plaintext belongs in memory-backed storage private to the
 // user ($XDG_RUNTIME_DIR is a tmpfs of 0700 on systemd machines), never beside the
 // protected file and never in a folder on a disk that backups or sync clients read.
+#include <sys/types.h>
+
 #include <string>
 
 #include "common/sys_error.h"
@@ -36,6 +38,9 @@ std::string EditSessionsFolder(const std::string& root);
 // True when a process other than this one holds a file of folder open (/proc/*/fd).
 // Processes of other users cannot be looked at; they cannot open the 0700 folder either.
 bool FolderHeldOpen(const std::string& folder);
+// True when a process of the process group is alive (a zombie is not): an application
+// started in a group of its own has ended only when everything it forked has ended too.
+bool ProcessGroupAlive(pid_t group);
 // True when folder holds an editor's lock file for the document name: LibreOffice's
 // ".~lock.NAME#", vim's ".NAME.swp" (and ".swo"), emacs' ".#NAME".
 bool HasEditorLockFile(const std::string& folder, const std::string& name);

@@ -10,7 +10,8 @@
 //
 // A protected file that changed on disk since the session last wrote it (a sync client,
 // another edit) is never overwritten: the save goes to "NAME (edited DATE).~de" beside
-// it, and later saves follow it there.
+// it, and later saves follow it there. The replacing rename swaps the two files in one
+// step and looks at what came out, so a change landing during a save is swapped back.
 //
 // The session keeps the file's key in memory until it ends, and a journal beside its
 // folder (guard/edit_journal.h) so that a session left by a crash can be finished.

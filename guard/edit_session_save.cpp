@@ -39,13 +39,59 @@ std::string ConflictPath(const std::string& protectedPath, int copy) {
   return name + ")" + std::string(kProtectedSuffix);
 }
 
-// Gives the durable file temp the name target (replacing it when replace is set), or,
-// when target is taken, a conflict name beside it. written gets the name it took.
-SysError Commit(const std::string& temp, const std::string& target, bool replace,
+// The file the session wrote last, apart from the change time that a rename sets.
+bool SameWrite(const struct stat& st, const FileIdentity& ours) {
+  const FileIdentity now = IdentityOf(st);
+  return now.dev == ours.dev && now.ino == ours.ino && now.size == ours.size &&
+         now.mtimeSec == ours.mtimeSec && now.mtimeNsec == ours.mtimeNsec;
+}
+
+int Exchange(const std::string& a, const std::string& b) {
+  return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+}
+
+// Puts temp in place of target, which holds what the session wrote last (ours). The two
+// are swapped in one step and what came out is looked at afterwards, so a change made
+// after the session looked is never replaced: it is swapped back, and 1 with errno
+// EEXIST sends temp to a conflict name. 0 replaced (the old file is gone), 1 not.
+int ReplaceOurs(const std::string& temp, const std::string& target, const FileIdentity& ours,
+                SysError& error) {
+  if (Exchange(temp, target) != 0) {
+    // A file system without the exchange: the plain rename, after the check alone.
+    if (errno == EINVAL || errno == ENOSYS) return ::rename(temp.c_str(), target.c_str());
+    // Target gone since the check: its name is free unless someone takes it first.
+    if (errno == ENOENT) return RenameNoReplace(temp, target);
+    return -1;
+  }
+  struct stat out {};
+  if (::lstat(temp.c_str(), &out) != 0) return 0;  // removed by someone: nothing to keep
+  if (SameWrite(out, ours)) {
+    if (::unlink(temp.c_str()) != 0) error = ErrnoError(temp, "unlink");
+    return 0;
+  }
+  if (Exchange(temp, target) != 0) {
+    // Ours stays at target; theirs must not stay under a temporary name that gets cleaned.
+    error = ErrnoError(target, "rename");
+    for (int copy = 1; copy < 100; ++copy) {
+      if (RenameNoReplace(temp, ConflictPath(target, copy)) == 0 || errno != EEXIST) break;
+    }
+    return 0;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Gives the durable file temp the name target (replacing it when it holds ours, the
+// file the session wrote last), or, when target is someone else's, a conflict name
+// beside it. written gets the name it took.
+SysError Commit(const std::string& temp, const std::string& target, const FileIdentity* ours,
                 std::string& written) {
   if (SysError e = SyncPath(temp); !e.ok()) return e;
   written = target;
-  int renamed = replace ? ::rename(temp.c_str(), target.c_str()) : RenameNoReplace(temp, target);
+  SysError replaceError;
+  int renamed =
+      ours ? ReplaceOurs(temp, target, *ours, replaceError) : RenameNoReplace(temp, target);
+  if (!replaceError.ok()) return replaceError;
   for (int copy = 1; renamed != 0 && errno == EEXIST && copy < 100; ++copy) {
     written = ConflictPath(target, copy);
     renamed = RenameNoReplace(temp, written);
@@ -158,7 +204,7 @@ EditSaveResult CEditSession::Protect(const std::string& source, const uint8_t ha
     return {EditSaveStatus::Failed, {}, "Cannot protect into " + Quoted(target) + ": stopped"};
   }
   std::string written;
-  const SysError committed = Commit(temp, target, replace, written);
+  const SysError committed = Commit(temp, target, replace ? &m_journal.written : nullptr, written);
   if (!committed.ok() && !SameFile(written, tempStat)) ::unlink(temp.c_str());
   if (m_stepHook) m_stepHook(EditStep::Renamed);
   if (main && SameFile(written, tempStat)) {

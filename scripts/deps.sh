@@ -8,7 +8,8 @@ pkgs=(g++ cmake ninja-build pkg-config zlib1g-dev libisal-dev libdeflate-dev qt6
 case "$kind" in
   test) pkgs+=(libgtest-dev libgmock-dev libssl-dev clang libclang-rt-14-dev clang-format xauth xvfb
               desktop-file-utils appstream shared-mime-info python3 groff-base) ;;
-  bench) pkgs+=(libgtest-dev libgmock-dev libssl-dev libbenchmark-dev hyperfine gnupg age 7zip openssl strace) ;;
+  bench) pkgs+=(libgtest-dev libgmock-dev libssl-dev libbenchmark-dev hyperfine gnupg age 7zip openssl strace
+               xvfb xauth xdotool) ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do

@@ -255,7 +255,8 @@ TEST_F(EditSessionTest, AFaultOrAKillAtAnyStepLeavesTheOldOrTheNewContentAndReco
   }
 }
 
-TEST_F(EditSessionTest, AProtectedFileChangedBySomeoneElseIsKeptAndTheSaveGoesBesideIt) {
+TEST_F(EditSessionTest,
+       AProtectedFileChangedBySomeoneElseEvenDuringASaveIsKeptAndTheSaveGoesBeside) {
   CEditSession session;
   ASSERT_EQ(Open(session), CODEC_OK);
   MakeFolder(P("theirs"));
@@ -279,6 +280,35 @@ TEST_F(EditSessionTest, AProtectedFileChangedBySomeoneElseIsKeptAndTheSaveGoesBe
   std::vector<std::string> messages;
   EXPECT_TRUE(session.Finish(messages));
   EXPECT_EQ(ListNames(P("docs")).size(), 2u);
+
+  // A change that lands after the session looked and before its rename, by a rename
+  // over the protected file or written into it, is kept all the same.
+  for (const bool inPlace : {false, true}) {
+    SCOPED_TRACE(inPlace ? "written into it" : "renamed over it");
+    for (const std::string& name : ListNames(P("docs"))) ::unlink(P("docs/" + name).c_str());
+    WriteText(P("docs/report.txt"), "version 0 of the document");
+    Protect(P("docs/report.txt"));
+    WriteText(P("theirs/report.txt"), "their late version");
+    Protect(P("theirs/report.txt"));
+    CEditSession late;
+    ASSERT_EQ(Open(late), CODEC_OK);
+    WriteText(late.DocumentPath(), "my late version");
+    late.m_stepHook = [&](EditStep step) {
+      if (step != EditStep::BeforeRename) return true;
+      const std::string theirs = P("theirs/report.txt.~de");
+      if (inPlace) WriteText(P("docs/report.txt.~de"), ReadText(theirs));
+      EXPECT_EQ(::rename(theirs.c_str(),
+                         inPlace ? P("scratch").c_str() : P("docs/report.txt.~de").c_str()),
+                0);
+      return true;
+    };
+    const EditSaveResult saved = late.SaveNow();
+    EXPECT_EQ(saved.status, EditSaveStatus::Conflict);
+    EXPECT_EQ(Decoded(P("docs/report.txt.~de")), "their late version");
+    EXPECT_EQ(Decoded(saved.path), "my late version");
+    EXPECT_EQ(ListNames(P("docs")).size(), 2u);
+    EXPECT_TRUE(late.Finish(messages));
+  }
 }
 
 TEST_F(EditSessionTest, AWrongKeyCreatesNothingAndOnlyAMemoryFolderIsTakenWithoutAsking) {
