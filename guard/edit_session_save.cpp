@@ -34,9 +34,16 @@ std::string ConflictPath(const std::string& protectedPath, int copy) {
   std::tm local{};
   ::localtime_r(&now, &local);
   std::strftime(date, sizeof date, "%Y-%m-%d %H-%M-%S", &local);
-  std::string name = PlainPathOf(protectedPath) + " (edited " + date;
-  if (copy > 1) name += " " + std::to_string(copy);
-  return name + ")" + std::string(kProtectedSuffix);
+  std::string name = PlainPathOf(protectedPath);
+  name += " (edited ";
+  name += date;
+  if (copy > 1) {
+    name += ' ';
+    name += std::to_string(copy);
+  }
+  name += ')';
+  name += kProtectedSuffix;
+  return name;
 }
 
 // The file the session wrote last, apart from the change time that a rename sets.
