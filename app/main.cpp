@@ -49,6 +49,20 @@ class QuitGuard : public QObject {
   CEditOwner& m_owner;
 };
 
+// The panes' "Edit Protected File": this process's owner, or the one running.
+void UseEditOwnerForPanes(CEditOwner& editOwner, QWidget* frame) {
+  SetProtectedFileEditor([&editOwner, frame](const QString& path) {
+    if (editOwner.Listening()) return editOwner.Edit(path);
+    if (CEditOwner::HandOver({path})) return true;
+    AppMessageBox(frame,
+                  QStringLiteral("Cannot edit \"%1\": the program that keeps the files being "
+                                 "edited did not answer.")
+                      .arg(path),
+                  QMessageBox::Warning);
+    return false;
+  });
+}
+
 double RealtimeSeconds() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -108,17 +122,7 @@ int main(int argc, char** argv) {
   CEditOwner editOwner(MakeWindowGuardUiFactory());
   CEditSessionsWindow editWindow(editOwner);
   if (editOwner.Listen()) editOwner.RecoverOrphans();
-  // The file list's "Edit Protected File": this process's owner, or the one running.
-  SetProtectedFileEditor([&editOwner, frame](const QString& path) {
-    if (editOwner.Listening()) return editOwner.Edit(path);
-    if (CEditOwner::HandOver({path})) return true;
-    AppMessageBox(frame,
-                  QStringLiteral("Cannot edit \"%1\": the program that keeps the files being "
-                                 "edited did not answer.")
-                      .arg(path),
-                  QMessageBox::Warning);
-    return false;
-  });
+  UseEditOwnerForPanes(editOwner, frame);
   QuitGuard quitGuard(editOwner);
   frame->installEventFilter(&quitGuard);
   if (timing || !shot.isEmpty()) {
