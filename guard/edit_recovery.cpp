@@ -54,7 +54,9 @@ void LookAtJournal(const std::string& journal, OrphanScan& scan) {
     }
     return;
   }
-  // Leftovers of a save that was cut off, beside the protected file.
+  // Adopt put back someone else's change that a cut-off save had swapped out; what is
+  // left of that save beside the protected file goes.
+  for (const std::string& m : session->RecoveryMessages()) scan.messages.push_back(m);
   RemoveStaleTempFiles(ParentFolder(session->TargetPath()), WipeStaleTempFile);
   if (session->HasUnsavedChanges()) {
     scan.unsaved.push_back(std::move(session));

@@ -248,7 +248,7 @@ bool CEditSession::ResolvePending() {
   if (!m_journal.pending) return true;
   struct stat st {};
   if (::lstat(m_journal.target.c_str(), &st) == 0 && st.st_dev == m_journal.pendingDev &&
-      st.st_ino == m_journal.pendingIno) {
+      st.st_ino == m_journal.pendingIno && !RescueInterruptedExchange()) {
     std::memcpy(m_journal.hash, m_journal.pendingHash, kEditHashSize);
     m_journal.written = IdentityOf(st);
   }

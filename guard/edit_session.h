@@ -42,7 +42,9 @@ struct EditSaveResult {
 // before it is renamed over the protected file, and right after (before the journal
 // learns of it). A hook returning false at the first two fails the save there as a
 // fault would.
-enum class EditStep { Encoded, BeforeRename, Renamed };
+// Exchanged: the save's file and the protected file were swapped, and what came out is
+// someone else's change, about to be swapped back.
+enum class EditStep { Encoded, BeforeRename, Exchanged, Renamed };
 
 class CEditSession {
  public:
@@ -71,6 +73,8 @@ class CEditSession {
   std::vector<std::string> OtherDocuments() const;
   // The document differs from what was protected last, or other documents appeared.
   bool HasUnsavedChanges() const;
+  // What Adopt did to a save that a crash cut off, in words (empty when nothing).
+  const std::vector<std::string>& RecoveryMessages() const { return m_recoveryMessages; }
   // Some process holds a file of the folder open, or an editor's lock file is there.
   bool InUse() const;
 
@@ -99,6 +103,11 @@ class CEditSession {
   bool Lock(std::string& error);
   bool StartWatch(std::string& error);
   bool ResolvePending();
+  // After a crash between swapping a save in and swapping someone else's change back:
+  // puts their file back in place and the save into a conflict copy beside it (the
+  // journal then names the copy). False when there was nothing to put back.
+  bool RescueInterruptedExchange();
+  std::vector<std::string> m_recoveryMessages;
   EditSaveResult Protect(const std::string& source, const uint8_t hash[kEditHashSize],
                          const FileIdentity& before, bool followTarget);
   std::string WriteTemporary(const std::string& source, const std::string& target,

@@ -1,4 +1,5 @@
 // Protecting an edit session's documents back and finishing the session.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include "common/paths.h"
 #include "engine/file_codec.h"
@@ -46,6 +50,15 @@ std::string ConflictPath(const std::string& protectedPath, int copy) {
   return name;
 }
 
+std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
+  ::closedir(dir);  // read-only: nothing to lose
+  return names;
+}
+
 // The file the session wrote last, apart from the change time that a rename sets.
 bool SameWrite(const struct stat& st, const FileIdentity& ours) {
   const FileIdentity now = IdentityOf(st);
@@ -62,7 +75,7 @@ int Exchange(const std::string& a, const std::string& b) {
 // after the session looked is never replaced: it is swapped back, and 1 with errno
 // EEXIST sends temp to a conflict name. 0 replaced (the old file is gone), 1 not.
 int ReplaceOurs(const std::string& temp, const std::string& target, const FileIdentity& ours,
-                SysError& error) {
+                const std::function<bool(EditStep)>& hook, SysError& error) {
   if (Exchange(temp, target) != 0) {
     // A file system without the exchange: the plain rename, after the check alone.
     if (errno == EINVAL || errno == ENOSYS) return ::rename(temp.c_str(), target.c_str());
@@ -76,6 +89,7 @@ int ReplaceOurs(const std::string& temp, const std::string& target, const FileId
     if (::unlink(temp.c_str()) != 0) error = ErrnoError(temp, "unlink");
     return 0;
   }
+  if (hook) hook(EditStep::Exchanged);
   if (Exchange(temp, target) != 0) {
     // Ours stays at target; theirs must not stay under a temporary name that gets cleaned.
     error = ErrnoError(target, "rename");
@@ -92,12 +106,12 @@ int ReplaceOurs(const std::string& temp, const std::string& target, const FileId
 // file the session wrote last), or, when target is someone else's, a conflict name
 // beside it. written gets the name it took.
 SysError Commit(const std::string& temp, const std::string& target, const FileIdentity* ours,
-                std::string& written) {
+                const std::function<bool(EditStep)>& hook, std::string& written) {
   if (SysError e = SyncPath(temp); !e.ok()) return e;
   written = target;
   SysError replaceError;
   int renamed =
-      ours ? ReplaceOurs(temp, target, *ours, replaceError) : RenameNoReplace(temp, target);
+      ours ? ReplaceOurs(temp, target, *ours, hook, replaceError) : RenameNoReplace(temp, target);
   if (!replaceError.ok()) return replaceError;
   for (int copy = 1; renamed != 0 && errno == EEXIST && copy < 100; ++copy) {
     written = ConflictPath(target, copy);
@@ -211,7 +225,8 @@ EditSaveResult CEditSession::Protect(const std::string& source, const uint8_t ha
     return {EditSaveStatus::Failed, {}, "Cannot protect into " + Quoted(target) + ": stopped"};
   }
   std::string written;
-  const SysError committed = Commit(temp, target, replace ? &m_journal.written : nullptr, written);
+  const SysError committed =
+      Commit(temp, target, replace ? &m_journal.written : nullptr, m_stepHook, written);
   if (!committed.ok() && !SameFile(written, tempStat)) ::unlink(temp.c_str());
   if (m_stepHook) m_stepHook(EditStep::Renamed);
   if (main && SameFile(written, tempStat)) {
@@ -234,6 +249,58 @@ EditSaveResult CEditSession::Protect(const std::string& source, const uint8_t ha
   }
   if (!recorded.ok()) result.message += recorded.Describe("Cannot write the session record");
   return result;
+}
+
+bool CEditSession::RescueInterruptedExchange() {
+  // The save is in place; the file it was swapped with lies under a temporary name of
+  // this target. The one swapped last (the newest change time) is it; it is ours when
+  // it is the file the session wrote last.
+  const std::string target = m_journal.target;
+  const std::string temps = LastPathComponent(TempPathFor(target, TempKind::Write));
+  const std::string prefix = temps.substr(0, temps.rfind('.') + 1);
+  std::string out;
+  struct stat outStat {};
+  for (const std::string& name : ListFolder(ParentFolder(target))) {
+    struct stat cand {};
+    const std::string path = ParentFolder(target) + name;
+    if (name.rfind(prefix, 0) != 0 || TempKindOf(name) != TempKind::Write ||
+        ::lstat(path.c_str(), &cand) != 0 || !S_ISREG(cand.st_mode)) {
+      continue;
+    }
+    if (out.empty() || std::make_pair(cand.st_ctim.tv_sec, cand.st_ctim.tv_nsec) >
+                           std::make_pair(outStat.st_ctim.tv_sec, outStat.st_ctim.tv_nsec)) {
+      out = path;
+      outStat = cand;
+    }
+  }
+  if (out.empty() || SameWrite(outStat, m_journal.written)) return false;
+  if (Exchange(out, target) != 0) {
+    m_recoveryMessages.push_back(
+        ErrnoError(target, "rename").Describe("Cannot put back the change in"));
+    return false;
+  }
+  std::string copy;
+  for (int n = 1; n < 100 && copy.empty(); ++n) {
+    if (RenameNoReplace(out, ConflictPath(target, n)) == 0) {
+      copy = ConflictPath(target, n);
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  if (copy.empty()) {
+    // Theirs is back in place; the save stays under its temporary name for the user.
+    m_recoveryMessages.push_back(
+        ErrnoError(out, "rename").Describe("Cannot keep the edited version"));
+    return true;
+  }
+  static_cast<void>(SyncParentFolder(target));
+  struct stat st {};
+  if (::lstat(copy.c_str(), &st) == 0) m_journal.written = IdentityOf(st);
+  m_journal.target = copy;
+  std::memcpy(m_journal.hash, m_journal.pendingHash, kEditHashSize);
+  m_recoveryMessages.push_back(Quoted(target) + " was changed by someone else while a save was " +
+                               "on its way; the edited version was saved as " + Quoted(copy));
+  return true;
 }
 
 bool CEditSession::Finish(std::vector<std::string>& messages) {

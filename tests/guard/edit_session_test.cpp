@@ -309,6 +309,40 @@ TEST_F(EditSessionTest,
     EXPECT_EQ(ListNames(P("docs")).size(), 2u);
     EXPECT_TRUE(late.Finish(messages));
   }
+
+  // Killed after the swap, before their change was swapped back: recovery puts it back
+  // and keeps the save as a copy, before any cleanup of temporary files sees it.
+  for (const std::string& name : ListNames(P("docs"))) ::unlink(P("docs/" + name).c_str());
+  WriteText(P("docs/report.txt"), "version 0 of the document");
+  Protect(P("docs/report.txt"));
+  WriteText(P("theirs/report.txt"), "their version");
+  Protect(P("theirs/report.txt"));
+  const int status = RunInChild([&] {
+    CEditSession killed;
+    if (Open(killed) != CODEC_OK) return 1;
+    WriteText(killed.DocumentPath(), "my version");
+    killed.m_stepHook = [&](EditStep step) {
+      if (step == EditStep::BeforeRename) {
+        ::rename(P("theirs/report.txt.~de").c_str(), P("docs/report.txt.~de").c_str());
+      }
+      if (step == EditStep::Exchanged) ::raise(SIGKILL);
+      return true;
+    };
+    (void)killed.SaveNow();
+    return 2;
+  });
+  ASSERT_EQ(status, 128 + SIGKILL);
+  OrphanScan scan = FindOrphanSessions(m_root);
+  ASSERT_EQ(scan.messages.size(), 1u);
+  EXPECT_NE(scan.messages[0].find("was changed by someone else"), std::string::npos);
+  EXPECT_TRUE(scan.unsaved.empty());
+  EXPECT_EQ(Decoded(P("docs/report.txt.~de")), "their version");
+  const std::vector<std::string> left = ListNames(P("docs"));
+  ASSERT_EQ(left.size(), 2u);
+  const std::string copy = left[0] == "report.txt.~de" ? left[1] : left[0];
+  EXPECT_EQ(copy.rfind("report.txt (edited ", 0), 0u) << copy;
+  EXPECT_EQ(Decoded(P("docs/" + copy)), "my version");
+  EXPECT_EQ(ListNames(m_root + "edit"), std::vector<std::string>{});
 }
 
 TEST_F(EditSessionTest, AWrongKeyCreatesNothingAndOnlyAMemoryFolderIsTakenWithoutAsking) {
