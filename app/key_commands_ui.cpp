@@ -113,10 +113,11 @@ void Verify(IGuardUi& ui, const Target& target, CKeyResultsDlg& results) {
   std::unique_ptr<IProgressWindow> progress = OpenBar(ui, "Verifying", target.run.files);
   size_t ok = 0, wrong = 0, bad = 0;
   bool cancelled = false;
-  for (const std::string& file : target.run.files) {
+  for (size_t i = 0; i < target.run.files.size(); ++i) {
+    const std::string& file = target.run.files[i];
     if (progress) progress->SetStatusText(LastPathComponent(file));
     const PayloadCheck check =
-        VerifyProtectedFile(file, key.data(), false, ProgressStep, progress.get());
+        VerifyRunFile(target.run.scanned, i, key.data(), false, ProgressStep, progress.get());
     if (check.result == CODEC_CANCELLED) {
       cancelled = true;
       break;

@@ -149,7 +149,7 @@ int RunVerify(const CliOptions& o) {
     return failed;
   }
   VerifyTally t;
-  VerifyFiles(run.files, key.data(), o.jobs, false, Interrupted,
+  VerifyFiles(run.scanned, key.data(), o.jobs, false, Interrupted,
               [&](size_t i, const PayloadCheck& check) {
                 switch (check.result) {
                   case CODEC_OK:

@@ -296,9 +296,15 @@ int Rekey(CEncryptedStream& in, CEncryptedStream& out, const std::string& source
 
 PayloadCheck VerifyProtectedFile(const std::string& path, const uint8_t key[32], bool zlibOnly,
                                  ProgressProc progress, void* user) {
+  return VerifyProtectedFileAt(AT_FDCWD, path, key, zlibOnly, progress, user);
+}
+
+PayloadCheck VerifyProtectedFileAt(int folderFd, const std::string& path, const uint8_t key[32],
+                                   bool zlibOnly, ProgressProc progress, void* user) {
   PayloadCheck check;
   try {
     CEncryptedStream in(0);
+    in.SetFolder(folderFd);
     check.result = OpenPayload(in, path, key, check);
     if (check.result == CODEC_OK) {
       check.result = PassPayload(in, path, nullptr, std::string(), zlibOnly, check, progress, user);

@@ -40,6 +40,10 @@ inline constexpr uint64_t kSmallestProtectedFile = kPayloadOffset + 4;
 // done = payload bytes read.
 PayloadCheck VerifyProtectedFile(const std::string& path, const uint8_t key[32], bool zlibOnly,
                                  ProgressProc progress = nullptr, void* user = nullptr);
+// The same for name in the folder held as folderFd.
+PayloadCheck VerifyProtectedFileAt(int folderFd, const std::string& name, const uint8_t key[32],
+                                   bool zlibOnly, ProgressProc progress = nullptr,
+                                   void* user = nullptr);
 
 // Writes temp (created exclusively, never through a symbolic link) with source's payload
 // under newKey, after checking along the way that it inflates cleanly under oldKey. On

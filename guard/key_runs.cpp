@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "engine/digest.h"
 #include "guard/encryption_settings.h"
 #include "guard/file_collector.h"
+#include "guard/held_folders.h"
 
 namespace {
 
@@ -106,29 +108,48 @@ std::string VerifyVerdictText(const PayloadCheck& check) {
     case CODEC_NO_MEMORY:
       return "not enough memory";
     default:
+      if (check.error.err == ESTALE) return std::string("cannot be read: ") + kFolderReplacedReason;
       return "cannot be read: " +
              (check.error.ok() ? std::string("reading failed") : check.error.Reason());
   }
 }
 
-void VerifyFiles(const std::vector<std::string>& files, const uint8_t key[32], int jobs,
-                 bool zlibOnly, const std::function<bool()>& stop,
+PayloadCheck VerifyRunFile(const RunFiles& files, size_t i, const uint8_t key[32], bool zlibOnly,
+                           ProgressProc progress, void* user) {
+  const FileEntry& entry = files.entries[i];
+  if (entry.folder == FileEntry::kNoFolder || !files.folders) {
+    return VerifyProtectedFile(entry.path, key, zlibOnly, progress, user);
+  }
+  const int fd = files.folders->Acquire(entry.folder);
+  if (fd < 0) {
+    PayloadCheck check;
+    check.result = CODEC_IO_ERROR;
+    check.error = ErrnoError(entry.path, "open");
+    return check;
+  }
+  PayloadCheck check = VerifyProtectedFileAt(fd, entry.name, key, zlibOnly, progress, user);
+  files.folders->Release(entry.folder);
+  return check;
+}
+
+void VerifyFiles(const RunFiles& files, const uint8_t key[32], int jobs, bool zlibOnly,
+                 const std::function<bool()>& stop,
                  const std::function<void(size_t i, const PayloadCheck& check)>& told) {
-  std::vector<PayloadCheck> checks(files.size());
+  std::vector<PayloadCheck> checks(files.entries.size());
   std::function<bool()> watched = stop;
   // The progress callback only watches for a stop: -j N has no one bar to move.
   auto watch = [](uint64_t, uint64_t, uint64_t, void* user) -> int {
     const auto* s = static_cast<const std::function<bool()>*>(user);
     return *s && (*s)() ? 0 : 1;
   };
-  COrderedRun run(files.size(), [&](size_t i, bool started) {
+  COrderedRun run(files.entries.size(), [&](size_t i, bool started) {
     if (!started) checks[i].result = CODEC_CANCELLED;
     told(i, checks[i]);
   });
   run.Run(
       jobs,
       [&](size_t, size_t i) {
-        checks[i] = VerifyProtectedFile(files[i], key, zlibOnly, watch, &watched);
+        checks[i] = VerifyRunFile(files, i, key, zlibOnly, watch, &watched);
         run.Done(i);
       },
       nullptr, stop);

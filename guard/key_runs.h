@@ -64,10 +64,14 @@ class COrderedRun {
 // "ok", "wrong password", "damaged (at byte N)", or the reason it could not be read.
 std::string VerifyVerdictText(const PayloadCheck& check);
 
-// Checks files[i] under key with jobs threads; told(i, check) in list order. stop makes
-// the files not yet started come back as CODEC_CANCELLED.
-void VerifyFiles(const std::vector<std::string>& files, const uint8_t key[32], int jobs,
-                 bool zlibOnly, const std::function<bool()>& stop,
+// Checks entry i of files under key, in the folder the scan opened for it (a folder
+// replaced since fails it: kFolderReplacedReason).
+PayloadCheck VerifyRunFile(const RunFiles& files, size_t i, const uint8_t key[32], bool zlibOnly,
+                           ProgressProc progress = nullptr, void* user = nullptr);
+// Checks every entry of files under key with jobs threads; told(i, check) in list order.
+// stop makes the files not yet started come back as CODEC_CANCELLED.
+void VerifyFiles(const RunFiles& files, const uint8_t key[32], int jobs, bool zlibOnly,
+                 const std::function<bool()>& stop,
                  const std::function<void(size_t i, const PayloadCheck& check)>& told);
 
 // Rewrites the folder settings file ("zde.tmp") of each folder whose file holds oldKey,

@@ -16,6 +16,7 @@
 #include "guard/file_collector.h"
 #include "guard/file_list_driver.h"
 #include "guard/guard_command.h"
+#include "guard/key_runs.h"
 #include "guard/protect_settings.h"
 #include "guard/rekey_batch.h"
 #include "guard/single_file.h"
@@ -269,6 +270,15 @@ TEST_F(HostileFolder, AFolderSwappedBetweenTheScanAndTheRunIsNeverWorkedThrough)
     ASSERT_EQ(protect ? CollectFilesToEncrypt(files, item) : CollectFilesToDecrypt(files, item), 2);
     ASSERT_EQ(::rename(P("tree/b").c_str(), P("tree/b.moved").c_str()), 0);
     ASSERT_EQ(::symlink(outside.Path().c_str(), P("tree/b").c_str()), 0);
+    if (!protect) {
+      // Verify, which writes nothing, does not read through the swapped folder either.
+      std::vector<std::string> verdicts(2);
+      VerifyFiles(
+          files, key.data(), 1, false, [] { return false; },
+          [&](size_t i, const PayloadCheck& check) { verdicts[i] = VerifyVerdictText(check); });
+      EXPECT_EQ(verdicts, (std::vector<std::string>{
+                              "ok", "cannot be read: its folder was replaced during the run"}));
+    }
     FakeGuardUi ui;
     ui.passwords = {std::string("swap")};
     const GuardOutcome outcome =
