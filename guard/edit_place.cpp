@@ -151,3 +151,15 @@ bool HasEditorLockFile(const std::string& folder, const std::string& name) {
   }
   return false;
 }
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);  // read-only: nothing to lose
+  return names;
+}

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "common/sys_error.h"
 
@@ -44,3 +45,5 @@ bool ProcessGroupAlive(pid_t group);
 // True when folder holds an editor's lock file for the document name: LibreOffice's
 // ".~lock.NAME#", vim's ".NAME.swp" (and ".swo"), emacs' ".#NAME".
 bool HasEditorLockFile(const std::string& folder, const std::string& name);
+// The names in folder, "." and ".." left out; empty when it cannot be read.
+std::vector<std::string> FolderNames(const std::string& folder);

@@ -1,6 +1,5 @@
 #include "guard/edit_recovery.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,18 +12,6 @@
 #include "guard/wipe.h"
 
 namespace {
-
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  return names;
-}
 
 bool EndsWithSession(const std::string& name) {
   constexpr std::string_view suffix = ".session";
@@ -75,7 +62,7 @@ void LookAtJournal(const std::string& journal, OrphanScan& scan) {
 OrphanScan FindOrphanSessions(const std::string& root) {
   OrphanScan scan;
   const std::string folder = EditSessionsFolder(root);
-  const std::vector<std::string> names = Names(folder);
+  const std::vector<std::string> names = FolderNames(folder);
   for (const std::string& name : names) {
     if (EndsWithSession(name)) LookAtJournal(folder + name, scan);
   }

@@ -258,17 +258,13 @@ bool CEditSession::ResolvePending() {
 
 std::vector<std::string> CEditSession::OtherDocuments() const {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(m_folder.c_str());
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
+  for (const std::string& name : FolderNames(m_folder)) {
     struct stat st {};
     if (name == m_journal.name || !IsDocumentName(name) || m_othersDone.count(name)) continue;
     if (::lstat((m_folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
       names.push_back(name);
     }
   }
-  ::closedir(dir);
   return names;
 }
 

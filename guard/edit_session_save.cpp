@@ -1,5 +1,4 @@
 // Protecting an edit session's documents back and finishing the session.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 
 #include "common/paths.h"
 #include "engine/file_codec.h"
+#include "guard/edit_place.h"
 #include "guard/edit_session.h"
 #include "guard/encryption_settings.h"
 #include "guard/protect_settings.h"
@@ -48,15 +48,6 @@ std::string ConflictPath(const std::string& protectedPath, int copy) {
   name += ')';
   name += kProtectedSuffix;
   return name;
-}
-
-std::vector<std::string> ListFolder(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
-  ::closedir(dir);  // read-only: nothing to lose
-  return names;
 }
 
 // The file the session wrote last, apart from the change time that a rename sets.
@@ -260,7 +251,7 @@ bool CEditSession::RescueInterruptedExchange() {
   const std::string prefix = temps.substr(0, temps.rfind('.') + 1);
   std::string out;
   struct stat outStat {};
-  for (const std::string& name : ListFolder(ParentFolder(target))) {
+  for (const std::string& name : FolderNames(ParentFolder(target))) {
     struct stat cand {};
     const std::string path = ParentFolder(target) + name;
     if (name.rfind(prefix, 0) != 0 || TempKindOf(name) != TempKind::Write ||
