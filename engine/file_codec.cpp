@@ -180,14 +180,12 @@ int CFileCodec::DeflateWhole(SourceFile& source, CEncryptedStream& stream, Progr
   // empty one when the size is a whole number of buffers.
   if (!progress) return CODEC_OK;
   const size_t step = m_bufferSize;
-  size_t done = 0;
-  do {
+  for (size_t done = 0;;) {
     const size_t chunk = std::min(step, size - done);
     done += chunk;
     if (progress(source.Length(), done, chunk, user) == 0) return CODEC_CANCELLED;
-    if (chunk < step) break;
-  } while (true);
-  return CODEC_OK;
+    if (chunk < step) return CODEC_OK;
+  }
 }
 
 // Small files (and levels without pieces) go through one deflate, buffer by buffer.
